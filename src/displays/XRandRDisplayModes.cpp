@@ -1,0 +1,168 @@
+#include "XRandRDisplayModes.h"
+
+#include <algorithm>
+
+// Xlib's macros (None, Bool, Status...) clash with Qt's headers, so X comes last and stays here.
+#include <X11/Xlib.h>
+#include <X11/extensions/Xrandr.h>
+
+namespace {
+
+struct FreeResources
+{
+    void operator()(XRRScreenResources *res) const { XRRFreeScreenResources(res); }
+};
+struct FreeOutputInfo
+{
+    void operator()(XRROutputInfo *info) const { XRRFreeOutputInfo(info); }
+};
+using Resources = std::unique_ptr<XRRScreenResources, FreeResources>;
+using OutputInfo = std::unique_ptr<XRROutputInfo, FreeOutputInfo>;
+
+// Xlib's default error handler ends the process. While one of these lives, errors are counted
+// instead; the previous handler comes back when it goes. Errors are process-wide state, hence the
+// static counter; everything runs on the main thread.
+class ErrorTrap
+{
+public:
+    explicit ErrorTrap(Display *display) : m_display(display)
+    {
+        XSync(m_display, False);
+        s_errors = 0;
+        m_previous = XSetErrorHandler(&ErrorTrap::count);
+    }
+    ~ErrorTrap()
+    {
+        XSync(m_display, False);
+        XSetErrorHandler(m_previous);
+    }
+    ErrorTrap(const ErrorTrap &) = delete;
+    ErrorTrap &operator=(const ErrorTrap &) = delete;
+
+    // Flushes outstanding requests so that their errors are counted before the answer.
+    bool failed() const
+    {
+        XSync(m_display, False);
+        return s_errors != 0;
+    }
+
+private:
+    static int count(Display *, XErrorEvent *)
+    {
+        ++s_errors;
+        return 0;
+    }
+
+    static inline int s_errors = 0;
+    Display *m_display;
+    XErrorHandler m_previous = nullptr;
+};
+
+// The current configuration without forcing the server to probe hardware; a server that has
+// never been probed reports no outputs there, so then ask the slow way.
+Resources resourcesFor(Display *display, Window root)
+{
+    Resources res(XRRGetScreenResourcesCurrent(display, root));
+    if (!res || res->noutput == 0)
+        res.reset(XRRGetScreenResources(display, root));
+    return res;
+}
+
+double refreshRate(const XRRModeInfo &mode)
+{
+    double lines = mode.vTotal;
+    if (mode.modeFlags & RR_DoubleScan)
+        lines *= 2;
+    if (mode.modeFlags & RR_Interlace)
+        lines /= 2;
+    if (mode.hTotal == 0 || lines <= 0)
+        return 0.0;
+    return static_cast<double>(mode.dotClock) / (static_cast<double>(mode.hTotal) * lines);
+}
+
+} // namespace
+
+void XRandRDisplayModes::CloseDisplay::operator()(_XDisplay *display) const
+{
+    XCloseDisplay(display);
+}
+
+XRandRDisplayModes::XRandRDisplayModes(const QByteArray &displayName)
+    : m_display(XOpenDisplay(displayName.isEmpty() ? nullptr : displayName.constData()))
+{
+    if (!m_display)
+        return;
+    int eventBase = 0;
+    int errorBase = 0;
+    int major = 0;
+    int minor = 0;
+    if (!XRRQueryExtension(m_display.get(), &eventBase, &errorBase) ||
+        !XRRQueryVersion(m_display.get(), &major, &minor) || major < 1 || (major == 1 && minor < 2))
+        m_display.reset();
+}
+
+XRandRDisplayModes::~XRandRDisplayModes() = default;
+
+bool XRandRDisplayModes::activeDisplayList(quint32 capacity, std::vector<DisplayId> &displays) const
+{
+    displays.clear();
+    if (!m_display)
+        return false;
+    Display *dpy = m_display.get();
+    const ErrorTrap trap(dpy);
+    for (int screen = 0; screen < ScreenCount(dpy); ++screen) {
+        const Resources res = resourcesFor(dpy, RootWindow(dpy, screen));
+        if (!res) {
+            displays.clear();
+            return false;
+        }
+        for (int i = 0; i < res->noutput; ++i) {
+            if (displays.size() >= capacity)
+                return true;
+            const OutputInfo info(XRRGetOutputInfo(dpy, res.get(), res->outputs[i]));
+            // An output removed since the resources were read answers with an error; it is
+            // simply no longer active.
+            if (info && info->connection == RR_Connected && info->crtc != 0)
+                displays.push_back(static_cast<DisplayId>(res->outputs[i]));
+        }
+    }
+    return true;
+}
+
+std::optional<QList<ModeDescription>> XRandRDisplayModes::availableModes(DisplayId display) const
+{
+    if (!m_display || display == 0)
+        return std::nullopt;
+    Display *dpy = m_display.get();
+    const ErrorTrap trap(dpy);
+    const auto output = static_cast<RROutput>(display);
+    for (int screen = 0; screen < ScreenCount(dpy); ++screen) {
+        const Resources res = resourcesFor(dpy, RootWindow(dpy, screen));
+        if (!res)
+            continue;
+        // Only ask about outputs this screen lists: asking about a foreign id is an error.
+        const RROutput *const begin = res->outputs;
+        const RROutput *const end = begin + res->noutput;
+        if (std::find(begin, end, output) == end)
+            continue;
+        const OutputInfo info(XRRGetOutputInfo(dpy, res.get(), output));
+        if (!info || trap.failed())
+            return std::nullopt;
+        QList<ModeDescription> modes;
+        modes.reserve(info->nmode);
+        for (int m = 0; m < info->nmode; ++m) {
+            const XRRModeInfo *const first = res->modes;
+            const XRRModeInfo *const last = res->modes + res->nmode;
+            const XRRModeInfo *found = std::find_if(
+                first, last, [&](const XRRModeInfo &mode) { return mode.id == info->modes[m]; });
+            if (found == last)
+                continue;
+            modes.append(
+                ModeDescription{{QStringLiteral("Width"), static_cast<int>(found->width)},
+                                {QStringLiteral("Height"), static_cast<int>(found->height)},
+                                {QStringLiteral("RefreshRate"), refreshRate(*found)}});
+        }
+        return modes;
+    }
+    return std::nullopt;
+}
