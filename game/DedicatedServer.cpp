@@ -1,0 +1,139 @@
+#include "DedicatedServer.h"
+
+#include <chrono>
+#include <cstdio>
+#include <thread>
+#include <unistd.h>
+
+// Invalid UTF-8 (a lone continuation byte, 0xFE and 0xFF, which never occur in UTF-8) around a
+// valid two-byte and a valid three-byte sequence ("é" and "€").
+const char DedicatedServer::binaryLine[] = "binary: \x80\xfe\xff caf\xc3\xa9 \xe2\x82\xac end\n";
+
+namespace {
+
+const char *const clientNames[] = {"Wren", "Osric", "Tamsin", "Brannoc", "Ilse", "Corvin"};
+constexpr std::size_t clientNameCount = sizeof clientNames / sizeof clientNames[0];
+
+std::string quoted(const std::string &text)
+{
+    return '"' + text + '"';
+}
+
+std::string twoDigits(unsigned long long value)
+{
+    char text[24];
+    std::snprintf(text, sizeof text, "%02llu", value);
+    return text;
+}
+
+} // namespace
+
+DedicatedServer::DedicatedServer(const OrvaneOptions &options, int outputFd)
+    : m_options(options), m_out(outputFd)
+{}
+
+std::string DedicatedServer::banner(const OrvaneOptions &options, long long pid)
+{
+    std::string text = "Orvane dedicated server (stand-in), pid " + std::to_string(pid) + "\n";
+    text += "Description: " + (options.description ? quoted(*options.description) : "none") + "\n";
+    text += std::string("Password: ") + (options.passwordSet ? "set" : "none") + "\n";
+    text += "Client limit: " + (options.clientLimit ? *options.clientLimit : "none") + "\n";
+    text += "Extra options:";
+    if (options.extraOptions.empty())
+        text += " none";
+    for (const std::string &option : options.extraOptions)
+        text += " " + quoted(option);
+    text += "\n";
+    if (!options.unknown.empty()) {
+        text += "Unknown options:";
+        for (const std::string &option : options.unknown)
+            text += " " + quoted(option);
+        text += "\n";
+    }
+    for (const std::string &problem : options.problems)
+        text += "Problem: " + problem + "\n";
+    text += "Server ready.\n";
+    return text;
+}
+
+std::string DedicatedServer::floodLine(unsigned long long number)
+{
+    char text[80];
+    std::snprintf(text, sizeof text, "flood %010llu the quick brown fox jumps over the lazy dog",
+                  number);
+    return text;
+}
+
+std::string DedicatedServer::logLine(unsigned long long index, unsigned long long elapsedSeconds,
+                                     const std::string &clientLimit)
+{
+    // A cycle of ten lines: a client joins on the fourth and leaves on the ninth, so the log shows
+    // both events with heartbeats in between and the player count returns to zero.
+    const std::string stamp = "[" + twoDigits(elapsedSeconds / 3600) + ":" +
+                              twoDigits(elapsedSeconds / 60 % 60) + ":" +
+                              twoDigits(elapsedSeconds % 60) + "] ";
+    const std::string limit = clientLimit.empty() ? "" : "/" + clientLimit;
+    const std::string name = clientNames[(index / 10) % clientNameCount];
+    const unsigned long long step = index % 10;
+    if (step == 3)
+        return stamp + "client \"" + name + "\" joined (1" + limit + " players)";
+    if (step == 8)
+        return stamp + "client \"" + name + "\" left (0" + limit + " players)";
+    const unsigned players = step > 3 && step < 8 ? 1 : 0;
+    return stamp + "heartbeat " + std::to_string(index + 1) + ": " + std::to_string(players) +
+           limit + " players";
+}
+
+int DedicatedServer::run()
+{
+    if (!m_out.writeNow(banner(m_options, static_cast<long long>(::getpid()))))
+        return 1;
+    if (m_options.binary && !m_out.writeNow(binaryLine))
+        return 1;
+    if (m_options.noNewline && !m_out.writeNow(*m_options.noNewline))
+        return 1;
+    if (m_options.exitCode)
+        return *m_options.exitCode;
+    if (m_options.flood && !flood(*m_options.flood))
+        return 1;
+    if (m_options.thenExit)
+        return 0;
+    return writeLog() ? 0 : 1;
+}
+
+bool DedicatedServer::flood(unsigned long long count)
+{
+    // Only the counter changes from line to line: patch its digits into one line in place instead
+    // of formatting every line afresh, so that the server floods faster than any reader drains.
+    std::string line = floodLine(0) + "\n";
+    const std::size_t digitsEnd = line.find(' ', 6);
+    for (unsigned long long number = 1; number <= count; ++number) {
+        if (number >= 10000000000ULL) {
+            line = floodLine(number) + "\n";
+        } else {
+            unsigned long long rest = number;
+            for (std::size_t at = digitsEnd; at-- > 6; rest /= 10)
+                line[at] = static_cast<char>('0' + rest % 10);
+        }
+        if (!m_out.append(line))
+            return false;
+    }
+    return m_out.flush();
+}
+
+bool DedicatedServer::writeLog()
+{
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point started = Clock::now();
+    const std::string limit = m_options.clientLimit.value_or("");
+    const auto interval = std::chrono::milliseconds(m_options.intervalMs);
+    for (unsigned long long index = 0; !m_options.lines || index < *m_options.lines; ++index) {
+        // Sleep until the line's due time rather than for a fixed span, so the log does not drift.
+        std::this_thread::sleep_until(started + interval * (index + 1));
+        const auto elapsed =
+            std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - started).count();
+        if (!m_out.writeNow(logLine(index, static_cast<unsigned long long>(elapsed), limit) + "\n"))
+            return false;
+    }
+    return m_out.writeNow("Server stopped.\n");
+}

@@ -1,0 +1,43 @@
+#pragma once
+
+#include "FdWriter.h"
+#include "OrvaneOptions.h"
+
+#include <string>
+
+// The stand-in's dedicated server: plain C++, no display needed. `run` writes, in this order:
+//   1. the start-up banner (description, whether a password is set, client limit, extra options,
+//      unknown options and problems), ending with the line "Server ready.";
+//   2. with --binary, one line holding bytes above 127;
+//   3. with --no-newline TEXT, TEXT and no line feed;
+//   4. with --exit or --exit-code N: nothing more, the run ends with that status;
+//   5. with --flood N, N distinct lines of 60 characters, in large writes;
+//   6. with --then-exit: the run ends with status 0;
+//   7. the log, one line every --interval milliseconds (1000 by default), flushed line by line:
+//      heartbeats and clients joining and leaving. With --lines N it ends after N log lines with
+//      "Server stopped."; otherwise it runs until the process is killed.
+// No signal is handled: SIGKILL is the way to stop it. When the output can no longer be written
+// (the terminal is gone) the run ends with status 1 rather than spinning on.
+class DedicatedServer
+{
+public:
+    DedicatedServer(const OrvaneOptions &options, int outputFd);
+
+    // Returns the process's exit status.
+    int run();
+
+    static std::string banner(const OrvaneOptions &options, long long pid);
+    // Flood line `number`, without its line feed: 60 characters for numbers below 10^10.
+    static std::string floodLine(unsigned long long number);
+    // Log line `index` (0 first) stamped with `elapsedSeconds` of uptime, without its line feed.
+    static std::string logLine(unsigned long long index, unsigned long long elapsedSeconds,
+                               const std::string &clientLimit);
+    static const char binaryLine[];
+
+private:
+    bool flood(unsigned long long count);
+    bool writeLog();
+
+    const OrvaneOptions &m_options;
+    FdWriter m_out;
+};
