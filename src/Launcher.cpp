@@ -1,0 +1,352 @@
+#include "Launcher.h"
+
+#include "CommandLine.h"
+#include "ConsoleView.h"
+#include "DisplayModeSource.h"
+#include "LauncherPaths.h"
+#include "PaneGeometry.h"
+#include "Preferences.h"
+#include "ServerRun.h"
+#include "SettingsBinding.h"
+#include "SettingsKeys.h"
+#include "ToolBarItem.h"
+#include "Toolbar.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QEvent>
+#include <QFile>
+#include <QFileInfo>
+#include <QMainWindow>
+#include <QMessageBox>
+#include <QProcess>
+#include <QPushButton>
+#include <QUrl>
+
+#include <algorithm>
+#include <csignal>
+
+namespace {
+
+// Reads one number of a mode description; a missing entry reads 0.
+int numberForKey(const ModeDescription &desc, const QString &key)
+{
+    const auto value = desc.constFind(key);
+    if (value == desc.constEnd())
+        return 0;
+    return value->toInt();
+}
+
+} // namespace
+
+Launcher::Launcher(QObject *parent) : QObject(parent) {}
+
+Launcher::~Launcher() = default;
+
+void Launcher::setDisplayModeSource(std::unique_ptr<DisplayModeSource> source)
+{
+    m_displayModes = std::move(source);
+}
+
+void Launcher::setTerminateHandler(std::function<void()> terminate)
+{
+    m_terminate = std::move(terminate);
+}
+
+void Launcher::setExecutablePathProvider(std::function<QString()> provider)
+{
+    m_executablePath = std::move(provider);
+}
+
+void Launcher::awakeFromNib()
+{
+    initViews();
+    initResolutions();
+    server = -1;
+    // The window's delegate: its close arrives through the event filter.
+    window->installEventFilter(this);
+}
+
+QString Launcher::bundlePath() const
+{
+    return m_executablePath ? m_executablePath() : LauncherPaths::executablePath();
+}
+
+QString Launcher::cwd() const
+{
+    return LauncherPaths::gameDirectory(bundlePath());
+}
+
+void Launcher::helpAction()
+{
+    const QString file = LauncherPaths::helpFile(bundlePath());
+    // A missing help file shows nothing, rather than a viewer's own error page.
+    if (!QFileInfo(file).isFile())
+        return;
+    QDesktopServices::openUrl(QUrl::fromLocalFile(file));
+}
+
+void Launcher::makeFirstResponder()
+{
+    // Ends any edit in progress, so that a value still being typed is stored before it is read.
+    if (auto *binding = window->findChild<SettingsBinding *>())
+        binding->commitEditing();
+    window->setFocus(Qt::OtherFocusReason);
+}
+
+void Launcher::playAction()
+{
+    makeFirstResponder();
+    playFile();
+}
+
+void Launcher::multiplayerAction()
+{
+    makeFirstResponder();
+    setServerActive(server == -1);
+}
+
+bool Launcher::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == window && event->type() == QEvent::Close)
+        windowWillClose();
+    return QObject::eventFilter(watched, event);
+}
+
+void Launcher::windowWillClose()
+{
+    setServerActive(false);
+    terminate();
+}
+
+void Launcher::terminate()
+{
+    if (m_terminate)
+        m_terminate();
+    else
+        QCoreApplication::quit();
+}
+
+bool Launcher::playFile()
+{
+    const Preferences defs;
+    GameSettings settings;
+    settings.fullscreen = defs.integerForKey(SettingsKeys::fullscreen);
+    settings.fsaa = defs.integerForKey(SettingsKeys::fsaa);
+    settings.shader = defs.integerForKey(SettingsKeys::shader);
+    settings.advancedOptions = defs.nonNullStringForKey(SettingsKeys::advancedOptions);
+    // With no entry selected the title is "", and the game gets "-w" and "-h" with no size.
+    const QString title = resolutions->currentIndex() < 0 ? QString() : resolutions->currentText();
+    const QStringList args = gameArguments(title, settings);
+
+    const QString dir = cwd();
+    if (!QProcess::startDetached(LauncherPaths::gameExecutable(dir), args, dir)) {
+        showLaunchFailure();
+        return false;
+    }
+    if (server == -1)
+        terminate();
+    return true;
+}
+
+void Launcher::showLaunchFailure()
+{
+    auto *box = new QMessageBox(QMessageBox::Critical, tr("Can't start Velmora"),
+                                tr("Can't start Velmora"), QMessageBox::Ok, window);
+    box->setInformativeText(
+        tr("Please move the directory containing Velmora to a path that doesn't "
+           "contain weird characters or start it manually."));
+    box->setObjectName(QStringLiteral("launchFailureAlert"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::WindowModal);
+    box->open();
+}
+
+void Launcher::initResolutions()
+{
+    resolutions->clear();
+    if (!m_displayModes)
+        m_displayModes = DisplayModeSource::forPlatform();
+    std::vector<DisplayId> display;
+    if (m_displayModes->activeDisplayList(DisplayModeSource::MaxDisplays, display)) {
+        const std::size_t numDisplays =
+            std::min<std::size_t>(display.size(), DisplayModeSource::MaxDisplays);
+        for (std::size_t i = 0; i < numDisplays; ++i)
+            addResolutionsForDisplay(display[i]);
+    }
+    // The stored position is passed on unchanged; one outside the list selects nothing.
+    resolutions->setCurrentIndex(Preferences().integerForKey(SettingsKeys::resolution));
+}
+
+void Launcher::addResolutionsForDisplay(quint32 dspy)
+{
+    const std::optional<QList<ModeDescription>> modeList = m_displayModes->availableModes(dspy);
+    if (!modeList)
+        return;
+    for (const ModeDescription &mode : *modeList) {
+        const int height = numberForKey(mode, QStringLiteral("Height"));
+        const int width = numberForKey(mode, QStringLiteral("Width"));
+        const QString title = QStringLiteral("%1 x %2").arg(width).arg(height);
+        if (resolutions->findText(title, Qt::MatchExactly | Qt::MatchCaseSensitive) < 0)
+            resolutions->addItem(title);
+    }
+}
+
+void Launcher::setServerActive(bool start)
+{
+    if (start != (server == -1))
+        return;
+    if (!start) {
+        if (server != -1 && server != 0 && m_currentRun)
+            m_currentRun->kill();
+        serverTerminated();
+        return;
+    }
+
+    const QString dir = cwd();
+    ServerSettings settings;
+    settings.options = Preferences().nonNullStringForKey(SettingsKeys::serverOptions);
+    settings.description = Preferences().nonNullStringForKey(SettingsKeys::serverDescription);
+    settings.password = Preferences().nonNullStringForKey(SettingsKeys::serverPassword);
+    settings.maxClients = Preferences().integerForKey(SettingsKeys::serverMaxClients);
+    const QByteArray childCwd = QFile::encodeName(dir);
+    const QByteArray childPath = QFile::encodeName(LauncherPaths::gameExecutable(dir));
+    const QList<QByteArray> args = serverArguments(childPath, settings);
+
+    auto run = std::make_unique<ServerRun>();
+    server = run->start(childPath, args, childCwd);
+    if (server == -1) {
+        console->appendLine(QStringLiteral("Error - can't launch server"));
+        return;
+    }
+    // Each run reports its own reads, so the end of a stopped run's output is told apart from
+    // the end of the running server's.
+    connect(run.get(), &ServerRun::readCompleted, this, &Launcher::serverDataAvailable);
+    connect(run.get(), &ServerRun::finished, this, &Launcher::releaseRun);
+    m_currentRun = run.get();
+    m_runs.push_back(std::move(run));
+    multiplayer->setText(tr("Stop"));
+    m_currentRun->readInBackgroundAndNotify();
+}
+
+void Launcher::serverTerminated()
+{
+    if (server == -1)
+        return;
+    server = -1;
+    m_currentRun = nullptr;
+    multiplayer->setText(tr("Start"));
+    console->appendText(QStringLiteral("\n \n"));
+}
+
+void Launcher::serverDataAvailable(ServerRun *run, const QByteArray &data, bool failed)
+{
+    if (!failed && !data.isEmpty()) {
+        console->appendText(run->decode(data));
+        run->readInBackgroundAndNotify();
+        return;
+    }
+    // The run's output has ended (or cannot be read): it is not read again.
+    disconnect(run, &ServerRun::readCompleted, this, &Launcher::serverDataAvailable);
+    run->closeOutput();
+    if (run == m_currentRun)
+        setServerActive(false);
+}
+
+void Launcher::releaseRun(ServerRun *run)
+{
+    const auto found = std::find_if(m_runs.begin(), m_runs.end(),
+                                    [run](const auto &owned) { return owned.get() == run; });
+    if (found == m_runs.end())
+        return;
+    // The run may be in the middle of emitting: let it finish before it goes.
+    found->release()->deleteLater();
+    m_runs.erase(found);
+}
+
+QStringList Launcher::toolbarDefaultItemIdentifiers(Toolbar *)
+{
+    return {QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3"),
+            QStringLiteral("4"), QStringLiteral("5"), ToolbarFlexibleSpaceItemIdentifier,
+            QStringLiteral("7")};
+}
+
+QStringList Launcher::toolbarAllowedItemIdentifiers(Toolbar *toolbar)
+{
+    return toolbarDefaultItemIdentifiers(toolbar);
+}
+
+QStringList Launcher::toolbarSelectableItemIdentifiers(Toolbar *)
+{
+    return {QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3"), QStringLiteral("4"),
+            QStringLiteral("5")};
+}
+
+ToolBarItem *Launcher::toolbarItemForItemIdentifier(Toolbar *, const QString &itemIdentifier, bool)
+{
+    return toolBarItems.value(itemIdentifier, nullptr);
+}
+
+ToolBarItem *Launcher::addToolBarItem(const QString &name)
+{
+    const int n = int(toolBarItems.size()) + 1;
+    auto *item = new ToolBarItem(QString::number(n), this);
+    item->setTag(n);
+    connect(item, &QAction::triggered, this, [this, item] { switchViews(item); });
+    toolBarItems.insert(item->itemIdentifier(), item);
+    item->setLabel(QCoreApplication::translate("Toolbar", name.toUtf8().constData()));
+    item->setImage(toolbarImageNamed(name));
+    return item;
+}
+
+void Launcher::initViews()
+{
+    // The toolbar labels, for the translation tools.
+    static constexpr const char *labels[] = {QT_TRANSLATE_NOOP("Toolbar", "Main"),
+                                             QT_TRANSLATE_NOOP("Toolbar", "Server"),
+                                             QT_TRANSLATE_NOOP("Toolbar", "Help")};
+    Q_UNUSED(labels);
+
+    toolBarItems.clear();
+    ToolBarItem *first = addToolBarItem(QStringLiteral("Main"));
+    addToolBarItem(QStringLiteral("Server"));
+    auto *item = new ToolBarItem(ToolbarFlexibleSpaceItemIdentifier, this);
+    toolBarItems.insert(item->itemIdentifier(), item);
+    ToolBarItem *help = addToolBarItem(QStringLiteral("Help"));
+    help->disconnect(this);
+    connect(help, &QAction::triggered, this, &Launcher::helpAction);
+
+    auto *toolbar = new Toolbar(QStringLiteral("PreferencePanes"));
+    toolbar->setDelegate(this);
+    toolbar->setAllowsUserCustomization(false);
+    toolbar->setAutosavesConfiguration(false);
+    setToolbar(window, toolbar);
+    setShowsToolbarButton(window, false);
+    toolbar->setSelectedItemIdentifier(first->itemIdentifier());
+    switchViews(first);
+}
+
+void Launcher::switchViews(ToolBarItem *item)
+{
+    QWidget *prefsView = nullptr;
+    if (item->tag() == 1)
+        prefsView = view1;
+    else if (item->tag() == 2)
+        prefsView = view2;
+    else
+        return;
+
+    // A blank view stands in while the window resizes; the pane that goes out is kept, not deleted.
+    auto *tempView = new QWidget;
+    if (QWidget *current = window->centralWidget())
+        tempView->setGeometry(current->geometry());
+    takeAndSetCentralWidget(window, tempView);
+
+    const FrameRect newFrame =
+        paneSwitchFrame(windowFrame(window), contentFrame(window), widgetFrame(prefsView));
+    setWindowFrame(window, newFrame, true);
+
+    delete takeAndSetCentralWidget(window, prefsView);
+    setContentMinSize(window, prefsView->rect().size());
+}

@@ -1,0 +1,70 @@
+#include "LauncherInterface.h"
+
+#include "ConsoleView.h"
+#include "Launcher.h"
+#include "SettingsBinding.h"
+#include "ui_Launcher.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QMainWindow>
+
+LauncherInterface::LauncherInterface()
+    : m_ui(std::make_unique<Ui::LauncherWindow>()), m_window(std::make_unique<QMainWindow>()),
+      m_launcher(std::make_unique<Launcher>())
+{
+    m_ui->setupUi(m_window.get());
+    m_window->setObjectName(QStringLiteral("launcherWindow"));
+    m_window->setAccessibleName(QStringLiteral("Velmora"));
+
+    // The panes stand side by side in the interface file; the window shows one at a time. They stay
+    // children of the window (hidden) while not shown, so the window owns them all along.
+    QWidget *holder = m_window->takeCentralWidget();
+    for (QWidget *pane : {m_ui->view1, m_ui->view2}) {
+        const QRect frame = pane->geometry();
+        pane->setParent(m_window.get());
+        pane->setGeometry(frame);
+        pane->hide();
+    }
+    delete holder;
+
+    m_binding = new SettingsBinding(m_window.get());
+    m_binding->bind(m_ui->view1);
+    m_binding->bind(m_ui->view2);
+
+    Launcher &launcher = *m_launcher;
+    launcher.window = m_window.get();
+    launcher.view1 = m_ui->view1;
+    launcher.view2 = m_ui->view2;
+    launcher.resolutions = m_ui->resolutions;
+    launcher.multiplayer = m_ui->multiplayer;
+    launcher.console = m_ui->console;
+
+    connectActions();
+}
+
+LauncherInterface::~LauncherInterface()
+{
+    // The launcher goes first: it may still stop a server and write to the console.
+    m_launcher.reset();
+}
+
+void LauncherInterface::connectActions()
+{
+    Launcher *launcher = m_launcher.get();
+    QObject::connect(m_ui->playButton, &QPushButton::clicked, launcher, &Launcher::playAction);
+    QObject::connect(m_ui->multiplayer, &QPushButton::clicked, launcher,
+                     &Launcher::multiplayerAction);
+    QObject::connect(m_ui->actionHelp, &QAction::triggered, launcher, &Launcher::helpAction);
+
+    // Edit > Delete acts on whatever has the focus: a text field deletes its selection, the console
+    // clears itself.
+    ConsoleView *console = m_ui->console;
+    QObject::connect(m_ui->actionDelete, &QAction::triggered, console, [console] {
+        QWidget *focus = QApplication::focusWidget();
+        if (auto *edit = qobject_cast<QLineEdit *>(focus))
+            edit->del();
+        else if (focus == console)
+            console->deleteLines();
+    });
+}

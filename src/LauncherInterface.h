@@ -1,0 +1,37 @@
+#pragma once
+
+#include <memory>
+
+class Launcher;
+class QMainWindow;
+class SettingsBinding;
+
+namespace Ui {
+class LauncherWindow;
+}
+
+// Builds the launcher's interface from Launcher.ui, the way a desktop program loads its main
+// interface file: the window with both panes, the settings controls bound to the preferences, the
+// one Launcher with its outlets connected, and the actions wired to it. awakeFromNib() is left to
+// the caller, so that tests can set seams first.
+class LauncherInterface
+{
+public:
+    LauncherInterface();
+    ~LauncherInterface();
+
+    QMainWindow *window() const { return m_window.get(); }
+    Launcher *launcher() const { return m_launcher.get(); }
+    SettingsBinding *binding() const { return m_binding; }
+    Ui::LauncherWindow &ui() const { return *m_ui; }
+
+private:
+    void connectActions();
+
+    std::unique_ptr<Ui::LauncherWindow> m_ui;
+    std::unique_ptr<QMainWindow> m_window;
+    // Declared after the window, so it goes first: a run being torn down never outlives nothing it
+    // needs, and the widgets are still there while it does.
+    std::unique_ptr<Launcher> m_launcher;
+    SettingsBinding *m_binding = nullptr; // owned by the window
+};

@@ -1,0 +1,123 @@
+#include "SettingsBinding.h"
+
+#include "Preferences.h"
+#include "SettingsKeys.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QSignalBlocker>
+#include <QSpinBox>
+#include <QVariant>
+
+namespace {
+
+QList<int> comboValues(const QComboBox *combo)
+{
+    QList<int> values;
+    const QString spec = combo->property("settingsValues").toString();
+    if (spec.isEmpty())
+        return values;
+    for (const QString &piece : spec.split(u','))
+        values << Preferences::integerFromText(piece);
+    return values;
+}
+
+void writeInteger(const QString &key, int value)
+{
+    Preferences prefs;
+    prefs.setInteger(key, value);
+    prefs.sync();
+}
+
+} // namespace
+
+SettingsBinding::SettingsBinding(QObject *parent) : QObject(parent) {}
+
+QString SettingsBinding::keyOf(const QWidget *control)
+{
+    return control->property("settingsKey").toString();
+}
+
+void SettingsBinding::bind(QWidget *root)
+{
+    QList<QWidget *> candidates = root->findChildren<QWidget *>();
+    candidates.prepend(root);
+    for (QWidget *control : candidates) {
+        if (!keyOf(control).isEmpty())
+            bindControl(control);
+    }
+}
+
+void SettingsBinding::bindControl(QWidget *control)
+{
+    m_controls << control;
+    const QString key = keyOf(control);
+    if (auto *combo = qobject_cast<QComboBox *>(control)) {
+        // activated() comes from the user only, never from filling or selecting in code.
+        connect(combo, &QComboBox::activated, this, [combo, key](int index) {
+            const QList<int> values = comboValues(combo);
+            writeInteger(key, values.isEmpty() ? index : values.value(index));
+        });
+    } else if (auto *check = qobject_cast<QCheckBox *>(control)) {
+        connect(check, &QCheckBox::clicked, this,
+                [key](bool checked) { writeInteger(key, checked ? 1 : 0); });
+    } else if (auto *spin = qobject_cast<QSpinBox *>(control)) {
+        connect(spin, &QSpinBox::valueChanged, this,
+                [key](int value) { writeInteger(key, value); });
+    } else if (auto *edit = qobject_cast<QLineEdit *>(control)) {
+        connect(edit, &QLineEdit::editingFinished, this, [this, edit] { storeText(edit); });
+    }
+    loadControl(control);
+}
+
+void SettingsBinding::load()
+{
+    for (const QPointer<QWidget> &control : std::as_const(m_controls)) {
+        if (control)
+            loadControl(control);
+    }
+}
+
+void SettingsBinding::loadControl(QWidget *control)
+{
+    const Preferences prefs;
+    const QString key = keyOf(control);
+    const QSignalBlocker blocker(control);
+    if (auto *combo = qobject_cast<QComboBox *>(control)) {
+        if (key == SettingsKeys::resolution)
+            return; // filled and selected from the displays at start-up
+        const int stored = prefs.integerForKey(key);
+        const QList<int> values = comboValues(combo);
+        combo->setCurrentIndex(values.isEmpty() ? stored : int(values.indexOf(stored)));
+    } else if (auto *check = qobject_cast<QCheckBox *>(control)) {
+        check->setChecked(prefs.integerForKey(key) != 0);
+    } else if (auto *spin = qobject_cast<QSpinBox *>(control)) {
+        spin->setValue(prefs.integerForKey(key));
+    } else if (auto *edit = qobject_cast<QLineEdit *>(control)) {
+        edit->setText(prefs.nonNullStringForKey(key));
+        edit->setModified(false);
+    }
+}
+
+void SettingsBinding::storeText(QWidget *control)
+{
+    auto *edit = qobject_cast<QLineEdit *>(control);
+    // A field the user left untouched stores nothing, so an absent key stays absent.
+    if (!edit || !edit->isModified())
+        return;
+    Preferences prefs;
+    prefs.setString(keyOf(edit), edit->text());
+    prefs.sync();
+    edit->setModified(false);
+}
+
+void SettingsBinding::commitEditing()
+{
+    for (const QPointer<QWidget> &control : std::as_const(m_controls)) {
+        if (auto *edit = qobject_cast<QLineEdit *>(control.data()); edit && edit->isModified())
+            storeText(edit);
+        else if (auto *spin = qobject_cast<QSpinBox *>(control.data()))
+            spin->interpretText(); // a number still being typed
+    }
+}

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QList>
+#include <QObject>
+#include <QPointer>
+
+class QWidget;
+
+// Binds the settings controls of the interface file to the user's preferences. A control takes part
+// when it carries the dynamic property "settingsKey"; the binding shows the stored value at
+// start-up and stores the user's changes, and it is the only writer of the preferences.
+//
+//  - QComboBox: the selected position, or, when the control carries "settingsValues" (a comma
+//    separated list of integers, one per entry), the value of the selected entry. A stored value
+//    that matches no entry is shown as no selection and kept until the user chooses.
+//  - QCheckBox: 1 when checked, 0 otherwise.
+//  - QSpinBox: its value.
+//  - QLineEdit: its text, when editing finishes (or when commitEditing() is asked for).
+//
+// Only the user's own changes are stored: filling a list from code writes nothing.
+class SettingsBinding : public QObject
+{
+    Q_OBJECT
+public:
+    explicit SettingsBinding(QObject *parent = nullptr);
+
+    // Binds every control carrying "settingsKey" under `root`, and shows the stored values.
+    void bind(QWidget *root);
+    // Shows the stored values again in every bound control except resolution lists, whose entries
+    // are filled later from the displays.
+    void load();
+    // Stores what is still being typed in any bound text field, as leaving the field would.
+    void commitEditing();
+
+    static QString keyOf(const QWidget *control);
+
+private:
+    void bindControl(QWidget *control);
+    void loadControl(QWidget *control);
+    void storeText(QWidget *control);
+
+    QList<QPointer<QWidget>> m_controls;
+};

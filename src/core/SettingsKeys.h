@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QLatin1String>
+
+// The preference keys, spelled as stored. The game, the server and existing preference files depend
+// on these exact names.
+namespace SettingsKeys {
+inline constexpr QLatin1String resolution{"resolution"};
+inline constexpr QLatin1String fullscreen{"fullscreen"};
+inline constexpr QLatin1String fsaa{"fsaa"};
+inline constexpr QLatin1String shader{"shader"};
+inline constexpr QLatin1String advancedOptions{"advancedOptions"};
+inline constexpr QLatin1String serverOptions{"server_options"};
+inline constexpr QLatin1String serverDescription{"server_description"};
+inline constexpr QLatin1String serverPassword{"server_password"};
+inline constexpr QLatin1String serverMaxClients{"server_maxclients"};
+} // namespace SettingsKeys
