@@ -1,0 +1,116 @@
+#include "ChildWatch.h"
+
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <cerrno>
+#include <csignal>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+bool pidfdAllowed = true;
+
+constexpr int FirstPollMs = 5;
+constexpr int LongestPollMs = 200;
+
+int openPidfd(pid_t pid)
+{
+#ifdef SYS_pidfd_open
+    // A pidfd is always close-on-exec.
+    return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+#else
+    Q_UNUSED(pid);
+    errno = ENOSYS;
+    return -1;
+#endif
+}
+
+bool sendSignalThroughPidfd(int pidfd, int sig)
+{
+#ifdef SYS_pidfd_send_signal
+    return ::syscall(SYS_pidfd_send_signal, pidfd, sig, nullptr, 0) == 0 || errno != ENOSYS;
+#else
+    Q_UNUSED(pidfd);
+    Q_UNUSED(sig);
+    return false;
+#endif
+}
+
+} // namespace
+
+void ChildWatch::setPidfdAllowed(bool allowed)
+{
+    pidfdAllowed = allowed;
+}
+
+ChildWatch::ChildWatch(pid_t pid, QObject *parent) : QObject(parent), m_pid(pid)
+{
+    if (pidfdAllowed)
+        m_pidfd.reset(openPidfd(pid));
+    if (m_pidfd.isValid()) {
+        m_notifier = new QSocketNotifier(m_pidfd.get(), QSocketNotifier::Read, this);
+        connect(m_notifier, &QSocketNotifier::activated, this, &ChildWatch::tryReap);
+    } else {
+        m_poll = new QTimer(this);
+        m_poll->setSingleShot(true);
+        connect(m_poll, &QTimer::timeout, this, [this] {
+            if (!tryReap())
+                schedulePoll();
+        });
+        schedulePoll();
+    }
+}
+
+ChildWatch::~ChildWatch()
+{
+    if (!m_reaped) {
+        int status = 0;
+        while (::waitpid(m_pid, &status, WNOHANG) < 0 && errno == EINTR) {
+        }
+    }
+}
+
+bool ChildWatch::sendKill()
+{
+    if (m_reaped)
+        return false;
+    if (m_pidfd.isValid() && sendSignalThroughPidfd(m_pidfd.get(), SIGKILL))
+        return true;
+    ::kill(m_pid, SIGKILL);
+    return true;
+}
+
+bool ChildWatch::tryReap()
+{
+    if (m_reaped)
+        return true;
+    int status = 0;
+    pid_t r;
+    do {
+        r = ::waitpid(m_pid, &status, WNOHANG);
+    } while (r < 0 && errno == EINTR);
+    // ECHILD: someone reaped it behind our back; either way the id is no longer ours.
+    if (r == 0 || (r < 0 && errno != ECHILD))
+        return false;
+
+    m_reaped = true;
+    if (m_notifier) {
+        m_notifier->setEnabled(false);
+        m_notifier->deleteLater();
+        m_notifier = nullptr;
+    }
+    m_pidfd.reset();
+    if (m_poll)
+        m_poll->stop();
+    Q_EMIT reaped();
+    return true;
+}
+
+void ChildWatch::schedulePoll()
+{
+    m_pollInterval = m_pollInterval == 0 ? FirstPollMs : qMin(m_pollInterval * 2, LongestPollMs);
+    m_poll->start(m_pollInterval);
+}

@@ -1,0 +1,196 @@
+#include "ServerRun.h"
+
+#include "ChildWatch.h"
+#include "PtyReader.h"
+#include "UniqueFd.h"
+
+#include <QCoreApplication>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <pty.h>
+#include <sys/resource.h>
+#include <unistd.h>
+#include <utility>
+#include <vector>
+
+namespace {
+
+ServerRun::ForkPty forkPtyFunction = nullptr;
+
+constexpr char LaunchFailure[] = "Error - can't launch server\n";
+static_assert(sizeof(LaunchFailure) - 1 == 28, "the failure line is 28 bytes");
+
+// Upper bound for the descriptor loop used when close_range() is missing; read before the fork
+// because the child may only make async-signal-safe calls.
+int highestDescriptorBound()
+{
+    struct rlimit limit = {};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+        return 1 << 20;
+    return static_cast<int>(std::min<rlim_t>(limit.rlim_cur, 1 << 20));
+}
+
+// Everything below runs in the forked child of a possibly multi-threaded process: no
+// allocation, no stdio, no locks.
+[[noreturn]] void runChild(const char *path, char *const *argv, const char *cwd, int fdBound,
+                           const sigset_t *emptyMask)
+{
+    ::sigprocmask(SIG_SETMASK, emptyMask, nullptr);
+    ::signal(SIGPIPE, SIG_DFL);
+
+    if (::chdir(cwd) != 0) {
+        // The server is started in whatever directory we are in.
+    }
+    if (::close_range(3, UINT_MAX, 0) != 0) {
+        for (int fd = 3; fd < fdBound; ++fd)
+            ::close(fd);
+    }
+    ::execv(path, argv);
+
+    const char *p = LaunchFailure;
+    size_t left = sizeof(LaunchFailure) - 1;
+    while (left > 0) {
+        const ssize_t n = ::write(STDERR_FILENO, p, left);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        p += n;
+        left -= static_cast<size_t>(n);
+    }
+    ::_exit(0);
+}
+
+// Length of a multi-byte sequence at the end of `bytes` that has begun but is not complete.
+qsizetype incompleteTailLength(const QByteArray &bytes)
+{
+    const qsizetype size = bytes.size();
+    for (qsizetype back = 1; back <= 3 && back <= size; ++back) {
+        const auto c = static_cast<unsigned char>(bytes.at(size - back));
+        if ((c & 0xC0) == 0x80)
+            continue;
+        const qsizetype length = (c & 0xE0) == 0xC0   ? 2
+                                 : (c & 0xF0) == 0xE0 ? 3
+                                 : (c & 0xF8) == 0xF0 ? 4
+                                                      : 1;
+        return length > back ? back : 0;
+    }
+    return 0;
+}
+
+} // namespace
+
+void ServerRun::setForkPty(ForkPty forkPty)
+{
+    forkPtyFunction = forkPty;
+}
+
+ServerRun::ServerRun(QObject *parent)
+    : QObject(parent), m_decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless |
+                                                           QStringDecoder::Flag::ConvertInitialBom)
+{}
+
+ServerRun::~ServerRun()
+{
+    if (m_reader)
+        m_reader->close();
+    if (m_watch)
+        disconnect(m_watch, nullptr, this, nullptr);
+    if (m_watch && !m_watch->tryReap()) {
+        // Closing the master has hung up the child's terminal; hand the watch to the
+        // application so the child is still reaped when it ends.
+        if (QCoreApplication *app = QCoreApplication::instance()) {
+            m_watch->setParent(app);
+            connect(m_watch, &ChildWatch::reaped, m_watch, &QObject::deleteLater);
+        }
+    }
+}
+
+pid_t ServerRun::start(const QByteArray &path, const QList<QByteArray> &argv,
+                       const QByteArray &workingDirectory)
+{
+    if (m_started)
+        return -1;
+    m_started = true;
+
+    // Built in full before the fork: the QByteArrays own the bytes, the vector only points.
+    std::vector<char *> args;
+    args.reserve(static_cast<size_t>(argv.size()) + 2);
+    if (argv.isEmpty())
+        args.push_back(const_cast<char *>(path.constData()));
+    for (const QByteArray &arg : argv)
+        args.push_back(const_cast<char *>(arg.constData()));
+    args.push_back(nullptr);
+    const int fdBound = highestDescriptorBound();
+    sigset_t emptyMask;
+    sigemptyset(&emptyMask);
+
+    int master = -1;
+    const ForkPty fork = forkPtyFunction ? forkPtyFunction : &::forkpty;
+    const pid_t pid = fork(&master, nullptr, nullptr, nullptr);
+    if (pid == 0)
+        runChild(path.constData(), args.data(), workingDirectory.constData(), fdBound, &emptyMask);
+    if (pid < 0)
+        return -1;
+
+    m_pid = pid;
+    m_reader = new PtyReader(UniqueFd(master), this);
+    m_watch = new ChildWatch(pid, this);
+    connect(m_reader, &PtyReader::readDone, this, [this](const QByteArray &data, bool failed) {
+        Q_EMIT readCompleted(this, data, failed);
+    });
+    connect(m_watch, &ChildWatch::reaped, this, &ServerRun::maybeFinish);
+    return pid;
+}
+
+void ServerRun::readInBackgroundAndNotify()
+{
+    if (m_reader)
+        m_reader->arm();
+}
+
+void ServerRun::kill()
+{
+    if (m_watch)
+        m_watch->sendKill();
+}
+
+void ServerRun::closeOutput()
+{
+    if (!m_reader || !m_reader->isOpen())
+        return;
+    m_reader->close();
+    maybeFinish();
+}
+
+QString ServerRun::decode(const QByteArray &chunk)
+{
+    // The carry-over is kept here rather than in the decoder's own state: a stateful decoder
+    // that finds the held sequence broken by the next chunk drops that chunk's first byte.
+    if (chunk.isEmpty())
+        return m_decoder.decode(std::exchange(m_heldBack, QByteArray()));
+    QByteArray bytes = m_heldBack.isEmpty() ? chunk : m_heldBack + chunk;
+    const qsizetype keep = incompleteTailLength(bytes);
+    m_heldBack = bytes.right(keep);
+    bytes.chop(keep);
+    return m_decoder.decode(bytes);
+}
+
+bool ServerRun::isReaped() const
+{
+    return m_watch && m_watch->isReaped();
+}
+
+void ServerRun::maybeFinish()
+{
+    if (m_finishPosted || !m_reader || m_reader->isOpen() || !isReaped())
+        return;
+    m_finishPosted = true;
+    // Posted, so that an owner deleting the run on finished() never does so from inside one of
+    // the run's own calls.
+    QMetaObject::invokeMethod(
+        this, [this] { Q_EMIT finished(this); }, Qt::QueuedConnection);
+}

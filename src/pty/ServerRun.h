@@ -1,0 +1,75 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QStringDecoder>
+
+#include <sys/types.h>
+
+struct termios;
+struct winsize;
+
+class ChildWatch;
+class PtyReader;
+
+// One dedicated-server child on its own pseudo-terminal, from forkpty to the last byte of its
+// output and the reaping of the process. One object per run: a stopped run keeps draining its
+// output while a newer run is already alive, and each object reports only its own reads.
+//
+// Lifecycle for the owner: start(); readInBackgroundAndNotify() once, and again after each
+// chunk has been handled; at the end of output, closeOutput(); delete the object once
+// finished() has come (or right away when start() returned -1). Deleting it earlier is safe
+// but gives up its remaining output; an unreaped child is then still reaped once it ends,
+// provided the application object is alive.
+class ServerRun : public QObject
+{
+    Q_OBJECT
+public:
+    using ForkPty = pid_t (*)(int *master, char *name, const struct termios *termp,
+                              const struct winsize *winp);
+    // Test seam: the function that makes the child on a new pseudo-terminal; nullptr restores
+    // ::forkpty.
+    static void setForkPty(ForkPty forkPty);
+
+    explicit ServerRun(QObject *parent = nullptr);
+    ~ServerRun() override;
+
+    // Runs `path` with `argv` (argv[0] included) in `workingDirectory` on a new
+    // pseudo-terminal, with the launcher's environment. Returns the child's pid, or -1 when no
+    // child was made (then nothing is left open). Only the first call on an object acts.
+    pid_t start(const QByteArray &path, const QList<QByteArray> &argv,
+                const QByteArray &workingDirectory);
+    pid_t pid() const { return m_pid; }
+    // Requests one read of up to 64 KiB; readCompleted follows from the event loop. A request
+    // while one is pending, or after closeOutput(), does nothing.
+    void readInBackgroundAndNotify();
+    // SIGKILL to the child unless it has been reaped already.
+    void kill();
+    // Closes the pseudo-terminal master; later calls do nothing.
+    void closeOutput();
+    // UTF-8 decoding of this run's consecutive chunks: a sequence split across two chunks is
+    // held back and decoded whole with the next one; invalid bytes become U+FFFD. An empty
+    // chunk flushes a sequence still held back (as U+FFFD), as at the end of output.
+    QString decode(const QByteArray &chunk);
+    bool isReaped() const;
+
+Q_SIGNALS:
+    // Empty `data` with `failed` false: end of output; `failed` true: the read failed.
+    // Receivers may re-arm or close the run but must not delete it here.
+    void readCompleted(ServerRun *run, const QByteArray &data, bool failed);
+    // Once, posted to the event loop after the output is closed and the child reaped.
+    void finished(ServerRun *run);
+
+private:
+    void maybeFinish();
+
+    pid_t m_pid = -1;
+    PtyReader *m_reader = nullptr;
+    ChildWatch *m_watch = nullptr;
+    bool m_started = false;
+    bool m_finishPosted = false;
+    QStringDecoder m_decoder;
+    QByteArray m_heldBack;
+};

@@ -1,0 +1,132 @@
+#include "PtyTestSupport.h"
+
+#include "ServerRun.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <dirent.h>
+#include <unistd.h>
+
+namespace PtyTestSupport {
+
+QString writeScript(const QString &dir, const QString &name, const QByteArray &body)
+{
+    const QString path = QDir(dir).filePath(name);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return QString();
+    file.write("#!/bin/sh\n" + body);
+    file.close();
+    file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    return path;
+}
+
+QMap<int, QString> openDescriptors()
+{
+    QMap<int, QString> result;
+    DIR *dir = ::opendir("/proc/self/fd");
+    if (!dir)
+        return result;
+    while (dirent *entry = ::readdir(dir)) {
+        bool ok = false;
+        const int fd = QByteArray(entry->d_name).toInt(&ok);
+        if (!ok || fd == ::dirfd(dir))
+            continue;
+        char target[4096] = {};
+        const QByteArray link = "/proc/self/fd/" + QByteArray::number(fd);
+        if (::readlink(link.constData(), target, sizeof target - 1) < 0)
+            continue;
+        result.insert(fd, QString::fromLocal8Bit(target));
+    }
+    ::closedir(dir);
+    return result;
+}
+
+QMap<pid_t, char> childProcesses()
+{
+    QMap<pid_t, char> result;
+    const pid_t self = ::getpid();
+    const QStringList entries = QDir("/proc").entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &entry : entries) {
+        bool ok = false;
+        const pid_t pid = entry.toInt(&ok);
+        if (!ok)
+            continue;
+        QFile stat("/proc/" + entry + "/stat");
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        // "pid (comm) state ppid ...": comm may hold spaces and parentheses.
+        const QByteArray line = stat.readAll();
+        const qsizetype close = line.lastIndexOf(')');
+        const QList<QByteArray> rest = line.mid(close + 2).split(' ');
+        if (rest.size() < 2 || rest.at(1).toInt() != self)
+            continue;
+        result.insert(pid, rest.at(0).isEmpty() ? '?' : rest.at(0).at(0));
+    }
+    return result;
+}
+
+ProbeReport readProbeReport(const QString &path)
+{
+    ProbeReport report;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return report;
+    QList<QByteArray> fields = file.readAll().split('\0');
+    QList<QByteArray> *section = nullptr;
+    for (qsizetype i = 0; i < fields.size(); ++i) {
+        const QByteArray &f = fields.at(i);
+        if (f == "argv") {
+            section = &report.argv;
+        } else if (f == "cwd" && i + 1 < fields.size()) {
+            report.cwd = fields.at(++i);
+            section = nullptr;
+        } else if (f == "fds") {
+            section = &report.descriptors;
+        } else if (f == "end") {
+            report.complete = true;
+            break;
+        } else if (section) {
+            section->append(f);
+        }
+    }
+    return report;
+}
+
+RunLog::RunLog(ServerRun *run_, bool rearm_, bool closeAtEnd_)
+    : run(run_), rearm(rearm_), closeAtEnd(closeAtEnd_)
+{
+    QObject::connect(run, &ServerRun::readCompleted, run,
+                     [this](ServerRun *from, const QByteArray &chunk, bool failed) {
+                         if (from != run) {
+                             ++foreignReports;
+                             return;
+                         }
+                         if (failed) {
+                             ++failures;
+                             run->closeOutput();
+                             return;
+                         }
+                         if (chunk.isEmpty()) {
+                             ++ends;
+                             if (closeAtEnd)
+                                 run->closeOutput();
+                             return;
+                         }
+                         if (ends > 0)
+                             dataAfterEnd = true;
+                         ++reads;
+                         data += chunk;
+                         text += run->decode(chunk);
+                         if (rearm)
+                             run->readInBackgroundAndNotify();
+                     });
+    QObject::connect(run, &ServerRun::finished, run, [this](ServerRun *from) {
+        if (from != run)
+            ++foreignReports;
+        ++finishes;
+    });
+}
+
+} // namespace PtyTestSupport

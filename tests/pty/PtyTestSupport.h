@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QMap>
+#include <QString>
+
+#include <sys/types.h>
+
+class ServerRun;
+
+namespace PtyTestSupport {
+
+// Writes an executable /bin/sh script `body` to `dir`/`name` and returns its path.
+QString writeScript(const QString &dir, const QString &name, const QByteArray &body);
+
+// Open descriptors of this process, number -> link target.
+QMap<int, QString> openDescriptors();
+
+// Processes whose parent is this process, with their state letter ('Z' for a zombie).
+QMap<pid_t, char> childProcesses();
+
+// Fields of a report written by pty_probe.
+struct ProbeReport
+{
+    QList<QByteArray> argv;
+    QByteArray cwd;
+    QList<QByteArray> descriptors;
+    bool complete = false;
+};
+ProbeReport readProbeReport(const QString &path);
+
+// Collects what one run reports. By default every chunk re-arms the read and the end of
+// output closes the run's output, as the launcher does.
+struct RunLog
+{
+    explicit RunLog(ServerRun *run, bool rearm = true, bool closeAtEnd = true);
+
+    ServerRun *run;
+    bool rearm;
+    bool closeAtEnd;
+    QByteArray data;
+    QString text;
+    int reads = 0;
+    int ends = 0;
+    int failures = 0;
+    int finishes = 0;
+    int foreignReports = 0;
+    bool dataAfterEnd = false;
+};
+
+} // namespace PtyTestSupport
