@@ -1,0 +1,95 @@
+#pragma once
+
+#include "ConsoleModel.h"
+
+#include <QColor>
+#include <QFont>
+#include <QPointer>
+#include <QWidget>
+
+#include <utility>
+
+class QAction;
+class QScrollArea;
+class QScrollBar;
+class QWindow;
+
+// The server console: the widget of a QScrollArea that is not widget-resizable. The interface
+// file creates it (as a promoted widget inside the scroll area) and then calls awakeFromNib()
+// once, which installs the VScroller and starts following the end of the output.
+//
+// Appends update the ConsoleModel at once, so everything the rules answer (lines, frame, follow
+// flag, viewport position, redisplay asked for) is exact after every call. The widget catches up
+// later, at most once per frame of its window (or through a posted event while it has no shown
+// window): one resize, one scroll-bar value and one repaint for any number of lines. flush()
+// applies that work at once; a user's scrolling flushes first and feeds the model immediately.
+class ConsoleView : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit ConsoleView(QWidget *parent = nullptr);
+    ~ConsoleView() override;
+
+    void awakeFromNib();
+
+    void scrollToEnd(bool enable);
+    bool endScroll() const { return model_.endScroll(); }
+
+    void appendLine(const QString &line);
+    // A null or empty text adds nothing.
+    void appendText(const QString &text);
+
+    const ConsoleModel &model() const { return model_; }
+    QStringList lines() const { return model_.lines(); }
+    int lineCount() const { return model_.lineCount(); }
+    // The document frame that the rules gave; the real geometry follows after flush().
+    QRectF frame() const { return model_.frame(); }
+    QRectF visibleRect() const { return model_.visibleRect(); }
+    bool scrollRectToVisible(const QRectF &rect);
+
+    // "Clear", also in the context menu; connect an Edit menu item to it or to deleteLines().
+    QAction *clearAction() const { return clearAction_; }
+
+    void flush();
+
+    // Test and benchmark hooks: how often coalesced work reached the widget, and the rows that
+    // the last paint drew, as [first, end).
+    int applyCount() const { return applyCount_; }
+    std::pair<int, int> lastDrawnRows() const { return lastDrawnRows_; }
+
+public Q_SLOTS:
+    void deleteLines();
+
+protected:
+    bool event(QEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+
+private:
+    QScrollArea *enclosingScrollArea() const;
+    void attach();
+    void watchScrollBar(QScrollBar *bar);
+    void userScrolled(int value);
+    void scheduleApply();
+
+    ConsoleModel model_;
+    QFont font_;
+    QColor color_;
+    qreal ascent_ = 0.0;
+    QAction *clearAction_ = nullptr;
+
+    QPointer<QScrollArea> area_;
+    QPointer<QScrollBar> bar_;
+    QMetaObject::Connection barConnection_;
+    QPointer<QWindow> frameWindow_; // whose UpdateRequest paces our catching up
+    QPointer<QWidget> topLevel_;    // whose UpdateRequest paints; we catch up just before
+
+    bool scheduled_ = false;
+    bool postedApply_ = false;
+    bool applying_ = false;
+    int applyCount_ = 0;
+    std::pair<int, int> lastDrawnRows_{0, 0};
+};

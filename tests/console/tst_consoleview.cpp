@@ -1,0 +1,387 @@
+#include "ConsoleView.h"
+#include "VScroller.h"
+
+#include <QAccessible>
+#include <QAction>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QStyleOptionSlider>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+constexpr int ViewportHeight = 120; // ten rows
+
+// A console placed the way the interface file places it: created, given a frame, handed to a
+// scroll area that does not resize it, then woken up.
+struct Harness
+{
+    QScrollArea area;
+    ConsoleView *view = nullptr;
+
+    explicit Harness(bool show = true)
+    {
+        view = new ConsoleView;
+        view->setGeometry(0, 0, 498, 298);
+        area.setWidgetResizable(false);
+        area.setWidget(view);
+        area.setFrameShape(QFrame::NoFrame);
+        area.setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        area.setFixedSize(600, ViewportHeight);
+        view->awakeFromNib();
+        if (show) {
+            area.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&area));
+        }
+    }
+
+    QScrollBar *bar() const { return area.verticalScrollBar(); }
+
+    void fill(int count, const QString &text = QStringLiteral("line %1"))
+    {
+        for (int i = 0; i < count; ++i)
+            view->appendLine(text.arg(i));
+    }
+
+    // The real widget and bar agree with what the rules answered.
+    void verifyInStep() const
+    {
+        const QRectF frame = view->frame();
+        QCOMPARE(view->size(), frame.size().toSize());
+        QCOMPARE(area.viewport()->height(), ViewportHeight);
+        QCOMPARE(double(bar()->value()), view->visibleRect().y());
+    }
+
+    QPoint centreOf(QStyle::SubControl control) const
+    {
+        QStyleOptionSlider opt;
+        opt.initFrom(bar());
+        opt.subControls = QStyle::SC_All;
+        opt.orientation = Qt::Vertical;
+        opt.minimum = bar()->minimum();
+        opt.maximum = bar()->maximum();
+        opt.sliderPosition = bar()->sliderPosition();
+        opt.sliderValue = bar()->value();
+        opt.singleStep = bar()->singleStep();
+        opt.pageStep = bar()->pageStep();
+        opt.upsideDown = bar()->invertedAppearance();
+        return bar()->style()->subControlRect(QStyle::CC_ScrollBar, &opt, control, bar()).center();
+    }
+};
+
+bool isConsoleGreen(QRgb px)
+{
+    return qGreen(px) > qRed(px) + 80 && qGreen(px) > qBlue(px) + 80;
+}
+
+} // namespace
+
+class TestConsoleView : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void awakeInstallsScroller();
+    void realWidgetFollowsRules_data();
+    void realWidgetFollowsRules();
+    void userScrollFeedsRules();
+    void floodIsAppliedOnce();
+    void hiddenConsoleCatchesUpWhenShown();
+    void paintDrawsDirtyRows();
+    void rendersGreenRows();
+    void scrollerPartsSetFollowing_data();
+    void scrollerPartsSetFollowing();
+    void wheelAndKeysLeaveFollowing();
+    void clearByKeyAndMenu();
+    void accessibleText();
+};
+
+void TestConsoleView::awakeInstallsScroller()
+{
+    ConsoleView loose;
+    QVERIFY(!loose.endScroll());
+    loose.awakeFromNib(); // not in a scroll area: nothing to install, following still on
+    QVERIFY(loose.endScroll());
+
+    QScrollArea area;
+    area.verticalScrollBar()->setAttribute(Qt::WA_MacSmallSize);
+    auto *view = new ConsoleView;
+    area.setWidget(view);
+    view->awakeFromNib();
+    auto *bar = qobject_cast<VScroller *>(area.verticalScrollBar());
+    QVERIFY(bar);
+    QVERIFY(bar->testAttribute(Qt::WA_MacSmallSize));
+    QVERIFY(!bar->accessibleName().isEmpty());
+    QVERIFY(view->endScroll());
+    QVERIFY(!view->autoFillBackground()); // the scroll area's background shows through
+    QCOMPARE(view->focusPolicy(), Qt::StrongFocus);
+}
+
+void TestConsoleView::realWidgetFollowsRules_data()
+{
+    QTest::addColumn<bool>("follow");
+    QTest::addColumn<int>("lines");
+    QTest::addColumn<int>("userTop");
+    QTest::addColumn<int>("expectedTop");
+
+    QTest::newRow("following, fits") << true << 5 << 0 << 0;
+    QTest::newRow("following, overflow") << true << 50 << 0 << 480;
+    QTest::newRow("following at 201") << true << 400 << 0 << 2292;
+    QTest::newRow("not following, top 120") << false << 50 << 120 << 120;
+    QTest::newRow("not following, top 125") << false << 50 << 125 << 120;
+    QTest::newRow("not following, chop at 120") << false << 202 << 120 << 108;
+    QTest::newRow("not following, chop at 0") << false << 202 << 0 << 0;
+}
+
+void TestConsoleView::realWidgetFollowsRules()
+{
+    QFETCH(bool, follow);
+    QFETCH(int, lines);
+    QFETCH(int, userTop);
+    QFETCH(int, expectedTop);
+
+    Harness h;
+    h.view->scrollToEnd(follow);
+    h.fill(lines - 1);
+    h.view->flush();
+    h.bar()->setValue(userTop); // as a drag would
+    QCOMPARE(h.view->visibleRect().y(), double(userTop));
+    h.fill(1);
+    QCOMPARE(h.view->visibleRect().y(), double(expectedTop));
+    h.view->flush();
+    h.verifyInStep();
+    QCOMPARE(h.bar()->value(), expectedTop);
+    QCOMPARE(h.view->lineCount(), qMin(lines, 201));
+}
+
+void TestConsoleView::userScrollFeedsRules()
+{
+    Harness h;
+    h.fill(50);
+    h.view->flush();
+    QCOMPARE(h.bar()->value(), 480);
+    h.view->scrollToEnd(false);
+    h.bar()->triggerAction(QAbstractSlider::SliderPageStepSub);
+    QCOMPARE(h.view->visibleRect().y(), 360.0);
+    // The rules read the user's position at once, before anything was flushed.
+    h.fill(1);
+    QCOMPARE(h.view->visibleRect().y(), 360.0);
+    QCOMPARE(h.view->model().lastRedraw(), ConsoleModel::Redraw::Row);
+}
+
+void TestConsoleView::floodIsAppliedOnce()
+{
+    Harness h;
+    h.view->flush();
+    const int before = h.view->applyCount();
+    const QSize sizeBefore = h.view->size();
+
+    QString chunk;
+    for (int i = 0; i < 70; ++i)
+        chunk +=
+            QStringLiteral("flooding server output line number %1 ..................\n").arg(i);
+    for (int i = 0; i < 200; ++i)
+        h.view->appendText(chunk);
+
+    // Without the event loop nothing has reached the widget yet, though the rules are done.
+    QCOMPARE(h.view->applyCount(), before);
+    QCOMPARE(h.view->size(), sizeBefore);
+    QCOMPARE(h.view->frame(), QRectF(0, 0, 500, 2412));
+    QCOMPARE(h.view->visibleRect().y(), 2292.0);
+
+    QTRY_COMPARE(h.view->applyCount(), before + 1);
+    QTest::qWait(50);
+    QCOMPARE(h.view->applyCount(), before + 1);
+    h.verifyInStep();
+    QCOMPARE(h.bar()->value(), h.bar()->maximum());
+    QCOMPARE(h.view->lines().last(), QStringLiteral("flooding server output line number 69 "
+                                                    ".................."));
+}
+
+void TestConsoleView::hiddenConsoleCatchesUpWhenShown()
+{
+    // The pane is taken out of the window while the server keeps writing.
+    Harness h;
+    h.fill(20);
+    h.view->flush();
+    h.area.hide();
+    h.fill(300);
+    QCoreApplication::processEvents();
+    QCOMPARE(h.view->frame(), QRectF(0, 0, 500, 2412));
+    QCOMPARE(h.view->visibleRect().y(), 2292.0);
+    h.area.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&h.area));
+    h.view->flush();
+    h.verifyInStep();
+    QCOMPARE(h.bar()->value(), h.bar()->maximum());
+}
+
+void TestConsoleView::paintDrawsDirtyRows()
+{
+    Harness h;
+    h.view->repaint(QRect(0, 0, 500, 12));
+    QCOMPARE(h.view->lastDrawnRows(), std::make_pair(0, 0)); // empty buffer
+
+    h.view->scrollToEnd(false);
+    h.fill(5);
+    h.view->flush();
+    h.view->repaint(); // takes the rows still marked, so that each repaint below is its own
+    h.view->repaint(QRect(0, 0, 500, 12));
+    QCOMPARE(h.view->lastDrawnRows(), std::make_pair(0, 2));
+    h.view->repaint(QRect(0, 30, 500, 10));
+    QCOMPARE(h.view->lastDrawnRows(), std::make_pair(2, 4));
+    h.view->resize(500, 120); // room below the last row
+    h.view->repaint();
+    QCOMPARE(h.view->lastDrawnRows(), std::make_pair(0, 5));
+    h.view->repaint(QRect(0, 72, 500, 12));
+    QCOMPARE(h.view->lastDrawnRows().first, h.view->lastDrawnRows().second);
+}
+
+void TestConsoleView::rendersGreenRows()
+{
+    Harness h;
+    h.fill(5, QStringLiteral("MMMMWWWW %1"));
+    h.view->flush();
+    const QImage image = h.area.viewport()->grab().toImage();
+    QCOMPARE(image.height() / int(image.devicePixelRatio()), ViewportHeight);
+    const qreal dpr = image.devicePixelRatio();
+    QRgb brightest = 0;
+    for (int row = 0; row < 10; ++row) {
+        int green = 0;
+        for (int y = int(row * 12 * dpr); y < int((row + 1) * 12 * dpr); ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                const QRgb px = image.pixel(x, y);
+                if (isConsoleGreen(px)) {
+                    ++green;
+                    if (qGreen(px) - qRed(px) > qGreen(brightest) - qRed(brightest))
+                        brightest = px;
+                }
+            }
+        }
+        if (row < 5)
+            QVERIFY2(green > 10, qPrintable(QStringLiteral("row %1 has no text").arg(row)));
+        else
+            QVERIFY2(green == 0, qPrintable(QStringLiteral("row %1 is not empty").arg(row)));
+    }
+    QCOMPARE(QColor(brightest), QColor::fromRgbF(0.2f, 0.8f, 0.2f));
+}
+
+void TestConsoleView::scrollerPartsSetFollowing_data()
+{
+    QTest::addColumn<int>("control");
+    QTest::addColumn<int>("part");
+
+    QTest::newRow("down arrow") << int(QStyle::SC_ScrollBarAddLine) << 5;
+    QTest::newRow("up arrow") << int(QStyle::SC_ScrollBarSubLine) << 4;
+    QTest::newRow("track below the knob") << int(QStyle::SC_ScrollBarAddPage) << 3;
+    QTest::newRow("track above the knob") << int(QStyle::SC_ScrollBarSubPage) << 1;
+    QTest::newRow("knob") << int(QStyle::SC_ScrollBarSlider) << 2;
+}
+
+void TestConsoleView::scrollerPartsSetFollowing()
+{
+    QFETCH(int, control);
+    QFETCH(int, part);
+    const bool follows = part == 3 || part == 5;
+
+    Harness h;
+    h.fill(100);
+    h.view->flush();
+    h.bar()->setValue(600);
+    auto *bar = qobject_cast<VScroller *>(h.bar());
+    QVERIFY(bar);
+    for (const bool initial : {false, true}) {
+        h.view->scrollToEnd(initial);
+        const QPoint at = h.centreOf(QStyle::SubControl(control));
+        QTest::mousePress(bar, Qt::LeftButton, {}, at);
+        QTest::mouseRelease(bar, Qt::LeftButton, {}, at);
+        QCOMPARE(bar->hitPart(), part);
+        QCOMPARE(h.view->endScroll(), follows);
+        QCOMPARE(h.view->visibleRect().y(), double(bar->value()));
+        h.bar()->setValue(600);
+    }
+    // A press the bar does not scroll with leaves the flag alone.
+    h.view->scrollToEnd(!follows);
+    QTest::mousePress(bar, Qt::RightButton, {}, h.centreOf(QStyle::SubControl(control)));
+    QCOMPARE(h.view->endScroll(), !follows);
+}
+
+void TestConsoleView::wheelAndKeysLeaveFollowing()
+{
+    Harness h;
+    h.fill(100);
+    h.view->flush();
+    for (const bool follow : {false, true}) {
+        for (QWidget *target : {static_cast<QWidget *>(h.bar()), h.area.viewport()}) {
+            h.bar()->setValue(600);
+            h.view->scrollToEnd(follow);
+            const QPointF at(5, 5);
+            QWheelEvent wheel(at, target->mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton,
+                              Qt::NoModifier, Qt::NoScrollPhase, false);
+            QApplication::sendEvent(target, &wheel);
+            QVERIFY(h.bar()->value() > 600);
+            QCOMPARE(h.view->endScroll(), follow);
+            QCOMPARE(h.view->visibleRect().y(), double(h.bar()->value()));
+        }
+        h.view->setFocus();
+        h.bar()->setValue(600);
+        QTest::keyClick(h.view, Qt::Key_PageUp);
+        QVERIFY(h.bar()->value() < 600);
+        QCOMPARE(h.view->endScroll(), follow);
+        QCOMPARE(h.view->visibleRect().y(), double(h.bar()->value()));
+    }
+}
+
+void TestConsoleView::clearByKeyAndMenu()
+{
+    Harness h;
+    h.view->scrollToEnd(false);
+    h.fill(30);
+    h.view->setFocus();
+    QTest::keyClick(h.view, Qt::Key_Delete);
+    QCOMPARE(h.view->lineCount(), 0);
+    QCOMPARE(h.view->frame(), QRectF(0, 0, 0, 0));
+    QVERIFY(!h.view->endScroll());
+    h.view->flush();
+    QCOMPARE(h.view->size(), QSize(0, 0));
+    QCOMPARE(h.bar()->value(), 0);
+
+    h.fill(3);
+    QVERIFY(h.view->actions().contains(h.view->clearAction()));
+    QCOMPARE(h.view->clearAction()->text(), QStringLiteral("Clear"));
+    QCOMPARE(h.view->contextMenuPolicy(), Qt::ActionsContextMenu);
+    h.view->clearAction()->trigger();
+    QCOMPARE(h.view->lineCount(), 0);
+    h.fill(1);
+    QCOMPARE(h.view->frame(), QRectF(0, 0, 500, 12));
+    QCOMPARE(h.view->lines(), QStringList{QStringLiteral("line 0")});
+}
+
+void TestConsoleView::accessibleText()
+{
+    Harness h;
+    h.view->appendText(QStringLiteral("alpha\nbeta\r\n\ngamma"));
+    QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(h.view);
+    QVERIFY(iface);
+    QCOMPARE(iface->text(QAccessible::Name), QStringLiteral("Server console"));
+    QCOMPARE(iface->text(QAccessible::Value), QStringLiteral("alpha\nbeta\r\ngamma"));
+    QVERIFY(iface->text(QAccessible::Description).contains(QLatin1String("3")));
+    QVERIFY(iface->state().readOnly);
+    QAccessibleTextInterface *text = iface->textInterface();
+    QVERIFY(text);
+    QCOMPARE(text->characterCount(), 17);
+    QCOMPARE(text->text(6, 10), QStringLiteral("beta"));
+    // A point inside row 1 maps back into "beta\r".
+    const int offset = text->offsetAtPoint(h.view->mapToGlobal(QPoint(4, 18)));
+    QVERIFY2(offset >= 6 && offset <= 11, qPrintable(QString::number(offset)));
+    QCOMPARE(text->characterRect(6).top(), h.view->mapToGlobal(QPoint(0, 12)).y());
+
+    h.view->deleteLines();
+    QCOMPARE(iface->text(QAccessible::Value), QString());
+    QCOMPARE(text->characterCount(), 0);
+}
+
+QTEST_MAIN(TestConsoleView)
+#include "tst_consoleview.moc"
