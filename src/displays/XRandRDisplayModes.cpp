@@ -58,13 +58,20 @@ private:
     XErrorHandler m_previous = nullptr;
 };
 
-// The current configuration without forcing the server to probe hardware; a server that has
-// never been probed reports no outputs there, so then ask the slow way.
-Resources resourcesFor(Display *display, Window root)
+// The list of active outputs asks the server to probe its outputs, as `xrandr` does: some
+// drivers only refresh an output's connection state on a probe, so the cheaper "current"
+// resources can call an output that is lit "disconnected". The list is read once per run, so the
+// probe's cost is paid once. Mode lookups then read the configuration that probe left behind.
+Resources probedResources(Display *display, Window root)
+{
+    return Resources(XRRGetScreenResources(display, root));
+}
+
+Resources currentResources(Display *display, Window root)
 {
     Resources res(XRRGetScreenResourcesCurrent(display, root));
     if (!res || res->noutput == 0)
-        res.reset(XRRGetScreenResources(display, root));
+        res = probedResources(display, root);
     return res;
 }
 
@@ -111,7 +118,7 @@ bool XRandRDisplayModes::activeDisplayList(quint32 capacity, std::vector<Display
     Display *dpy = m_display.get();
     const ErrorTrap trap(dpy);
     for (int screen = 0; screen < ScreenCount(dpy); ++screen) {
-        const Resources res = resourcesFor(dpy, RootWindow(dpy, screen));
+        const Resources res = probedResources(dpy, RootWindow(dpy, screen));
         if (!res) {
             displays.clear();
             return false;
@@ -137,7 +144,7 @@ std::optional<QList<ModeDescription>> XRandRDisplayModes::availableModes(Display
     const ErrorTrap trap(dpy);
     const auto output = static_cast<RROutput>(display);
     for (int screen = 0; screen < ScreenCount(dpy); ++screen) {
-        const Resources res = resourcesFor(dpy, RootWindow(dpy, screen));
+        const Resources res = currentResources(dpy, RootWindow(dpy, screen));
         if (!res)
             continue;
         // Only ask about outputs this screen lists: asking about a foreign id is an error.

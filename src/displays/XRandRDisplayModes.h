@@ -12,6 +12,7 @@ struct _XDisplay;
 // Active displays are the outputs that are connected and driven by a CRTC, walked screen by
 // screen in the order the server's screen resources list them; an output's id is its XID. Each
 // output's modes come in the order of its own mode list, with the refresh rate as an extra key.
+// Listing the active outputs makes the server probe them (see the .cpp), like `xrandr` does.
 //
 // X protocol errors raised by our requests (an output that vanished, a bad id) are caught while
 // a call runs and turn into a failed answer; the handler in place before the call is restored.
