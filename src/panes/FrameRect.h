@@ -1,0 +1,28 @@
+#pragma once
+
+// A window or view rectangle in bottom-left screen coordinates: the origin is the bottom-left
+// corner of the primary screen and y grows upward, so a window's top edge is at y + height.
+// Single precision on purpose: the pane-switch arithmetic is defined on floats.
+struct FrameRect
+{
+    float x = 0.0f;
+    float y = 0.0f;
+    float width = 0.0f;
+    float height = 0.0f;
+};
+
+inline bool operator==(const FrameRect &a, const FrameRect &b)
+{
+    return a.x == b.x && a.y == b.y && a.width == b.width && a.height == b.height;
+}
+
+inline bool operator!=(const FrameRect &a, const FrameRect &b)
+{
+    return !(a == b);
+}
+
+// The window frame that fits `pane` as the new content while the left and top edges stay put.
+// `window` is the current window frame, `content` the frame of the current content area; the
+// part above the content (title bar, toolbar) keeps its height. Each sum is rounded to float in
+// the order written in the definition, which the callers' frames depend on.
+FrameRect paneSwitchFrame(const FrameRect &window, const FrameRect &content, const FrameRect &pane);

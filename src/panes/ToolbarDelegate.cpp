@@ -1,0 +1,4 @@
+#include "ToolbarDelegate.h"
+
+// Out of line so the vtable has one home.
+ToolbarDelegate::~ToolbarDelegate() = default;

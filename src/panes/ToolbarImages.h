@@ -1,0 +1,8 @@
+#pragma once
+
+#include <QIcon>
+#include <QString>
+
+// The toolbar image called `name` ("Main", "Server", "Help") from the built-in resources, or a
+// null icon when there is no image of that name.
+QIcon toolbarImageNamed(const QString &name);

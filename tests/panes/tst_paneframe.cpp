@@ -1,0 +1,78 @@
+#include "FrameRect.h"
+
+#include <QTest>
+
+// FrameRect carries no Qt type; QFETCH needs it registered.
+Q_DECLARE_METATYPE(FrameRect)
+
+namespace QTest {
+template <>
+char *toString(const FrameRect &frame)
+{
+    return qstrdup(QByteArray("(" + QByteArray::number(frame.x, 'f', 2) + ", " +
+                              QByteArray::number(frame.y, 'f', 2) + ", " +
+                              QByteArray::number(frame.width, 'f', 2) + ", " +
+                              QByteArray::number(frame.height, 'f', 2) + ")")
+                       .constData());
+}
+} // namespace QTest
+
+class PaneFrameTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void switchFrame_data();
+    void switchFrame();
+};
+
+void PaneFrameTest::switchFrame_data()
+{
+    QTest::addColumn<FrameRect>("window");
+    QTest::addColumn<FrameRect>("content");
+    QTest::addColumn<FrameRect>("pane");
+    QTest::addColumn<FrameRect>("expected");
+
+    QTest::newRow("shorter pane: window shrinks upward from the bottom")
+        << FrameRect{100, 200, 500, 400} << FrameRect{0, 0, 500, 322} << FrameRect{0, 0, 600, 300}
+        << FrameRect{100, 222, 600, 378};
+    QTest::newRow("taller pane: window grows downward")
+        << FrameRect{100, 200, 500, 400} << FrameRect{0, 0, 500, 322} << FrameRect{0, 0, 600, 450}
+        << FrameRect{100, 72, 600, 528};
+    QTest::newRow("same pane again: nothing moves")
+        << FrameRect{100, 222, 600, 378} << FrameRect{0, 0, 600, 300} << FrameRect{0, 0, 600, 300}
+        << FrameRect{100, 222, 600, 378};
+    // Only the pane's size matters, never where it happens to sit.
+    QTest::newRow("pane and content origins are ignored")
+        << FrameRect{-40, 10, 300, 250} << FrameRect{7, 9, 300, 200} << FrameRect{55, -3, 420, 120}
+        << FrameRect{-40, 90, 420, 170};
+    QTest::newRow("window below the primary screen's bottom edge")
+        << FrameRect{0, -500, 400, 300} << FrameRect{0, 0, 400, 250} << FrameRect{0, 0, 400, 350}
+        << FrameRect{0, -600, 400, 400};
+    // 16777218 - 1 is not a float: it rounds to 16777216 before the pane is added. A wider
+    // type, or adding before subtracting, gives 16777218 here instead.
+    QTest::newRow("single precision, subtraction first")
+        << FrameRect{0, 1, 100, 16777218.0f} << FrameRect{0, 0, 100, 1} << FrameRect{0, 0, 100, 1}
+        << FrameRect{0, 1, 100, 16777216.0f};
+    QTest::newRow("single precision, y")
+        << FrameRect{0, 1, 100, 16777218.0f} << FrameRect{0, 0, 100, 16777218.0f}
+        << FrameRect{0, 0, 100, 1} << FrameRect{0, 16777216.0f, 100, 1};
+}
+
+void PaneFrameTest::switchFrame()
+{
+    QFETCH(FrameRect, window);
+    QFETCH(FrameRect, content);
+    QFETCH(FrameRect, pane);
+    QFETCH(FrameRect, expected);
+
+    const FrameRect result = paneSwitchFrame(window, content, pane);
+    QCOMPARE(result, expected);
+    // Left edge fixed; for frames this small the top edge is exact too.
+    QCOMPARE(result.x, window.x);
+    if (window.height < 1e6f)
+        QCOMPARE(result.y + result.height, window.y + window.height);
+}
+
+QTEST_GUILESS_MAIN(PaneFrameTest)
+#include "tst_paneframe.moc"
