@@ -4,13 +4,14 @@
 #include "ConsoleView.h"
 #include "DisplayModeSource.h"
 #include "LauncherPaths.h"
-#include "PaneGeometry.h"
 #include "Preferences.h"
 #include "ServerRun.h"
 #include "SettingsBinding.h"
 #include "SettingsKeys.h"
 #include "ToolBarItem.h"
 #include "Toolbar.h"
+#include "ToolbarImages.h"
+#include "WindowGeometry.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -344,9 +345,9 @@ void Launcher::switchViews(ToolBarItem *item)
     takeAndSetCentralWidget(window, tempView);
 
     const FrameRect newFrame =
-        paneSwitchFrame(windowFrame(window), contentFrame(window), widgetFrame(prefsView));
+        paneSwitchFrame(windowFrame(window), contentFrame(window), viewFrame(prefsView));
     setWindowFrame(window, newFrame, true);
 
     delete takeAndSetCentralWidget(window, prefsView);
-    setContentMinSize(window, prefsView->rect().size());
+    setContentMinSize(window, QSizeF(prefsView->rect().size()));
 }

@@ -41,6 +41,7 @@ LauncherInterface::LauncherInterface()
     launcher.console = m_ui->console;
 
     connectActions();
+    m_ui->console->awakeFromNib();
 }
 
 LauncherInterface::~LauncherInterface()

@@ -1,0 +1,83 @@
+#pragma once
+
+// Shared set-up for tests that drive the whole launcher window in-process: private preferences,
+// a launcher folder of the test's choosing beside a copy of the stand-in game, and seams for the
+// display modes and for ending the application.
+
+#include "FakeDisplayModes.h"
+#include "Launcher.h"
+#include "LauncherInterface.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSettings>
+#include <QTemporaryDir>
+
+#include <memory>
+
+namespace LauncherFixture {
+
+// Points the user's preferences at a private folder. Call before QApplication exists.
+inline void usePrivatePreferences(const QString &configHome)
+{
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(configHome));
+}
+
+inline void clearPreferences()
+{
+    QSettings settings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Velmora"),
+                       QStringLiteral("Launcher"));
+    settings.clear();
+    settings.sync();
+}
+
+inline QString builtGame()
+{
+    return QString::fromLocal8Bit(qgetenv("VELMORA_BUILD_DIR")) +
+           QStringLiteral("/Orvane/orvane.app/Contents/MacOS");
+}
+
+// Lays out <folder>/Orvane/orvane.app/Contents/MacOS with the built stand-in copied into it, and
+// returns the path the launcher executable is taken to have inside <folder>.
+inline QString makeLauncherFolder(const QString &folder)
+{
+    const QString exeDir = folder + QStringLiteral("/Orvane/orvane.app/Contents/MacOS");
+    QDir().mkpath(exeDir);
+    const QDir built(builtGame());
+    for (const QString &name : built.entryList(QDir::Files | QDir::Executable)) {
+        QFile::copy(built.filePath(name), exeDir + u'/' + name);
+        QFile::setPermissions(exeDir + u'/' + name, QFile::permissions(built.filePath(name)));
+    }
+    return folder + QStringLiteral("/velmora-launcher");
+}
+
+struct Window
+{
+    std::unique_ptr<LauncherInterface> interface;
+    FakeDisplayModes *displays = nullptr; // owned by the launcher
+    int terminateCalls = 0;
+
+    Launcher *launcher() const { return interface->launcher(); }
+};
+
+// A launcher window whose displays are `fake` and whose executable lies at `executablePath`.
+inline std::unique_ptr<Window> openWindow(const QString &executablePath,
+                                          std::unique_ptr<FakeDisplayModes> fake = nullptr)
+{
+    auto w = std::make_unique<Window>();
+    w->interface = std::make_unique<LauncherInterface>();
+    if (!fake) {
+        fake = std::make_unique<FakeDisplayModes>();
+        fake->addDisplay({{1024, 768}, {800, 600}});
+    }
+    w->displays = fake.get();
+    Launcher *launcher = w->interface->launcher();
+    launcher->setDisplayModeSource(std::move(fake));
+    Window *raw = w.get();
+    launcher->setTerminateHandler([raw] { ++raw->terminateCalls; });
+    launcher->setExecutablePathProvider([executablePath] { return executablePath; });
+    launcher->awakeFromNib();
+    return w;
+}
+
+} // namespace LauncherFixture

@@ -1,0 +1,500 @@
+// The launcher window driven in-process: settings controls and the preferences, Play with the real
+// stand-in game, the launch failure alert, Help, closing, the resolution list and paths.
+#include "LauncherFixture.h"
+
+#include "ConsoleView.h"
+#include "LauncherPaths.h"
+#include "Preferences.h"
+#include "SettingsBinding.h"
+#include "SettingsKeys.h"
+#include "ui_Launcher.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QMessageBox>
+#include <QProcess>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTest>
+
+#include <csignal>
+
+using namespace LauncherFixture;
+
+Q_DECLARE_METATYPE(std::shared_ptr<FakeDisplayModes>)
+
+// Receives the URLs that Help asks the desktop to open.
+class UrlRecorder : public QObject
+{
+    Q_OBJECT
+public:
+    QList<QUrl> urls;
+public Q_SLOTS:
+    void openUrl(const QUrl &url) { urls << url; }
+};
+
+class LauncherTest : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void controlsShowStoredValues();
+    void userChangesAreStored();
+    void startUpWritesNothing();
+
+    void playStartsTheGame_data();
+    void playStartsTheGame();
+    void playUsesValueStillBeingTyped();
+    void playFailureShowsAlert_data();
+    void playFailureShowsAlert();
+
+    void helpOpensReadmeBesideLauncher();
+    void closingTheWindowQuits();
+    void cwdFollowsMovedLauncher();
+
+    void resolutionList_data();
+    void resolutionList();
+    void savedPositionOutOfRange_data();
+    void savedPositionOutOfRange();
+    void choosingAnEntryStoresItsPosition();
+
+private:
+    QJsonObject waitForRecord(const QString &file);
+    QTemporaryDir m_dir;
+    QString m_launcher; // executable path inside a launcher folder with the stand-in
+    QList<qint64> m_games;
+};
+
+void LauncherTest::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    m_launcher = makeLauncherFolder(m_dir.filePath(QStringLiteral("plain")));
+    QVERIFY(QFileInfo(LauncherPaths::gameExecutable(LauncherPaths::gameDirectory(m_launcher)))
+                .isExecutable());
+}
+
+void LauncherTest::init()
+{
+    clearPreferences();
+}
+
+void LauncherTest::cleanup()
+{
+    // The game runs until it is closed: close every one this test started.
+    for (qint64 pid : std::as_const(m_games))
+        ::kill(pid_t(pid), SIGKILL);
+    m_games.clear();
+    qunsetenv("ORVANE_RECORD");
+}
+
+QJsonObject LauncherTest::waitForRecord(const QString &file)
+{
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(file), 10000);
+    QFile f(file);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    const QJsonObject record = QJsonDocument::fromJson(f.readAll()).object();
+    m_games << record.value(QStringLiteral("pid")).toInteger();
+    return record;
+}
+
+static QStringList strings(const QJsonValue &array)
+{
+    QStringList out;
+    for (const QJsonValue &v : array.toArray())
+        out << v.toString();
+    return out;
+}
+
+void LauncherTest::controlsShowStoredValues()
+{
+    {
+        Preferences prefs;
+        prefs.setInteger(SettingsKeys::fullscreen, 1);
+        prefs.setInteger(SettingsKeys::fsaa, 4);
+        prefs.setInteger(SettingsKeys::shader, 2);
+        prefs.setString(SettingsKeys::advancedOptions, QStringLiteral("+name Bob, the builder"));
+        prefs.setString(SettingsKeys::serverDescription, QStringLiteral("Friday night"));
+        prefs.setString(SettingsKeys::serverPassword, QStringLiteral("hunter2"));
+        prefs.setInteger(SettingsKeys::serverMaxClients, 12);
+        prefs.setString(SettingsKeys::serverOptions, QStringLiteral("+map arena"));
+        prefs.setInteger(SettingsKeys::resolution, 1);
+        prefs.sync();
+    }
+    const auto w = openWindow(m_launcher);
+    Ui::LauncherWindow &ui = w->interface->ui();
+    QVERIFY(ui.fullscreenCheck->isChecked());
+    QCOMPARE(ui.fsaaCombo->currentText(), QStringLiteral("4×"));
+    QCOMPARE(ui.shaderCombo->currentIndex(), 2);
+    QCOMPARE(ui.advancedOptionsEdit->text(), QStringLiteral("+name Bob, the builder"));
+    QCOMPARE(ui.serverDescriptionEdit->text(), QStringLiteral("Friday night"));
+    QCOMPARE(ui.serverPasswordEdit->text(), QStringLiteral("hunter2"));
+    QCOMPARE(ui.serverPasswordEdit->echoMode(), QLineEdit::Password);
+    QCOMPARE(ui.serverMaxClientsSpin->value(), 12);
+    QCOMPARE(ui.serverOptionsEdit->text(), QStringLiteral("+map arena"));
+    QCOMPARE(ui.resolutions->currentText(), QStringLiteral("800 x 600"));
+    QCOMPARE(ui.multiplayer->text(), QStringLiteral("Start"));
+}
+
+void LauncherTest::userChangesAreStored()
+{
+    const auto w = openWindow(m_launcher);
+    Ui::LauncherWindow &ui = w->interface->ui();
+    w->interface->window()->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w->interface->window()));
+
+    QTest::keyClick(ui.fullscreenCheck, Qt::Key_Space);
+    QTest::keyClick(ui.fsaaCombo, Qt::Key_Down);
+    QTest::keyClick(ui.shaderCombo, Qt::Key_End);
+    QTest::keyClick(ui.resolutions, Qt::Key_Down);
+    ui.advancedOptionsEdit->setFocus();
+    QTest::keyClicks(ui.advancedOptionsEdit, QStringLiteral(" a  b "));
+    QTest::keyClick(ui.advancedOptionsEdit, Qt::Key_Return);
+
+    const Preferences prefs;
+    QCOMPARE(prefs.integerForKey(SettingsKeys::fullscreen), 1);
+    QCOMPARE(prefs.integerForKey(SettingsKeys::fsaa), 2);
+    QCOMPARE(prefs.integerForKey(SettingsKeys::shader), 3);
+    QCOMPARE(prefs.integerForKey(SettingsKeys::resolution), 1);
+    QCOMPARE(prefs.stringForKey(SettingsKeys::advancedOptions), QStringLiteral(" a  b "));
+
+    // And they survive a restart of the launcher.
+    const auto again = openWindow(m_launcher);
+    QCOMPARE(again->interface->ui().advancedOptionsEdit->text(), QStringLiteral(" a  b "));
+    QCOMPARE(again->interface->ui().resolutions->currentIndex(), 1);
+    QVERIFY(again->interface->ui().fullscreenCheck->isChecked());
+}
+
+void LauncherTest::startUpWritesNothing()
+{
+    {
+        Preferences prefs;
+        prefs.setInteger(SettingsKeys::fsaa, 3); // not one of the offered values
+        prefs.sync();
+    }
+    const auto w = openWindow(m_launcher);
+    QCOMPARE(w->interface->ui().fsaaCombo->currentIndex(), -1);
+    w->interface->binding()->commitEditing();
+    const QSettings settings(QSettings::NativeFormat, QSettings::UserScope,
+                             QStringLiteral("Velmora"), QStringLiteral("Launcher"));
+    QCOMPARE(settings.allKeys(), QStringList{QStringLiteral("fsaa")});
+    QCOMPARE(Preferences().integerForKey(SettingsKeys::fsaa), 3);
+}
+
+void LauncherTest::playStartsTheGame_data()
+{
+    QTest::addColumn<QString>("folder");
+    QTest::addColumn<int>("fullscreen");
+    QTest::addColumn<QString>("advanced");
+    QTest::addColumn<QStringList>("expected");
+
+    QTest::newRow("factory settings")
+        << "plain" << 0 << QString() << QStringList{"-w1024", "-h768", "-z32", "-t", "-a0", "-f0"};
+    QTest::newRow("spaces in the path, empty pieces")
+        << "My Games/Velmora Launcher" << 1 << " a  b"
+        << QStringList{"-w1024", "-h768", "-z32", "-a0", "-f0", "", "a", "", "b"};
+    QTest::newRow("quotes in the path")
+        << "it's \"quoted\"" << 0 << "\"x y\""
+        << QStringList{"-w1024", "-h768", "-z32", "-t", "-a0", "-f0", "\"x", "y\""};
+    QTest::newRow("non-ASCII path and options")
+        << "Spiele/Ünïcødé ☃" << 1 << "--name=Jürgen"
+        << QStringList{"-w1024", "-h768", "-z32", "-a0", "-f0", "--name=Jürgen"};
+}
+
+void LauncherTest::playStartsTheGame()
+{
+    QFETCH(QString, folder);
+    QFETCH(int, fullscreen);
+    QFETCH(QString, advanced);
+    QFETCH(QStringList, expected);
+    {
+        Preferences prefs;
+        prefs.setInteger(SettingsKeys::fullscreen, fullscreen);
+        if (!advanced.isNull())
+            prefs.setString(SettingsKeys::advancedOptions, advanced);
+        prefs.sync();
+    }
+    const QString exe = makeLauncherFolder(m_dir.filePath(folder));
+    const QString record =
+        m_dir.filePath(QStringLiteral("record-%1.json").arg(QTest::currentDataTag()));
+    qputenv("ORVANE_RECORD", QFile::encodeName(record));
+
+    const auto w = openWindow(exe);
+    QVERIFY(w->launcher()->playFile());
+    QCOMPARE(w->terminateCalls, 1);
+    QVERIFY(!w->interface->window()->findChild<QMessageBox *>());
+
+    const QJsonObject rec = waitForRecord(record);
+    QCOMPARE(strings(rec.value(QStringLiteral("arguments"))), expected);
+    QCOMPARE(rec.value(QStringLiteral("cwd")).toString(),
+             QFileInfo(m_dir.filePath(folder) + QStringLiteral("/Orvane")).absoluteFilePath());
+    QCOMPARE(rec.value(QStringLiteral("mode")).toString(), QStringLiteral("game"));
+}
+
+void LauncherTest::playUsesValueStillBeingTyped()
+{
+    const QString record = m_dir.filePath(QStringLiteral("typed.json"));
+    qputenv("ORVANE_RECORD", QFile::encodeName(record));
+    const auto w = openWindow(m_launcher);
+    Ui::LauncherWindow &ui = w->interface->ui();
+    // Typed, not yet committed: no Return, no focus change.
+    QTest::keyClicks(ui.advancedOptionsEdit, QStringLiteral("+fast"));
+    QVERIFY(Preferences().stringForKey(SettingsKeys::advancedOptions).isNull());
+
+    w->launcher()->playAction();
+    QCOMPARE(w->terminateCalls, 1);
+    QCOMPARE(Preferences().stringForKey(SettingsKeys::advancedOptions), QStringLiteral("+fast"));
+    const QJsonObject rec = waitForRecord(record);
+    QCOMPARE(strings(rec.value(QStringLiteral("arguments"))).last(), QStringLiteral("+fast"));
+}
+
+void LauncherTest::playFailureShowsAlert_data()
+{
+    QTest::addColumn<QString>("breakage");
+    QTest::newRow("game executable missing") << "missing";
+    QTest::newRow("game executable not executable") << "not executable";
+    QTest::newRow("game directory missing") << "no directory";
+}
+
+void LauncherTest::playFailureShowsAlert()
+{
+    QFETCH(QString, breakage);
+    const QString folder = m_dir.filePath(QStringLiteral("broken ") + breakage);
+    const QString exe = makeLauncherFolder(folder);
+    const QString game = LauncherPaths::gameExecutable(LauncherPaths::gameDirectory(exe));
+    if (breakage == u"missing")
+        QVERIFY(QFile::remove(game));
+    else if (breakage == u"not executable")
+        QVERIFY(QFile::setPermissions(game, QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+    else
+        QVERIFY(QDir(folder + QStringLiteral("/Orvane")).removeRecursively());
+
+    const auto w = openWindow(exe);
+    w->interface->window()->show();
+    QCOMPARE(w->launcher()->playFile(), false);
+    QCOMPARE(w->terminateCalls, 0);
+
+    auto *alert = w->interface->window()->findChild<QMessageBox *>();
+    QVERIFY(alert);
+    QCOMPARE(alert->windowTitle(), QStringLiteral("Can't start Velmora"));
+    QCOMPARE(alert->text(), QStringLiteral("Can't start Velmora"));
+    QCOMPARE(alert->informativeText(),
+             QStringLiteral("Please move the directory containing Velmora to a path that doesn't "
+                            "contain weird characters or start it manually."));
+    QCOMPARE(alert->icon(), QMessageBox::Critical);
+    QCOMPARE(alert->windowModality(), Qt::WindowModal);
+    QTRY_VERIFY(alert->isVisible());
+
+    // The launcher stays usable: dismiss, and Play can be pressed again.
+    alert->accept();
+    QCOMPARE(w->launcher()->playFile(), false);
+}
+
+void LauncherTest::helpOpensReadmeBesideLauncher()
+{
+    UrlRecorder recorder;
+    QDesktopServices::setUrlHandler(QStringLiteral("file"), &recorder, "openUrl");
+    const QString folder = m_dir.filePath(QStringLiteral("help ä"));
+    const QString exe = makeLauncherFolder(folder);
+    const auto w = openWindow(exe);
+
+    // Only inside the game directory: not used, nothing shown.
+    QFile inGame(folder + QStringLiteral("/Orvane/README.html"));
+    QVERIFY(inGame.open(QIODevice::WriteOnly));
+    inGame.close();
+    w->launcher()->helpAction();
+    QVERIFY(recorder.urls.isEmpty());
+
+    QFile beside(folder + QStringLiteral("/README.html"));
+    QVERIFY(beside.open(QIODevice::WriteOnly));
+    beside.close();
+    w->launcher()->helpAction();
+    QCOMPARE(recorder.urls,
+             QList<QUrl>{QUrl::fromLocalFile(folder + QStringLiteral("/README.html"))});
+    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+}
+
+void LauncherTest::closingTheWindowQuits()
+{
+    const auto w = openWindow(m_launcher);
+    w->interface->window()->show();
+    QVERIFY(w->interface->window()->close());
+    QCOMPARE(w->terminateCalls, 1);
+    QCOMPARE(w->launcher()->server, pid_t(-1));
+}
+
+void LauncherTest::cwdFollowsMovedLauncher()
+{
+    // A copy of this test, run from a launcher folder, reports its game directory, moves its own
+    // folder, and reports again.
+    const QString before = m_dir.filePath(QStringLiteral("moving/before"));
+    const QString after = m_dir.filePath(QStringLiteral("moving/after é"));
+    QVERIFY(QDir().mkpath(before));
+    const QString copy = before + QStringLiteral("/velmora-launcher");
+    QVERIFY(QFile::copy(QCoreApplication::applicationFilePath(), copy));
+    QVERIFY(
+        QFile::setPermissions(copy, QFile::permissions(QCoreApplication::applicationFilePath())));
+
+    QProcess probe;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("VELMORA_MOVE_PROBE_FROM"), before);
+    env.insert(QStringLiteral("VELMORA_MOVE_PROBE_TO"), after);
+    probe.setProcessEnvironment(env);
+    probe.start(copy, {});
+    QVERIFY(probe.waitForFinished(30000));
+    QCOMPARE(probe.exitCode(), 0);
+    const QStringList lines = QString::fromUtf8(probe.readAllStandardOutput()).split(u'\n');
+    QCOMPARE(lines.value(0), before + QStringLiteral("/Orvane"));
+    QCOMPARE(lines.value(1), after + QStringLiteral("/Orvane"));
+}
+
+void LauncherTest::resolutionList_data()
+{
+    QTest::addColumn<std::shared_ptr<FakeDisplayModes>>("source");
+    QTest::addColumn<QStringList>("titles");
+    using F = FakeDisplayModes;
+
+    auto shared = std::make_shared<F>();
+    shared->addDisplay({{1280, 1024}, {1024, 768}});
+    shared->addDisplay({{1024, 768}, {1920, 1080}});
+    QTest::newRow("two displays sharing a size")
+        << shared << QStringList{"1280 x 1024", "1024 x 768", "1920 x 1080"};
+
+    auto depths = std::make_shared<F>();
+    depths->addDisplay(
+        QList<ModeDescription>{F::mode(800, 600, {{"Depth", 16}, {"RefreshRate", 60}}),
+                               F::mode(800, 600, {{"Depth", 32}, {"RefreshRate", 60}}),
+                               F::mode(800, 600, {{"Depth", 32}, {"RefreshRate", 75}})});
+    QTest::newRow("one size at several depths and rates") << depths << QStringList{"800 x 600"};
+
+    auto order = std::make_shared<F>();
+    order->addDisplay({{1280, 1024}, {640, 480}, {1280, 1024}});
+    QTest::newRow("first occurrence, never sorted")
+        << order << QStringList{"1280 x 1024", "640 x 480"};
+
+    auto wide = std::make_shared<F>();
+    wide->addDisplay({{1440, 900}});
+    QTest::newRow("width first") << wide << QStringList{"1440 x 900"};
+
+    auto many = std::make_shared<F>();
+    for (int i = 0; i < 20; ++i)
+        many->addDisplay({{100 + i, 100}});
+    QStringList first16;
+    for (int i = 0; i < 16; ++i)
+        first16 << QStringLiteral("%1 x 100").arg(100 + i);
+    QTest::newRow("only the first 16 displays") << many << first16;
+
+    auto failing = std::make_shared<F>();
+    failing->addDisplay({{1024, 768}});
+    failing->setListFails(true);
+    QTest::newRow("failing display list") << failing << QStringList{};
+
+    auto noModes = std::make_shared<F>();
+    noModes->addDisplayWithoutModes();
+    noModes->addDisplay({{640, 480}});
+    QTest::newRow("display without a mode list") << noModes << QStringList{"640 x 480"};
+
+    auto noWidth = std::make_shared<F>();
+    noWidth->addDisplay(QList<ModeDescription>{ModeDescription{{"Height", 768}},
+                                               ModeDescription{{"Width", 0}, {"Height", 768}},
+                                               F::mode(1024, 768)});
+    QTest::newRow("missing Width reads 0") << noWidth << QStringList{"0 x 768", "1024 x 768"};
+}
+
+void LauncherTest::resolutionList()
+{
+    QFETCH(std::shared_ptr<FakeDisplayModes>, source);
+    QFETCH(QStringList, titles);
+    // The interface file's own entries never survive.
+    auto interface = std::make_unique<LauncherInterface>();
+    interface->ui().resolutions->addItems({"stale entry", "1024 x 768"});
+    auto fake = std::make_unique<FakeDisplayModes>(*source);
+    interface->launcher()->setDisplayModeSource(std::move(fake));
+    interface->launcher()->setTerminateHandler([] {});
+    interface->launcher()->awakeFromNib();
+
+    QStringList shown;
+    for (int i = 0; i < interface->ui().resolutions->count(); ++i)
+        shown << interface->ui().resolutions->itemText(i);
+    QCOMPARE(shown, titles);
+    QCOMPARE(interface->ui().resolutions->currentIndex(), titles.isEmpty() ? -1 : 0);
+}
+
+void LauncherTest::savedPositionOutOfRange_data()
+{
+    QTest::addColumn<int>("saved");
+    QTest::newRow("negative") << -1;
+    QTest::newRow("past the end") << 2;
+    QTest::newRow("far past the end") << 1000000;
+}
+
+void LauncherTest::savedPositionOutOfRange()
+{
+    QFETCH(int, saved);
+    {
+        Preferences prefs;
+        prefs.setInteger(SettingsKeys::resolution, saved);
+        prefs.sync();
+    }
+    const QString record = m_dir.filePath(QStringLiteral("range-%1.json").arg(saved));
+    qputenv("ORVANE_RECORD", QFile::encodeName(record));
+    const auto w = openWindow(m_launcher); // two entries
+    // Nothing is selected, and the stored value stays as it was.
+    QCOMPARE(w->interface->ui().resolutions->currentIndex(), -1);
+    QCOMPARE(Preferences().integerForKey(SettingsKeys::resolution), saved);
+    // Play still starts the game, with no size in its resolution arguments.
+    w->launcher()->playFile();
+    const QJsonObject rec = waitForRecord(record);
+    QCOMPARE(strings(rec.value(QStringLiteral("arguments"))).mid(0, 2),
+             (QStringList{QStringLiteral("-w"), QStringLiteral("-h")}));
+}
+
+void LauncherTest::choosingAnEntryStoresItsPosition()
+{
+    auto fake = std::make_unique<FakeDisplayModes>();
+    fake->addDisplay({{1920, 1080}, {1280, 720}, {640, 480}});
+    const auto w = openWindow(m_launcher, std::move(fake));
+    QComboBox *list = w->interface->ui().resolutions;
+    QCOMPARE(list->currentIndex(), 0);
+    QTest::keyClick(list, Qt::Key_End);
+    QCOMPARE(Preferences().integerForKey(SettingsKeys::resolution), 2);
+    QCOMPARE(list->currentText(), QStringLiteral("640 x 480"));
+}
+
+// Run as a moved launcher: prints the game directory before and after its folder is renamed.
+static int moveProbe(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    Launcher launcher;
+    QTextStream out(stdout);
+    out << launcher.cwd() << '\n';
+    out.flush();
+    if (!QDir().rename(qEnvironmentVariable("VELMORA_MOVE_PROBE_FROM"),
+                       qEnvironmentVariable("VELMORA_MOVE_PROBE_TO")))
+        return 2;
+    out << launcher.cwd() << '\n';
+    return 0;
+}
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsSet("VELMORA_MOVE_PROBE_FROM"))
+        return moveProbe(argc, argv);
+    QTemporaryDir config;
+    usePrivatePreferences(config.path());
+    QApplication app(argc, argv);
+    LauncherTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_launcher.moc"
