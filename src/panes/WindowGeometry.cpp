@@ -104,8 +104,8 @@ void animateGeometry(QWidget *window, const QRect &target)
     QObject::connect(animation, &QObject::destroyed, &loop, &QEventLoop::quit);
     animation->start();
     if (guard && guard->state() == QAbstractAnimation::Running)
-        loop.processEvents();
-    guard.clear();
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    delete guard.data();
 }
 
 } // namespace
