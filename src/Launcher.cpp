@@ -176,6 +176,8 @@ void Launcher::initResolutions()
         for (std::size_t i = 0; i < numDisplays; ++i)
             addResolutionsForDisplay(display[i]);
     }
+    // The list is built once per run: the source (and any display connection it holds) goes now.
+    m_displayModes.reset();
     // The stored position is passed on unchanged; one outside the list selects nothing.
     resolutions->setCurrentIndex(Preferences().integerForKey(SettingsKeys::resolution));
 }

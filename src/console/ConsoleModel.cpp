@@ -45,6 +45,7 @@ void ConsoleModel::appendLine(const QString &line)
     }
     ring_[(head_ + count_) % MaxLines] = line;
     ++count_;
+    ++appended_;
     const int n = count_;
     pending_.linesChanged = true;
 

@@ -45,6 +45,9 @@ public:
     // Line 0 is the oldest; index must be in [0, lineCount()).
     const QString &line(int index) const;
     QStringList lines() const;
+    // Every line ever appended has a sequence number, counting from 0; line(0) has firstSequence().
+    // Lets a painter that lags behind find the lines it last laid out, or learn that they are gone.
+    quint64 firstSequence() const { return appended_ - quint64(count_); }
 
     void appendLine(const QString &line);
     void appendText(const QString &text);
@@ -90,6 +93,7 @@ private:
     QVector<QString> ring_;
     int head_ = 0; // slot of line 0
     int count_ = 0;
+    quint64 appended_ = 0;
     bool endScroll_ = false;
 
     float frameX_ = 0.0f;

@@ -47,8 +47,6 @@ ConsoleView::~ConsoleView()
 {
     if (frameWindow_)
         frameWindow_->removeEventFilter(this);
-    if (topLevel_)
-        topLevel_->removeEventFilter(this);
 }
 
 void ConsoleView::awakeFromNib()
@@ -148,14 +146,7 @@ void ConsoleView::scheduleApply()
 {
     if (!model_.hasPending())
         return;
-    QWidget *top = window();
-    if (top != topLevel_ && top != this) {
-        if (topLevel_)
-            topLevel_->removeEventFilter(this);
-        topLevel_ = top;
-        top->installEventFilter(this);
-    }
-    QWindow *handle = isVisible() ? top->windowHandle() : nullptr;
+    QWindow *handle = isVisible() ? window()->windowHandle() : nullptr;
     if (handle && handle->isExposed()) {
         if (handle != frameWindow_) {
             if (frameWindow_)
@@ -181,6 +172,8 @@ void ConsoleView::flush()
         return;
     applying_ = true;
     const ConsoleModel::Pending work = model_.takePending();
+    paintedFirst_ = model_.firstSequence();
+    paintedCount_ = model_.lineCount();
     if (work.frameChanged) {
         const QRectF frame = model_.frame();
         const QSize size(qRound(frame.width()), qRound(frame.height()));
@@ -223,9 +216,8 @@ bool ConsoleView::event(QEvent *event)
 bool ConsoleView::eventFilter(QObject *watched, QEvent *event)
 {
     const QEvent::Type type = event->type();
-    if (type == QEvent::UpdateRequest && (watched == frameWindow_ || watched == topLevel_)) {
-        // The window's frame tick, or its repaint about to run: catch up so that it paints the
-        // current lines at their current places.
+    if (type == QEvent::UpdateRequest && watched == frameWindow_) {
+        // The window's frame tick; the update() calls made here are painted in this frame.
         flush();
     } else if (area_ && watched == area_->viewport()) {
         if (type == QEvent::Resize) {
@@ -255,14 +247,20 @@ void ConsoleView::paintEvent(QPaintEvent *event)
 {
     // One range from the bounding rect: drawing a row once per region rect would overdraw its
     // anti-aliased edges.
-    lastDrawnRows_ = ConsoleModel::rowRange(QRectF(event->rect()), model_.lineCount());
+    lastDrawnRows_ = ConsoleModel::rowRange(QRectF(event->rect()), paintedCount_);
     if (lastDrawnRows_.first >= lastDrawnRows_.second)
         return;
     QPainter painter(this);
     painter.setFont(font_);
     painter.setPen(color_);
-    for (int i = lastDrawnRows_.first; i < lastDrawnRows_.second; ++i)
-        painter.drawText(QPointF(2.0, ConsoleModel::RowHeight * i + ascent_), model_.line(i));
+    const quint64 first = model_.firstSequence();
+    for (int i = lastDrawnRows_.first; i < lastDrawnRows_.second; ++i) {
+        // A line dropped since the last flush leaves its row empty until the next one.
+        const quint64 sequence = paintedFirst_ + quint64(i);
+        if (sequence >= first && sequence - first < quint64(model_.lineCount()))
+            painter.drawText(QPointF(2.0, ConsoleModel::RowHeight * i + ascent_),
+                             model_.line(int(sequence - first)));
+    }
 }
 
 void ConsoleView::keyPressEvent(QKeyEvent *event)

@@ -23,6 +23,7 @@ class QWindow;
 // later, at most once per frame of its window (or through a posted event while it has no shown
 // window): one resize, one scroll-bar value and one repaint for any number of lines. flush()
 // applies that work at once; a user's scrolling flushes first and feeds the model immediately.
+// Painting always matches the geometry last applied, never the model's newer state.
 class ConsoleView : public QWidget
 {
     Q_OBJECT
@@ -85,7 +86,11 @@ private:
     QPointer<QScrollBar> bar_;
     QMetaObject::Connection barConnection_;
     QPointer<QWindow> frameWindow_; // whose UpdateRequest paces our catching up
-    QPointer<QWidget> topLevel_;    // whose UpdateRequest paints; we catch up just before
+
+    // The lines as last laid out by flush(): a paint before the next flush (an expose, another
+    // widget's repaint) draws these at the places the widget still shows.
+    quint64 paintedFirst_ = 0;
+    int paintedCount_ = 0;
 
     bool scheduled_ = false;
     bool postedApply_ = false;

@@ -54,7 +54,6 @@ inline QString makeLauncherFolder(const QString &folder)
 struct Window
 {
     std::unique_ptr<LauncherInterface> interface;
-    FakeDisplayModes *displays = nullptr; // owned by the launcher
     int terminateCalls = 0;
 
     Launcher *launcher() const { return interface->launcher(); }
@@ -70,7 +69,6 @@ inline std::unique_ptr<Window> openWindow(const QString &executablePath,
         fake = std::make_unique<FakeDisplayModes>();
         fake->addDisplay({{1024, 768}, {800, 600}});
     }
-    w->displays = fake.get();
     Launcher *launcher = w->interface->launcher();
     launcher->setDisplayModeSource(std::move(fake));
     Window *raw = w.get();
