@@ -91,6 +91,7 @@ private Q_SLOTS:
     void hiddenConsoleCatchesUpWhenShown();
     void paintDrawsDirtyRows();
     void rendersGreenRows();
+    void paintBeforeFlushKeepsLaidOutLines();
     void scrollerPartsSetFollowing_data();
     void scrollerPartsSetFollowing();
     void wheelAndKeysLeaveFollowing();
@@ -266,6 +267,29 @@ void TestConsoleView::rendersGreenRows()
             QVERIFY2(green == 0, qPrintable(QStringLiteral("row %1 is not empty").arg(row)));
     }
     QCOMPARE(QColor(brightest), QColor::fromRgbF(0.2f, 0.8f, 0.2f));
+}
+
+void TestConsoleView::paintBeforeFlushKeepsLaidOutLines()
+{
+    Harness h;
+    h.view->scrollToEnd(false);
+    h.fill(5, QStringLiteral("MMMMWWWW %1"));
+    h.view->flush();
+    const int applied = h.view->applyCount();
+    h.fill(200); // drops the first four of the five lines on screen
+    // A repaint for some other reason before the flush: the widget is still 60 high and shows
+    // the five rows it was given; only the line that still exists is drawn, in its old row.
+    const QImage image = h.view->grab().toImage();
+    QCOMPARE(h.view->applyCount(), applied);
+    QCOMPARE(h.view->lastDrawnRows(), std::make_pair(0, 5));
+    const qreal dpr = image.devicePixelRatio();
+    for (int row = 0; row < 5; ++row) {
+        bool green = false;
+        for (int y = int(row * 12 * dpr); y < int((row + 1) * 12 * dpr) && !green; ++y)
+            for (int x = 0; x < image.width() && !green; ++x)
+                green = isConsoleGreen(image.pixel(x, y));
+        QCOMPARE(green, row == 4);
+    }
 }
 
 void TestConsoleView::scrollerPartsSetFollowing_data()
