@@ -82,6 +82,7 @@ void ConsoleView::attach()
     if (!area || area == area_)
         return;
     area_ = area;
+    viewport_ = area->viewport();
     // The scroll area turns background filling on for its widget; ours shows its background.
     setAutoFillBackground(false);
     area->viewport()->installEventFilter(this);
@@ -95,7 +96,7 @@ void ConsoleView::watchScrollBar(QScrollBar *bar)
     disconnect(barConnection_);
     bar_ = bar;
     barConnection_ = connect(bar, &QScrollBar::valueChanged, this, &ConsoleView::userScrolled);
-    model_.setViewport(float(bar->value()), float(area_->viewport()->height()));
+    model_.setViewport(float(bar->value()), float(viewport_->height()));
 }
 
 void ConsoleView::userScrolled(int value)
@@ -191,8 +192,8 @@ void ConsoleView::flush()
     // While shown, the scroll area is the truth the rules read: it may have laid out differently
     // (a horizontal bar appearing takes viewport height). While hidden its range is stale until
     // it is shown, so the model keeps its own answer and showEvent() pushes it.
-    if (bar_ && area_ && isVisible()) {
-        model_.setViewportHeight(float(area_->viewport()->height()));
+    if (bar_ && viewport_ && isVisible()) {
+        model_.setViewportHeight(float(viewport_->height()));
         model_.setViewportTop(float(bar_->value()));
     }
     ++applyCount_;
@@ -219,9 +220,10 @@ bool ConsoleView::eventFilter(QObject *watched, QEvent *event)
     if (type == QEvent::UpdateRequest && watched == frameWindow_) {
         // The window's frame tick; the update() calls made here are painted in this frame.
         flush();
-    } else if (area_ && watched == area_->viewport()) {
+    } else if (viewport_ && watched == viewport_) {
+        // Compared by identity only: this also runs while the scroll area is being destroyed.
         if (type == QEvent::Resize) {
-            model_.setViewportHeight(float(area_->viewport()->height()));
+            model_.setViewportHeight(float(viewport_->height()));
             flush();
         } else if (type == QEvent::Wheel) {
             flush();

@@ -83,6 +83,7 @@ private:
     QAction *clearAction_ = nullptr;
 
     QPointer<QScrollArea> area_;
+    QPointer<QWidget> viewport_;
     QPointer<QScrollBar> bar_;
     QMetaObject::Connection barConnection_;
     QPointer<QWindow> frameWindow_; // whose UpdateRequest paces our catching up
