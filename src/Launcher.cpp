@@ -23,6 +23,7 @@
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
+#include <QKeySequence>
 #include <QUrl>
 
 #include <algorithm>
@@ -313,7 +314,8 @@ void Launcher::initViews()
 
     toolBarItems.clear();
     ToolBarItem *first = addToolBarItem(QStringLiteral("Main"));
-    addToolBarItem(QStringLiteral("Server"));
+    first->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_1));
+    addToolBarItem(QStringLiteral("Server"))->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_2));
     auto *item = new ToolBarItem(ToolbarFlexibleSpaceItemIdentifier, this);
     toolBarItems.insert(item->itemIdentifier(), item);
     ToolBarItem *help = addToolBarItem(QStringLiteral("Help"));
