@@ -267,7 +267,7 @@ void ConsoleView::paintEvent(QPaintEvent *event)
 
 void ConsoleView::keyPressEvent(QKeyEvent *event)
 {
-    if (event->key() == Qt::Key_Delete && event->modifiers() == Qt::NoModifier) {
+    if (event->key() == Qt::Key_Delete && (event->modifiers() & ~Qt::KeypadModifier) == 0) {
         deleteLines();
         return;
     }
