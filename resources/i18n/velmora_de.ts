@@ -1,0 +1,287 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="de_DE">
+<context>
+    <name>ConsoleView</name>
+    <message>
+        <source>1 line</source>
+        <translation>1 Zeile</translation>
+    </message>
+    <message>
+        <source>%1 lines</source>
+        <translation>%1 Zeilen</translation>
+    </message>
+    <message>
+        <source>Server console</source>
+        <translation>Serverkonsole</translation>
+    </message>
+    <message>
+        <source>Clear</source>
+        <translation>Leeren</translation>
+    </message>
+</context>
+<context>
+    <name>Launcher</name>
+    <message>
+        <source>Can&apos;t start Velmora</source>
+        <translation>Velmora kann nicht gestartet werden</translation>
+    </message>
+    <message>
+        <source>Please move the directory containing Velmora to a path that doesn&apos;t contain weird characters or start it manually.</source>
+        <translation>Bitte verschieben Sie den Ordner mit Velmora an einen Pfad ohne ungewöhnliche Zeichen, oder starten Sie das Spiel von Hand.</translation>
+    </message>
+    <message>
+        <source>Stop</source>
+        <translation>Stoppen</translation>
+    </message>
+    <message>
+        <source>Start</source>
+        <translation>Starten</translation>
+    </message>
+</context>
+<context>
+    <name>LauncherWindow</name>
+    <message>
+        <source>Velmora</source>
+        <translation>Velmora</translation>
+    </message>
+    <message>
+        <source>Server settings</source>
+        <translation>Servereinstellungen</translation>
+    </message>
+    <message>
+        <source>&amp;Description:</source>
+        <translation>&amp;Beschreibung:</translation>
+    </message>
+    <message>
+        <source>Server description</source>
+        <translation>Serverbeschreibung</translation>
+    </message>
+    <message>
+        <source>Name shown to players looking for a server</source>
+        <translation>Name, den Spieler bei der Serversuche sehen</translation>
+    </message>
+    <message>
+        <source>Pass&amp;word:</source>
+        <translation>Pass&amp;wort:</translation>
+    </message>
+    <message>
+        <source>Server password</source>
+        <translation>Serverpasswort</translation>
+    </message>
+    <message>
+        <source>Players must give this password to join; empty for none</source>
+        <translation>Spieler brauchen dieses Passwort zum Beitreten; leer für keines</translation>
+    </message>
+    <message>
+        <source>&amp;Client limit:</source>
+        <translation>&amp;Spielerlimit:</translation>
+    </message>
+    <message>
+        <source>No limit</source>
+        <translation>Kein Limit</translation>
+    </message>
+    <message>
+        <source>Client limit</source>
+        <translation>Spielerlimit</translation>
+    </message>
+    <message>
+        <source>Most players at once; No limit passes none</source>
+        <translation>Höchstzahl gleichzeitiger Spieler; „Kein Limit“ übergibt keine</translation>
+    </message>
+    <message>
+        <source>Server &amp;options:</source>
+        <translation>Server&amp;optionen:</translation>
+    </message>
+    <message>
+        <source>Passed to the server, separated by spaces</source>
+        <translation>Werden an den Server übergeben, durch Leerzeichen getrennt</translation>
+    </message>
+    <message>
+        <source>Server options</source>
+        <translation>Serveroptionen</translation>
+    </message>
+    <message>
+        <source>Extra server arguments separated by spaces</source>
+        <translation>Zusätzliche Serverargumente, durch Leerzeichen getrennt</translation>
+    </message>
+    <message>
+        <source>Start</source>
+        <translation>Starten</translation>
+    </message>
+    <message>
+        <source>Start or stop the server</source>
+        <translation>Server starten oder stoppen</translation>
+    </message>
+    <message>
+        <source>Runs the game as a dedicated server, or stops the running one</source>
+        <translation>Startet das Spiel als dedizierten Server oder stoppt den laufenden</translation>
+    </message>
+    <message>
+        <source>Server console scroll area</source>
+        <translation>Bildlaufbereich der Serverkonsole</translation>
+    </message>
+    <message>
+        <source>Main settings</source>
+        <translation>Haupteinstellungen</translation>
+    </message>
+    <message>
+        <source>&amp;Resolution:</source>
+        <translation>&amp;Auflösung:</translation>
+    </message>
+    <message>
+        <source>Resolution</source>
+        <translation>Auflösung</translation>
+    </message>
+    <message>
+        <source>Screen resolution the game starts with</source>
+        <translation>Bildschirmauflösung, mit der das Spiel startet</translation>
+    </message>
+    <message>
+        <source>&amp;Full screen</source>
+        <translation>&amp;Vollbild</translation>
+    </message>
+    <message>
+        <source>Full screen</source>
+        <translation>Vollbild</translation>
+    </message>
+    <message>
+        <source>Start the game in full screen instead of a window</source>
+        <translation>Das Spiel im Vollbild statt in einem Fenster starten</translation>
+    </message>
+    <message>
+        <source>&amp;Anti-aliasing:</source>
+        <translation>&amp;Kantenglättung:</translation>
+    </message>
+    <message>
+        <source>Off</source>
+        <translation>Aus</translation>
+    </message>
+    <message>
+        <source>2×</source>
+        <translation>2×</translation>
+    </message>
+    <message>
+        <source>4×</source>
+        <translation>4×</translation>
+    </message>
+    <message>
+        <source>8×</source>
+        <translation>8×</translation>
+    </message>
+    <message>
+        <source>Anti-aliasing</source>
+        <translation>Kantenglättung</translation>
+    </message>
+    <message>
+        <source>Full-scene anti-aliasing samples</source>
+        <translation>Abtastwerte der Vollbild-Kantenglättung</translation>
+    </message>
+    <message>
+        <source>&amp;Shaders:</source>
+        <translation>S&amp;hader:</translation>
+    </message>
+    <message>
+        <source>Low</source>
+        <translation>Niedrig</translation>
+    </message>
+    <message>
+        <source>Medium</source>
+        <translation>Mittel</translation>
+    </message>
+    <message>
+        <source>High</source>
+        <translation>Hoch</translation>
+    </message>
+    <message>
+        <source>Ultra</source>
+        <translation>Ultra</translation>
+    </message>
+    <message>
+        <source>Shaders</source>
+        <translation>Shader</translation>
+    </message>
+    <message>
+        <source>Shader quality level</source>
+        <translation>Shader-Qualitätsstufe</translation>
+    </message>
+    <message>
+        <source>E&amp;xtra options:</source>
+        <translation>&amp;Zusatzoptionen:</translation>
+    </message>
+    <message>
+        <source>Passed to the game, separated by spaces</source>
+        <translation>Werden an das Spiel übergeben, durch Leerzeichen getrennt</translation>
+    </message>
+    <message>
+        <source>Extra options</source>
+        <translation>Zusatzoptionen</translation>
+    </message>
+    <message>
+        <source>Extra game arguments separated by single spaces</source>
+        <translation>Zusätzliche Spielargumente, durch einzelne Leerzeichen getrennt</translation>
+    </message>
+    <message>
+        <source>&amp;Play</source>
+        <translation>S&amp;pielen</translation>
+    </message>
+    <message>
+        <source>Play</source>
+        <translation>Spielen</translation>
+    </message>
+    <message>
+        <source>Start the game with these settings</source>
+        <translation>Das Spiel mit diesen Einstellungen starten</translation>
+    </message>
+    <message>
+        <source>&amp;Edit</source>
+        <translation>&amp;Bearbeiten</translation>
+    </message>
+    <message>
+        <source>&amp;Help</source>
+        <translation>&amp;Hilfe</translation>
+    </message>
+    <message>
+        <source>&amp;Delete</source>
+        <translation>&amp;Löschen</translation>
+    </message>
+    <message>
+        <source>Clear the server console</source>
+        <translation>Die Serverkonsole leeren</translation>
+    </message>
+    <message>
+        <source>Velmora &amp;Help</source>
+        <translation>Velmora-&amp;Hilfe</translation>
+    </message>
+    <message>
+        <source>F1</source>
+        <translation>F1</translation>
+    </message>
+</context>
+<context>
+    <name>Toolbar</name>
+    <message>
+        <source>Main</source>
+        <translation>Allgemein</translation>
+    </message>
+    <message>
+        <source>Server</source>
+        <translation>Server</translation>
+    </message>
+    <message>
+        <source>Help</source>
+        <translation>Hilfe</translation>
+    </message>
+    <message>
+        <source>Panes</source>
+        <translation>Bereiche</translation>
+    </message>
+</context>
+<context>
+    <name>VScroller</name>
+    <message>
+        <source>Console scroll bar</source>
+        <translation>Bildlaufleiste der Konsole</translation>
+    </message>
+</context>
+</TS>
