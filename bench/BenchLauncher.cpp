@@ -1,0 +1,87 @@
+#include "BenchLauncher.h"
+
+#include "ConsoleView.h"
+#include "Launcher.h"
+#include "LauncherInterface.h"
+#include "ToolBarItem.h"
+
+#include <QDeadlineTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QMainWindow>
+#include <QSettings>
+#include <QTimer>
+#include <QWindow>
+
+void BenchLauncher::usePrivatePreferences(const QString &configHome)
+{
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(configHome));
+}
+
+void BenchLauncher::setPreference(const QString &key, const QVariant &value)
+{
+    QSettings settings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Velmora"),
+                       QStringLiteral("Launcher"));
+    settings.setValue(key, value);
+    settings.sync();
+}
+
+QString BenchLauncher::launcherExecutable()
+{
+    return QStringLiteral(VELMORA_BENCH_LAUNCHER_PATH);
+}
+
+BenchLauncher::BenchLauncher() : m_interface(std::make_unique<LauncherInterface>())
+{
+    Launcher *controller = m_interface->launcher();
+    controller->setTerminateHandler([this] { ++m_terminateCalls; });
+    controller->setExecutablePathProvider([] { return launcherExecutable(); });
+    controller->awakeFromNib();
+}
+
+BenchLauncher::~BenchLauncher() = default;
+
+Launcher *BenchLauncher::launcher() const
+{
+    return m_interface->launcher();
+}
+
+QMainWindow *BenchLauncher::window() const
+{
+    return m_interface->window();
+}
+
+ConsoleView *BenchLauncher::console() const
+{
+    return launcher()->console;
+}
+
+bool BenchLauncher::show(int timeoutMs)
+{
+    window()->show();
+    const QDeadlineTimer deadline(timeoutMs);
+    for (;;) {
+        const QWindow *handle = window()->windowHandle();
+        if (handle && handle->isExposed())
+            return true;
+        if (deadline.hasExpired())
+            return false;
+        settle(10);
+    }
+}
+
+bool BenchLauncher::showServerPane()
+{
+    ToolBarItem *item = launcher()->toolBarItems.value(QStringLiteral("2"), nullptr);
+    if (!item || !console())
+        return false;
+    item->trigger();
+    return console()->isVisible();
+}
+
+void BenchLauncher::settle(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}

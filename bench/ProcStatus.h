@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QByteArray>
+
+// This process's memory as the kernel reports it in /proc/self/status, in KiB.
+class ProcStatus
+{
+public:
+    static qint64 residentKiB();     // VmRSS: resident now
+    static qint64 peakResidentKiB(); // VmHWM: the high-water mark since start or resetPeak()
+    // Restarts the high-water mark at the current resident size (writes "5" to
+    // /proc/self/clear_refs). Answers false when the kernel refused, and then VmHWM still counts
+    // from the start of the process.
+    static bool resetPeak();
+
+private:
+    static qint64 field(const QByteArray &name);
+};

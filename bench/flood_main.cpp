@@ -1,0 +1,73 @@
+// One flood through the real launcher: the stand-in server writes --lines lines as fast as it can
+// and the launcher reads them into its console. Prints key=value lines for run_benchmarks.py:
+// the time from Start to the painted separator line, the largest gap between the ticks of a
+// 10 ms timer in the launcher's event loop, and resident memory idle after start-up against the
+// peak during the flood.
+
+#include "BenchLauncher.h"
+#include "ConsoleView.h"
+#include "FloodProbe.h"
+#include "Launcher.h"
+#include "ProcStatus.h"
+#include "SettingsKeys.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QTemporaryDir>
+
+#include <cstdio>
+
+int main(int argc, char *argv[])
+{
+    QTemporaryDir config;
+    if (!config.isValid()) {
+        std::fprintf(stderr, "velmora-bench-flood: no temporary folder\n");
+        return 2;
+    }
+    BenchLauncher::usePrivatePreferences(config.path());
+
+    QApplication app(argc, argv);
+    QCommandLineParser parser;
+    parser.addOption({QStringLiteral("lines"), QStringLiteral("Lines to flood."),
+                      QStringLiteral("n"), QStringLiteral("1000000")});
+    parser.addOption({QStringLiteral("timeout-ms"), QStringLiteral("Give up after this long."),
+                      QStringLiteral("ms"), QStringLiteral("600000")});
+    parser.process(app);
+    const QString lines = parser.value(QStringLiteral("lines"));
+
+    BenchLauncher::setPreference(SettingsKeys::serverOptions,
+                                 QStringLiteral("--flood %1 --then-exit").arg(lines));
+    BenchLauncher bench;
+    if (!bench.show(10000) || !bench.showServerPane()) {
+        std::fprintf(stderr, "velmora-bench-flood: the launcher window did not come up\n");
+        return 2;
+    }
+    // Idle after start-up: whatever the first frames and the pane switch allocated is in place.
+    BenchLauncher::settle(500);
+    const qint64 idleKiB = ProcStatus::residentKiB();
+    const bool peakReset = ProcStatus::resetPeak();
+
+    FloodProbe probe(bench.launcher(), bench.console());
+    const bool ok = probe.run(parser.value(QStringLiteral("timeout-ms")).toInt());
+    const qint64 peakKiB = ProcStatus::peakResidentKiB();
+
+    // Let the finished run be reaped and released before the window goes.
+    for (int i = 0; i < 500 && bench.launcher()->activeRunCount() > 0; ++i)
+        BenchLauncher::settle(10);
+
+    const ConsoleModel &model = bench.console()->model();
+    const QString before =
+        model.lineCount() >= 2 ? model.line(model.lineCount() - 2) : QStringLiteral("(none)");
+    std::printf("ok=%d\n", ok ? 1 : 0);
+    std::printf("flood_lines=%s\n", qPrintable(lines));
+    std::printf("flood_seconds=%.4f\n", probe.seconds());
+    std::printf("detected_by=%s\n", probe.detectedBy());
+    std::printf("max_gap_ms=%.2f\n", probe.maxGapMs());
+    std::printf("ticks=%d\n", probe.ticks());
+    std::printf("idle_rss_kib=%lld\n", static_cast<long long>(idleKiB));
+    std::printf("peak_rss_kib=%lld\n", static_cast<long long>(peakKiB));
+    std::printf("peak_reset=%d\n", peakReset ? 1 : 0);
+    std::printf("console_lines=%d\n", model.lineCount());
+    std::printf("line_before_separator=%s\n", qPrintable(before));
+    return ok ? 0 : 1;
+}

@@ -1,0 +1,262 @@
+#!/usr/bin/env python3
+"""Runs every launcher benchmark under a private Xvfb and prints the figures side by side.
+
+Called by bench/run.sh once the programs are built; see bench/README.md for what each figure
+means. Nothing here is a test: it measures and reports, and its exit status says only whether
+the measurements could be made.
+"""
+
+import argparse
+import os
+import platform
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+TARGETS = {
+    "flood_ratio": 1.25,
+    "max_gap_ms": 50.0,
+    "memory_mib": 10.0,
+    "startup_ratio": 1.15,
+    "play_ms": 5.0,
+}
+
+
+def parse_key_values(text):
+    values = {}
+    for line in text.splitlines():
+        key, sep, value = line.partition("=")
+        if sep:
+            values[key.strip()] = value.strip()
+    return values
+
+
+def run_program(args, env, cwd=None, timeout=900):
+    done = subprocess.run(args, env=env, cwd=cwd, timeout=timeout,
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    if done.returncode != 0:
+        raise RuntimeError("%s failed (%d): %s" % (os.path.basename(args[0]), done.returncode,
+                                                     done.stderr.strip()[-2000:]))
+    return parse_key_values(done.stdout)
+
+
+def load_average():
+    with open("/proc/loadavg") as f:
+        return " ".join(f.read().split()[:3])
+
+
+def cpu_model():
+    with open("/proc/cpuinfo") as f:
+        for line in f:
+            if line.startswith("model name"):
+                return line.split(":", 1)[1].strip()
+    return platform.processor() or "unknown"
+
+
+class Xvfb:
+    """A private X server on a display number of its own choosing; stopped on exit."""
+
+    def __init__(self):
+        read_end, write_end = os.pipe()
+        self.process = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1280x1024x24",
+             "-nolisten", "tcp"],
+            pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write_end)
+        number = b""
+        with os.fdopen(read_end, "rb") as reader:
+            while not number.endswith(b"\n"):
+                chunk = reader.read(1)
+                if not chunk:
+                    break
+                number += chunk
+        if not number.strip():
+            self.stop()
+            raise RuntimeError("Xvfb did not start")
+        self.display = ":" + number.decode().strip()
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.terminate()
+            try:
+                self.process.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+
+
+def fmt_ratio(value, target):
+    verdict = "met" if value <= target else "MISSED by %.0f%%" % ((value / target - 1) * 100)
+    return "%.2fx (target <= %.2fx: %s)" % (value, target, verdict)
+
+
+def flood(args, env, paths):
+    lines = str(args.lines)
+    server_args = ["-d", "--flood", lines, "--then-exit"]
+    drain_cmd = [paths["ptydrain"], paths["game_dir"], paths["game"]] + server_args
+    launcher_cmd = [paths["flood"], "--lines", lines]
+
+    run_program(drain_cmd, env)  # warm-up: page cache and the stand-in's first start
+    pairs = []
+    for i in range(args.pairs):
+        load = load_average()
+        launcher = run_program(launcher_cmd, env)
+        if launcher.get("ok") != "1":
+            raise RuntimeError("launcher flood run %d did not finish" % i)
+        limit = run_program(drain_cmd, env)
+        pairs.append((launcher, limit, load))
+
+    print("\n1-3. Flood of %s lines (61 bytes each with the line feed)" % lines)
+    print("  pair  launcher s  limit s  ratio  max gap ms  idle RSS MiB  peak RSS MiB  +MiB"
+          "  load")
+    ratios, gaps, growth = [], [], []
+    for i, (launcher, limit, load) in enumerate(pairs, 1):
+        ls = float(launcher["flood_seconds"])
+        ps = float(limit["drain_seconds"])
+        idle = int(launcher["idle_rss_kib"]) / 1024
+        peak = int(launcher["peak_rss_kib"]) / 1024
+        ratios.append(ls / ps)
+        gaps.append(float(launcher["max_gap_ms"]))
+        growth.append(peak - idle)
+        print("  %4d  %10.3f  %7.3f  %5.2f  %10.1f  %12.1f  %12.1f  %4.1f  %s"
+              % (i, ls, ps, ls / ps, gaps[-1], idle, peak, growth[-1], load))
+    last = pairs[-1][0]
+    print("  last console line before the separator: %s" % last.get("line_before_separator"))
+    print("  end seen by: %s; pty reads by the limit: %s per run"
+          % (last.get("detected_by"), pairs[-1][1].get("drain_reads")))
+    launcher_median = statistics.median(float(p[0]["flood_seconds"]) for p in pairs)
+    limit_median = statistics.median(float(p[1]["drain_seconds"]) for p in pairs)
+
+    xterm_times = []
+    if args.xterm_runs > 0 and shutil.which("xterm"):
+        for _ in range(args.xterm_runs):
+            start = time.monotonic()
+            subprocess.run(["xterm", "-e", paths["game"]] + server_args, env=env,
+                           cwd=paths["game_dir"], timeout=1800,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
+            xterm_times.append(time.monotonic() - start)
+    return {
+        "flood_ratio": statistics.median(ratios),
+        "launcher_median": launcher_median,
+        "limit_median": limit_median,
+        "xterm": xterm_times,
+        "max_gap_ms": max(gaps),
+        "median_gap_ms": statistics.median(gaps),
+        "memory_mib": max(growth),
+    }
+
+
+def startup(args, env, paths):
+    bare_cmd = [paths["startup"], paths["bare"]]
+    launcher_cmd = [paths["startup"], paths["launcher"]]
+    run_program(bare_cmd, env)  # warm-up of both: the first start loads the libraries from disk
+    run_program(launcher_cmd, env)
+    rows = []
+    for i in range(args.startup_runs):
+        # Alternate which goes first, so neither always follows the other's caches.
+        if i % 2 == 0:
+            bare = float(run_program(bare_cmd, env)["startup_ms"])
+            launcher = float(run_program(launcher_cmd, env)["startup_ms"])
+        else:
+            launcher = float(run_program(launcher_cmd, env)["startup_ms"])
+            bare = float(run_program(bare_cmd, env)["startup_ms"])
+        rows.append((launcher, bare, load_average()))
+    print("\n4. Start-up: exec until the X server maps the first top-level window")
+    print("   run  launcher ms  bare ms  ratio  load")
+    for i, (launcher, bare, load) in enumerate(rows, 1):
+        print("  %4d  %11.1f  %7.1f  %5.2f  %s" % (i, launcher, bare, launcher / bare, load))
+    return {
+        "startup_ratio": statistics.median(l / b for l, b, _ in rows),
+        "launcher_ms": statistics.median(l for l, _, _ in rows),
+        "bare_ms": statistics.median(b for _, b, _ in rows),
+    }
+
+
+def play(args, env, paths):
+    values = run_program([paths["play"], "--runs", str(args.play_runs)], env)
+    times = [float(t) for t in values["play_ms"].split(",")]
+    print("\n5. Play: playAction() until the stand-in game's main runs, %d runs" % len(times))
+    print("  ms: " + " ".join("%.2f" % t for t in times))
+    return {"play_ms": statistics.median(times), "play_max_ms": max(times)}
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument("build_dir")
+    parser.add_argument("--lines", type=int, default=1000000)
+    parser.add_argument("--pairs", type=int, default=5)
+    parser.add_argument("--xterm-runs", type=int, default=1)
+    parser.add_argument("--startup-runs", type=int, default=7)
+    parser.add_argument("--play-runs", type=int, default=15)
+    args = parser.parse_args()
+
+    build = os.path.abspath(args.build_dir)
+    game_dir = os.path.join(build, "Orvane")
+    paths = {
+        "launcher": os.path.join(build, "velmora-launcher"),
+        "game_dir": game_dir,
+        "game": os.path.join(game_dir, "orvane.app/Contents/MacOS/orvane"),
+    }
+    for name in ("flood", "play", "ptydrain", "bare", "startup"):
+        paths[name] = os.path.join(build, "bench", "velmora-bench-" + name)
+
+    print("Machine: %d cores (nproc), %s, kernel %s" % (os.cpu_count(), cpu_model(),
+                                                        platform.release()))
+    print("Command: %s" % " ".join([os.path.basename(sys.argv[0])] + sys.argv[1:]))
+    print("Load before: %s" % load_average())
+
+    scratch = tempfile.mkdtemp(prefix="velmora-bench-")
+    runtime = os.path.join(scratch, "runtime")
+    os.mkdir(runtime, 0o700)
+    server = Xvfb()
+    try:
+        env = dict(os.environ)
+        for name in ("WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "ORVANE_RECORD", "ORVANE_RECORD_TIME"):
+            env.pop(name, None)
+        env.update({
+            "DISPLAY": server.display,
+            "QT_QPA_PLATFORM": "xcb",
+            "XDG_RUNTIME_DIR": runtime,
+            # The launcher started for start-up reads preferences: never the user's own.
+            "XDG_CONFIG_HOME": os.path.join(scratch, "config"),
+        })
+        print("X server: Xvfb %s, 1280x1024x24" % server.display)
+        results = {}
+        results.update(flood(args, env, paths))
+        results.update(startup(args, env, paths))
+        results.update(play(args, env, paths))
+    finally:
+        server.stop()
+        shutil.rmtree(scratch, ignore_errors=True)
+
+    print("\nSummary")
+    print("  1. Flood: launcher %.3f s, limit %.3f s (medians); median of pair ratios %s"
+          % (results["launcher_median"], results["limit_median"],
+             fmt_ratio(results["flood_ratio"], TARGETS["flood_ratio"])))
+    for seconds in results["xterm"]:
+        print("     xterm: %.3f s = %.1fx the limit's median, %.2fx the launcher's median"
+              % (seconds, seconds / results["limit_median"],
+                 seconds / results["launcher_median"]))
+    gap = results["max_gap_ms"]
+    print("  2. Largest gap between 10 ms ticks during the flood: %.1f ms (median of runs %.1f);"
+          " target <= %.0f ms: %s" % (gap, results["median_gap_ms"], TARGETS["max_gap_ms"],
+                                      "met" if gap <= TARGETS["max_gap_ms"] else "MISSED"))
+    mem = results["memory_mib"]
+    print("  3. Peak RSS during the flood over idle: +%.1f MiB (worst run); target <= %.0f MiB:"
+          " %s" % (mem, TARGETS["memory_mib"], "met" if mem <= TARGETS["memory_mib"] else "MISSED"))
+    print("  4. Start-up: launcher %.1f ms, bare window %.1f ms (medians); median ratio %s"
+          % (results["launcher_ms"], results["bare_ms"],
+             fmt_ratio(results["startup_ratio"], TARGETS["startup_ratio"])))
+    p = results["play_ms"]
+    print("  5. Play: median %.2f ms, worst %.2f ms; target <= %.0f ms: %s"
+          % (p, results["play_max_ms"], TARGETS["play_ms"],
+             "met" if p <= TARGETS["play_ms"] else "MISSED"))
+    print("Load after: %s" % load_average())
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
