@@ -8,6 +8,8 @@
 #include <QApplication>
 #include <QLineEdit>
 #include <QMainWindow>
+#include <QPalette>
+#include <QScrollArea>
 
 LauncherInterface::LauncherInterface()
     : m_ui(std::make_unique<Ui::LauncherWindow>()), m_window(std::make_unique<QMainWindow>()),
@@ -42,6 +44,14 @@ LauncherInterface::LauncherInterface()
 
     connectActions();
     m_ui->console->awakeFromNib();
+
+    // The console's text is green on a dark ground, whatever the desktop's colours.
+    QWidget *viewport = m_ui->consoleScroll->viewport();
+    QPalette dark = viewport->palette();
+    dark.setColor(QPalette::Window, QColor(18, 22, 18));
+    viewport->setPalette(dark);
+    viewport->setBackgroundRole(QPalette::Window);
+    viewport->setAutoFillBackground(true);
 }
 
 LauncherInterface::~LauncherInterface()
