@@ -6,10 +6,43 @@
 #include "ui_Launcher.h"
 
 #include <QApplication>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QPalette>
+#include <QPushButton>
 #include <QScrollArea>
+
+namespace {
+
+// Play is the Main pane's default button: Return or Enter that no control has used presses it,
+// as in a dialog.
+class DefaultButton : public QObject
+{
+public:
+    DefaultButton(QWidget *pane, QPushButton *button) : QObject(pane), m_button(button)
+    {
+        pane->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::KeyPress) {
+            const int key = static_cast<QKeyEvent *>(event)->key();
+            if ((key == Qt::Key_Return || key == Qt::Key_Enter) && m_button->isEnabled()) {
+                m_button->click();
+                return true;
+            }
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    QPushButton *m_button;
+};
+
+} // namespace
 
 LauncherInterface::LauncherInterface()
     : m_ui(std::make_unique<Ui::LauncherWindow>()), m_window(std::make_unique<QMainWindow>()),
@@ -43,6 +76,7 @@ LauncherInterface::LauncherInterface()
     launcher.console = m_ui->console;
 
     connectActions();
+    new DefaultButton(m_ui->view1, m_ui->playButton);
     m_ui->console->awakeFromNib();
 
     // The console's text is green on a dark ground, whatever the desktop's colours.

@@ -55,6 +55,7 @@ private Q_SLOTS:
     void playStartsTheGame_data();
     void playStartsTheGame();
     void playUsesValueStillBeingTyped();
+    void returnPressesPlay();
     void playFailureShowsAlert_data();
     void playFailureShowsAlert();
 
@@ -161,7 +162,8 @@ void LauncherTest::userChangesAreStored()
     QTest::keyClick(ui.resolutions, Qt::Key_Down);
     ui.advancedOptionsEdit->setFocus();
     QTest::keyClicks(ui.advancedOptionsEdit, QStringLiteral(" a  b "));
-    QTest::keyClick(ui.advancedOptionsEdit, Qt::Key_Return);
+    QTest::keyClick(ui.advancedOptionsEdit, Qt::Key_Tab); // leaving the field stores it
+    QCOMPARE(w->terminateCalls, 0);
 
     const Preferences prefs;
     QCOMPARE(prefs.integerForKey(SettingsKeys::fullscreen), 1);
@@ -258,6 +260,22 @@ void LauncherTest::playUsesValueStillBeingTyped()
     QCOMPARE(Preferences().stringForKey(SettingsKeys::advancedOptions), QStringLiteral("+fast"));
     const QJsonObject rec = waitForRecord(record);
     QCOMPARE(strings(rec.value(QStringLiteral("arguments"))).last(), QStringLiteral("+fast"));
+}
+
+void LauncherTest::returnPressesPlay()
+{
+    const QString record = m_dir.filePath(QStringLiteral("return.json"));
+    qputenv("ORVANE_RECORD", QFile::encodeName(record));
+    const auto w = openWindow(m_launcher);
+    Ui::LauncherWindow &ui = w->interface->ui();
+    w->interface->window()->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w->interface->window()));
+    ui.advancedOptionsEdit->setFocus();
+    QTest::keyClicks(ui.advancedOptionsEdit, QStringLiteral("+go"));
+    QTest::keyClick(ui.advancedOptionsEdit, Qt::Key_Return);
+    QCOMPARE(w->terminateCalls, 1);
+    QCOMPARE(strings(waitForRecord(record).value(QStringLiteral("arguments"))).last(),
+             QStringLiteral("+go"));
 }
 
 void LauncherTest::playFailureShowsAlert_data()

@@ -1,0 +1,227 @@
+// The launcher's toolbar registry and its answers, and switching panes on a real window. Runs on
+// a private Xvfb with no window manager, so the window's place on screen is the X server's word.
+#include "LauncherFixture.h"
+
+#include "ToolBarItem.h"
+#include "Toolbar.h"
+#include "WindowGeometry.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QMainWindow>
+#include <QPointer>
+#include <QTest>
+#include <QToolButton>
+
+using namespace LauncherFixture;
+
+// Stands in for the desktop's file viewer.
+class UrlRecorder : public QObject
+{
+    Q_OBJECT
+public:
+    QList<QUrl> urls;
+public Q_SLOTS:
+    void openUrl(const QUrl &url) { urls << url; }
+};
+
+class LauncherPanesTest : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void init();
+    void registryAfterSetUp();
+    void identifierLists();
+    void lookupByIdentifier();
+    void furtherItemsFollowTheRegistrySize();
+    void toolbarShowsMainServerHelp();
+    void helpOpensHelpOnly();
+    void switchingKeepsTopLeftAndPanes();
+    void otherTagsChangeNothing_data();
+    void otherTagsChangeNothing();
+
+private:
+    std::unique_ptr<Window> shownWindow();
+};
+
+void LauncherPanesTest::init()
+{
+    clearPreferences();
+}
+
+std::unique_ptr<Window> LauncherPanesTest::shownWindow()
+{
+    auto w = openWindow(QString::fromLocal8Bit(qgetenv("VELMORA_BUILD_DIR")) +
+                        QStringLiteral("/velmora-launcher"));
+    QMainWindow *window = w->interface->window();
+    window->move(200, 150);
+    window->show();
+    if (!QTest::qWaitForWindowExposed(window))
+        return nullptr;
+    return w;
+}
+
+void LauncherPanesTest::registryAfterSetUp()
+{
+    const auto w = shownWindow();
+    QVERIFY(w);
+    const auto &items = w->launcher()->toolBarItems;
+    QCOMPARE(items.size(), 4);
+    const QStringList keys{"1", "2", ToolbarFlexibleSpaceItemIdentifier, "4"};
+    for (const QString &key : keys)
+        QVERIFY2(items.contains(key), qPrintable(key));
+    QCOMPARE(items.value("1")->tag(), 1);
+    QCOMPARE(items.value("2")->tag(), 2);
+    QCOMPARE(items.value("4")->tag(), 4); // Help is "4", not "3": the space counts
+    QCOMPARE(items.value("1")->label(), QStringLiteral("Main"));
+    QCOMPARE(items.value("2")->label(), QStringLiteral("Server"));
+    QCOMPARE(items.value("4")->label(), QStringLiteral("Help"));
+    for (const QString &key : {QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("4")}) {
+        QVERIFY2(!items.value(key)->image().isNull(), qPrintable(key));
+        QCOMPARE(items.value(key)->itemIdentifier(), key);
+    }
+}
+
+void LauncherPanesTest::identifierLists()
+{
+    Launcher launcher;
+    const QStringList defaults{"1", "2", "3", "4", "5", ToolbarFlexibleSpaceItemIdentifier, "7"};
+    QCOMPARE(launcher.toolbarDefaultItemIdentifiers(nullptr), defaults);
+    for (int call = 0; call < 3; ++call)
+        QCOMPARE(launcher.toolbarAllowedItemIdentifiers(nullptr), defaults);
+    QCOMPARE(launcher.toolbarSelectableItemIdentifiers(nullptr),
+             (QStringList{"1", "2", "3", "4", "5"}));
+}
+
+void LauncherPanesTest::lookupByIdentifier()
+{
+    const auto w = shownWindow();
+    QVERIFY(w);
+    Launcher *launcher = w->launcher();
+    for (const char *missing : {"3", "5", "7", "", "Main"})
+        QVERIFY2(
+            !launcher->toolbarItemForItemIdentifier(nullptr, QString::fromLatin1(missing), true),
+            missing);
+    for (const char *present : {"1", "2", "4"}) {
+        const QString id = QString::fromLatin1(present);
+        ToolBarItem *first = launcher->toolbarItemForItemIdentifier(nullptr, id, true);
+        QVERIFY(first);
+        QCOMPARE(launcher->toolbarItemForItemIdentifier(nullptr, id, false), first);
+        QCOMPARE(launcher->toolbarItemForItemIdentifier(nullptr, id, true), first);
+    }
+}
+
+void LauncherPanesTest::furtherItemsFollowTheRegistrySize()
+{
+    const auto w = shownWindow();
+    QVERIFY(w);
+    ToolBarItem *item = w->launcher()->addToolBarItem(QStringLiteral("Extra"));
+    QCOMPARE(item->itemIdentifier(), QStringLiteral("5"));
+    QCOMPARE(item->tag(), 5);
+    QCOMPARE(item->label(), QStringLiteral("Extra")); // no translation: the name itself
+    QVERIFY(item->image().isNull());                  // no image of that name
+    QCOMPARE(w->launcher()->toolbarItemForItemIdentifier(nullptr, QStringLiteral("5"), true), item);
+}
+
+void LauncherPanesTest::toolbarShowsMainServerHelp()
+{
+    const auto w = shownWindow();
+    QVERIFY(w);
+    auto *toolbar = w->interface->window()->findChild<Toolbar *>();
+    QVERIFY(toolbar);
+    QCOMPARE(toolbar->identifier(), QStringLiteral("PreferencePanes"));
+    QVERIFY(!toolbar->isMovable());
+    QVERIFY(!toolbar->allowsUserCustomization());
+    QVERIFY(!toolbar->autosavesConfiguration());
+    QCOMPARE(toolbar->selectedItemIdentifier(), QStringLiteral("1"));
+    QStringList shown;
+    for (QAction *action : toolbar->actions()) {
+        if (auto *item = qobject_cast<ToolBarItem *>(action); item && !item->text().isEmpty())
+            shown << item->text();
+    }
+    QCOMPARE(shown, (QStringList{"Main", "Server", "Help"}));
+    // Main is the shown pane at start.
+    QCOMPARE(w->interface->window()->centralWidget(), w->launcher()->view1);
+}
+
+void LauncherPanesTest::helpOpensHelpOnly()
+{
+    const auto w = shownWindow();
+    QVERIFY(w);
+    QWidget *before = w->interface->window()->centralWidget();
+    const QRect frame = w->interface->window()->frameGeometry();
+    UrlRecorder viewer;
+    QDesktopServices::setUrlHandler(QStringLiteral("file"), &viewer, "openUrl");
+    w->launcher()->toolBarItems.value("4")->trigger();
+    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+    QCOMPARE(viewer.urls.size(), 1); // README.html lies beside the launcher in the build folder
+    QVERIFY(viewer.urls.first().toLocalFile().endsWith(QStringLiteral("/README.html")));
+    QCOMPARE(w->interface->window()->centralWidget(), before);
+    QCOMPARE(w->interface->window()->frameGeometry(), frame);
+}
+
+void LauncherPanesTest::switchingKeepsTopLeftAndPanes()
+{
+    const auto w = shownWindow();
+    QVERIFY(w);
+    QMainWindow *window = w->interface->window();
+    Launcher *launcher = w->launcher();
+    QPointer<QWidget> main = launcher->view1;
+    QPointer<QWidget> server = launcher->view2;
+    const QPoint topLeft = window->frameGeometry().topLeft();
+
+    const struct
+    {
+        const char *id;
+        QPointer<QWidget> pane;
+    } steps[] = {{"2", server}, {"1", main}, {"2", server}, {"2", server}, {"1", main}};
+    for (const auto &step : steps) {
+        launcher->toolBarItems.value(QString::fromLatin1(step.id))->trigger();
+        QVERIFY(main && server); // the pane that went out survives
+        QCOMPARE(window->centralWidget(), step.pane.data());
+        QTRY_COMPARE(window->frameGeometry().topLeft(), topLeft);
+        // The smallest content size is the shown pane's: shrinking stops there.
+        const QSize paneSize = step.pane->size();
+        window->resize(1, 1);
+        QTRY_COMPARE(window->centralWidget()->size(), paneSize);
+        QCOMPARE(window->frameGeometry().topLeft(), topLeft);
+    }
+    // The panes really differ in size, so the window did resize.
+    QVERIFY(main->size() != server->size());
+}
+
+void LauncherPanesTest::otherTagsChangeNothing_data()
+{
+    QTest::addColumn<int>("tag");
+    QTest::newRow("tag 0") << 0;
+    QTest::newRow("Help's tag 4") << 4;
+    QTest::newRow("tag 3") << 3;
+}
+
+void LauncherPanesTest::otherTagsChangeNothing()
+{
+    QFETCH(int, tag);
+    const auto w = shownWindow();
+    QVERIFY(w);
+    QMainWindow *window = w->interface->window();
+    QWidget *central = window->centralWidget();
+    const QRect frame = window->frameGeometry();
+    const QSize minimum = window->minimumSize();
+    ToolBarItem item(QStringLiteral("x"));
+    item.setTag(tag);
+    w->launcher()->switchViews(&item);
+    QCOMPARE(window->centralWidget(), central);
+    QCOMPARE(window->frameGeometry(), frame);
+    QCOMPARE(window->minimumSize(), minimum);
+}
+
+int main(int argc, char **argv)
+{
+    QTemporaryDir config;
+    usePrivatePreferences(config.path());
+    QApplication app(argc, argv);
+    LauncherPanesTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_launcherpanes.moc"
