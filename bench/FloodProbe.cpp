@@ -21,6 +21,7 @@ bool FloodProbe::run(int timeoutMs)
     m_console->installEventFilter(this);
     QTimer::singleShot(timeoutMs, &m_loop, &QEventLoop::quit);
 
+    m_startCpuNs = MonotonicClock::processCpuNs();
     m_startNs = MonotonicClock::nowNs();
     m_lastTickNs = m_startNs;
     m_ticker.start();
@@ -48,6 +49,7 @@ void FloodProbe::finish(const char *by)
         return;
     m_done = true;
     m_endNs = MonotonicClock::nowNs();
+    m_endCpuNs = MonotonicClock::processCpuNs();
     m_detectedBy = by;
     m_maxGapNs = std::max(m_maxGapNs, m_endNs - m_lastTickNs);
     m_loop.quit();
@@ -75,6 +77,11 @@ bool FloodProbe::eventFilter(QObject *watched, QEvent *event)
 double FloodProbe::seconds() const
 {
     return MonotonicClock::secondsBetween(m_startNs, m_endNs);
+}
+
+double FloodProbe::cpuSeconds() const
+{
+    return MonotonicClock::secondsBetween(m_startCpuNs, m_endCpuNs);
 }
 
 double FloodProbe::maxGapMs() const

@@ -29,6 +29,8 @@ public:
 
     double seconds() const;
     double maxGapMs() const;
+    // CPU time of the launcher's whole process over the same span.
+    double cpuSeconds() const;
     int ticks() const { return m_ticks; }
     // "paint" when a paint of the console saw the end, "timer" when the 10 ms tick saw it first.
     const char *detectedBy() const { return m_detectedBy; }
@@ -50,6 +52,8 @@ private:
     const char *m_detectedBy = "none";
     std::int64_t m_startNs = 0;
     std::int64_t m_endNs = 0;
+    std::int64_t m_startCpuNs = 0;
+    std::int64_t m_endCpuNs = 0;
     std::int64_t m_lastTickNs = 0;
     std::int64_t m_maxGapNs = 0;
     int m_ticks = 0;

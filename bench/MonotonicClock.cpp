@@ -16,6 +16,13 @@ double secondsBetween(std::int64_t startNs, std::int64_t endNs)
     return double(endNs - startNs) / 1e9;
 }
 
+std::int64_t processCpuNs()
+{
+    timespec used{};
+    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &used);
+    return std::int64_t(used.tv_sec) * 1000000000 + used.tv_nsec;
+}
+
 double millisecondsBetween(std::int64_t startNs, std::int64_t endNs)
 {
     return double(endNs - startNs) / 1e6;

@@ -8,4 +8,7 @@ namespace MonotonicClock {
 std::int64_t nowNs();
 double secondsBetween(std::int64_t startNs, std::int64_t endNs);
 double millisecondsBetween(std::int64_t startNs, std::int64_t endNs);
+// User plus system CPU time of this whole process (every thread) so far. Unlike wall time it
+// hardly depends on what else the machine is doing.
+std::int64_t processCpuNs();
 } // namespace MonotonicClock

@@ -1,9 +1,12 @@
 // The Play action of the real launcher, repeated: the time from the call of playAction() until
 // the stand-in game's main() runs (its run record's mainStartedNs, on the same CLOCK_MONOTONIC).
-// Each started game is killed as soon as its record is there. Prints key=value lines.
+// Each started game is killed as soon as its record is there. Alternating with each Play, the
+// same executable is started from this process by posix_spawn (what starting it costs at all) and
+// by QProcess::startDetached alone (what Qt's way costs). Prints key=value lines.
 
 #include "BenchLauncher.h"
 #include "Launcher.h"
+#include "LauncherPaths.h"
 #include "MonotonicClock.h"
 
 #include <QApplication>
@@ -12,13 +15,20 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
 
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
+
+extern char **environ;
 
 namespace {
 
@@ -44,6 +54,56 @@ bool waitForRecord(const QString &path, int timeoutMs, Record &record)
     record.mainStartedNs = object.value(QStringLiteral("mainStartedNs")).toInteger();
     record.pid = object.value(QStringLiteral("pid")).toInteger();
     return record.mainStartedNs > 0 && record.pid > 0;
+}
+
+// The yardstick: the same game executable with the same kind of command line, started by
+// posix_spawn from this same process, as cheaply as the C library can start a program.
+bool spawnGame(const QString &recordPath, double &latencyMs)
+{
+    QByteArray program = QFile::encodeName(LauncherPaths::gameExecutable(
+        LauncherPaths::gameDirectory(BenchLauncher::launcherExecutable())));
+    QByteArray exitNow("--exit-code");
+    QByteArray zero("0");
+    QByteArray server("-d");
+    char *argv[] = {program.data(), server.data(), exitNow.data(), zero.data(), nullptr};
+    QFile::remove(recordPath);
+    const qint64 startNs = MonotonicClock::nowNs();
+    // The banner goes nowhere; the record is what is measured.
+    posix_spawn_file_actions_t actions;
+    ::posix_spawn_file_actions_init(&actions);
+    ::posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    pid_t pid = -1;
+    const int failed = ::posix_spawn(&pid, program.constData(), &actions, nullptr, argv, environ);
+    ::posix_spawn_file_actions_destroy(&actions);
+    if (failed != 0)
+        return false;
+    Record record;
+    const bool reported = waitForRecord(recordPath, 10000, record);
+    ::waitpid(pid, nullptr, 0);
+    latencyMs = MonotonicClock::millisecondsBetween(startNs, record.mainStartedNs);
+    return reported;
+}
+
+// Qt's own way of starting a detached program, on its own: what the Play action costs beyond
+// it is the launcher's.
+bool startDetachedGame(const QString &recordPath, double &latencyMs)
+{
+    const QString directory = LauncherPaths::gameDirectory(BenchLauncher::launcherExecutable());
+    QProcess process;
+    process.setProgram(LauncherPaths::gameExecutable(directory));
+    process.setArguments(
+        {QStringLiteral("-d"), QStringLiteral("--exit-code"), QStringLiteral("0")});
+    process.setWorkingDirectory(directory);
+    process.setStandardOutputFile(QProcess::nullDevice());
+    QFile::remove(recordPath);
+    const qint64 startNs = MonotonicClock::nowNs();
+    if (!process.startDetached())
+        return false;
+    Record record;
+    if (!waitForRecord(recordPath, 10000, record))
+        return false;
+    latencyMs = MonotonicClock::millisecondsBetween(startNs, record.mainStartedNs);
+    return true;
 }
 
 } // namespace
@@ -76,10 +136,14 @@ int main(int argc, char *argv[])
     BenchLauncher::settle(300);
 
     std::vector<double> latencies;
+    std::vector<double> returns;
+    std::vector<double> spawns;
+    std::vector<double> detached;
     for (int i = 0; i < runs; ++i) {
         QFile::remove(recordPath);
         const qint64 pressedNs = MonotonicClock::nowNs();
         bench.launcher()->playAction();
+        returns.push_back(MonotonicClock::millisecondsBetween(pressedNs, MonotonicClock::nowNs()));
         Record record;
         if (!waitForRecord(recordPath, 10000, record)) {
             std::fprintf(stderr, "velmora-bench-play: run %d: the game did not report\n", i);
@@ -89,13 +153,35 @@ int main(int argc, char *argv[])
         ::kill(pid_t(record.pid), SIGKILL);
         latencies.push_back(MonotonicClock::millisecondsBetween(pressedNs, record.mainStartedNs));
         BenchLauncher::settle(50);
+
+        double spawned = 0.0;
+        if (!spawnGame(recordPath, spawned)) {
+            std::fprintf(stderr, "velmora-bench-play: run %d: posix_spawn failed\n", i);
+            return 1;
+        }
+        spawns.push_back(spawned);
+        BenchLauncher::settle(50);
+
+        double qtStarted = 0.0;
+        if (!startDetachedGame(recordPath, qtStarted)) {
+            std::fprintf(stderr, "velmora-bench-play: run %d: QProcess failed\n", i);
+            return 1;
+        }
+        detached.push_back(qtStarted);
+        BenchLauncher::settle(50);
     }
 
+    const auto print = [](const char *key, const std::vector<double> &values) {
+        std::printf("%s=", key);
+        for (std::size_t i = 0; i < values.size(); ++i)
+            std::printf("%s%.3f", i ? "," : "", values[i]);
+        std::printf("\n");
+    };
     std::printf("play_runs=%d\n", runs);
-    std::printf("play_ms=");
-    for (std::size_t i = 0; i < latencies.size(); ++i)
-        std::printf("%s%.3f", i ? "," : "", latencies[i]);
-    std::printf("\n");
+    print("play_ms", latencies);
+    print("play_return_ms", returns);
+    print("spawn_ms", spawns);
+    print("start_detached_ms", detached);
     std::printf("terminate_calls=%d\n", bench.terminateCalls());
     return 0;
 }

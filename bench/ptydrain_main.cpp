@@ -59,6 +59,7 @@ int main(int argc, char *argv[])
 
     Descriptor master;
     Child child;
+    const std::int64_t startCpuNs = MonotonicClock::processCpuNs();
     const std::int64_t startNs = MonotonicClock::nowNs();
     child.pid = ::forkpty(&master.fd, nullptr, nullptr, nullptr);
     if (child.pid < 0) {
@@ -93,9 +94,11 @@ int main(int argc, char *argv[])
         break;
     }
     const std::int64_t endNs = MonotonicClock::nowNs();
+    const std::int64_t endCpuNs = MonotonicClock::processCpuNs();
     const int status = child.wait();
 
     std::printf("drain_seconds=%.4f\n", MonotonicClock::secondsBetween(startNs, endNs));
+    std::printf("drain_cpu_seconds=%.4f\n", MonotonicClock::secondsBetween(startCpuNs, endCpuNs));
     std::printf("drain_bytes=%llu\n", bytes);
     std::printf("drain_reads=%llu\n", reads);
     std::printf("child_status=%d\n", WIFEXITED(status) ? WEXITSTATUS(status) : -1);

@@ -1,6 +1,6 @@
 #!/bin/sh
 # Builds the benchmarks (RelWithDebInfo, no sanitizers) and runs them all under a private Xvfb.
-# Usage: bench/run.sh [build-dir] [options of run_benchmarks.py, e.g. --pairs 7 --xterm-runs 0]
+# Usage: bench/run.sh [build-dir] [options of run_benchmarks.py, e.g. --pairs 7 --xterm-runs 0 --no-hidden]
 set -eu
 
 here=$(cd "$(dirname "$0")" && pwd)
