@@ -251,8 +251,10 @@ void Launcher::serverDataAvailable(ServerRun *run, const QByteArray &data, bool 
         run->readInBackgroundAndNotify();
         return;
     }
-    // The run's output has ended (or cannot be read): it is not read again.
+    // The run's output has ended (or cannot be read): it is not read again. A character cut off
+    // by the end shows as a replacement character rather than vanishing.
     disconnect(run, &ServerRun::readCompleted, this, &Launcher::serverDataAvailable);
+    console->appendText(run->decode(QByteArray()));
     run->closeOutput();
     if (run == m_currentRun)
         setServerActive(false);
