@@ -124,9 +124,13 @@ private:
     {
         return QTest::qWaitFor([&] { return lines(w).contains(line); }, Patience);
     }
+    // Every run's output has ended and its child is reaped; the runs themselves are gone too.
     static bool drained(const Window &w)
     {
-        return QTest::qWaitFor([&] { return w.launcher()->activeRunCount() == 0; }, Patience);
+        if (!QTest::qWaitFor([&] { return w.launcher()->activeRunCount() == 0; }, Patience))
+            return false;
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        return true;
     }
 
     QTemporaryDir m_dir;
@@ -305,10 +309,11 @@ void ServerTest::workingDirectory()
 
 // The script ignores every catchable ending signal, so only SIGKILL stops it. A grandchild keeps
 // the terminal open until the killed script is reaped and a while longer, so the first run's
-// output ends while the second run is already serving.
+// output ends while the second run is already serving. The grandchild exists before the script
+// says it has started, so a Stop on that line cannot come first.
 static const QByteArray lingeringServer = R"(trap '' HUP INT TERM QUIT
-echo "run $$ started"
 ( while kill -0 $$ 2>/dev/null; do sleep 0.05; done; sleep 0.5; echo "run $$ late" ) &
+echo "run $$ started"
 exec sleep 1000
 )";
 
@@ -556,8 +561,8 @@ void ServerTest::outputAfterStop()
     } else {
         // Writes only once the killed server has been reaped, so every line comes after Stop.
         exe = scriptLauncher(QStringLiteral("after stop"), R"(trap '' HUP
-echo serving
 ( while kill -0 $$ 2>/dev/null; do sleep 0.05; done; for i in 1 2 3; do echo "after $i"; done ) &
+echo serving
 exec sleep 1000
 )");
     }
