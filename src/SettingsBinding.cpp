@@ -60,7 +60,9 @@ void SettingsBinding::bindControl(QWidget *control)
             writeInteger(key, values.isEmpty() ? index : values.value(index));
         });
     } else if (auto *check = qobject_cast<QCheckBox *>(control)) {
-        connect(check, &QCheckBox::clicked, this,
+        // toggled(), not clicked(): assistive tools toggle a check box without clicking it.
+        // Showing the stored value blocks signals, so only the user's changes get here.
+        connect(check, &QCheckBox::toggled, this,
                 [key](bool checked) { writeInteger(key, checked ? 1 : 0); });
     } else if (auto *spin = qobject_cast<QSpinBox *>(control)) {
         connect(spin, &QSpinBox::valueChanged, this,

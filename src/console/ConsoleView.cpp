@@ -29,8 +29,11 @@ ConsoleView::ConsoleView(QWidget *parent)
 {
     ConsoleAccessible::installFactory();
 
+    // Ten of the desktop's logical units, as a 10-point font is where points and pixels are one:
+    // its line fits the 12-pixel rows. A 10-point font at 96 dots per inch is over 13 pixels
+    // high and would spill into the next row and past the last one.
     font_ = QApplication::font();
-    font_.setPointSizeF(10.0);
+    font_.setPixelSize(10);
     ascent_ = QFontMetricsF(font_).ascent();
 
     setAccessibleName(tr("Server console"));

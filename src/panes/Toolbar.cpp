@@ -4,6 +4,7 @@
 #include "ToolbarDelegate.h"
 
 #include <QMainWindow>
+#include <QScopedValueRollback>
 #include <QSizePolicy>
 #include <QWidget>
 
@@ -120,6 +121,27 @@ void Toolbar::reloadItems()
             m_itemConnections.append(connect(item, &QAction::triggered, this, [this, identifier] {
                 setSelectedItemIdentifier(identifier);
             }));
+            // Assistive tools toggle a checkable item instead of clicking it: the action then
+            // changes its state without being triggered. Once the toggle has settled, an item
+            // turned on that did not become the selection is clicked after all, and an item
+            // turned off shows the selection again.
+            QPointer<ToolBarItem> guarded(item);
+            m_itemConnections.append(
+                connect(item, &QAction::toggled, this, [this, guarded, identifier](bool on) {
+                    if (m_applyingSelection)
+                        return;
+                    QMetaObject::invokeMethod(
+                        this,
+                        [this, guarded, identifier, on] {
+                            if (!guarded)
+                                return;
+                            if (on && m_selectedItemIdentifier != identifier)
+                                guarded->trigger();
+                            else
+                                applySelection();
+                        },
+                        Qt::QueuedConnection);
+                }));
         }
     }
     applySelection();
@@ -127,6 +149,7 @@ void Toolbar::reloadItems()
 
 void Toolbar::applySelection()
 {
+    const QScopedValueRollback<bool> applying(m_applyingSelection, true);
     for (const QPointer<ToolBarItem> &item : std::as_const(m_selectableItems)) {
         if (item)
             item->setChecked(item->itemIdentifier() == m_selectedItemIdentifier);

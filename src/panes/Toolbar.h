@@ -59,6 +59,7 @@ private:
     bool m_allowsUserCustomization = false;
     bool m_autosavesConfiguration = false;
     QString m_selectedItemIdentifier;
+    bool m_applyingSelection = false;
     QPointer<QMainWindow> m_window;
     QList<QPointer<ToolBarItem>> m_selectableItems;
     QList<QMetaObject::Connection> m_itemConnections;
