@@ -8,6 +8,7 @@
 #include "ConsoleView.h"
 #include "FloodProbe.h"
 #include "Launcher.h"
+#include "PaintCounter.h"
 #include "ProcStatus.h"
 #include "SettingsKeys.h"
 
@@ -52,7 +53,10 @@ int main(int argc, char *argv[])
     const bool peakReset = ProcStatus::resetPeak();
 
     FloodProbe probe(bench.launcher(), bench.console());
+    PaintCounter paints;
+    paints.start();
     const bool ok = probe.run(parser.value(QStringLiteral("timeout-ms")).toInt());
+    paints.stop();
     const qint64 peakKiB = ProcStatus::peakResidentKiB();
 
     // Let the finished run be reaped and released before the window goes.
@@ -74,6 +78,7 @@ int main(int argc, char *argv[])
     std::printf("peak_rss_kib=%lld\n", static_cast<long long>(peakKiB));
     std::printf("peak_reset=%d\n", peakReset ? 1 : 0);
     std::printf("console_lines=%d\n", model.lineCount());
+    std::printf("paints=%s\n", qPrintable(paints.summary()));
     std::printf("line_before_separator=%s\n", qPrintable(before));
     return ok ? 0 : 1;
 }
