@@ -137,6 +137,8 @@ def flood(args, env, paths):
                  growth[-1], load))
     last = pairs[-1][0]
     print("  last console line before the separator: %r" % last.get("line_before_separator"))
+    print("  paint events per widget during the last launcher flood: %s"
+          % " ".join(last.get("paints", "").split()[:8]))
     print("  end seen by: %s; reads by the limit: %s per run"
           % (last.get("detected_by"), pairs[-1][1].get("drain_reads")))
     launcher_median = statistics.median(float(p[0]["flood_seconds"]) for p in pairs)
