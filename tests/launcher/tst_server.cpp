@@ -1,7 +1,6 @@
 // The dedicated server driven through the whole launcher window: the argument vector and working
 // directory a real child receives, Start/Stop and the console, runs that end by themselves or
-// never start, closing the window, Play beside a server, many cycles without leaks, decoding, and
-// keeping the password out of sight.
+// never start, closing the window, and Play beside a server.
 #include "LauncherFixture.h"
 
 #include "ConsoleView.h"
@@ -9,7 +8,7 @@
 #include "Preferences.h"
 #include "PtyTestSupport.h"
 #include "ServerRun.h"
-#include "SettingsBinding.h"
+#include "ServerTestSupport.h"
 #include "SettingsKeys.h"
 #include "ui_Launcher.h"
 
@@ -18,70 +17,18 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QLineEdit>
-#include <QLoggingCategory>
 #include <QMainWindow>
 #include <QPushButton>
 #include <QTest>
 
 #include <cerrno>
 #include <csignal>
-#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace LauncherFixture;
 using PtyTestSupport::childProcesses;
 using PtyTestSupport::openDescriptors;
-
-namespace {
-
-// Generous: two cores shared with other builds, and sanitizer builds fork slowly.
-constexpr int Patience = 30000;
-
-const QString Separator = QStringLiteral(" ");
-// The pseudo-terminal turns each line feed into CR LF, and the launcher passes the CR on.
-const QString LaunchError = QStringLiteral("Error - can't launch server\r");
-
-QStringList strings(const QJsonValue &array)
-{
-    QStringList out;
-    for (const QJsonValue &v : array.toArray())
-        out << v.toString();
-    return out;
-}
-
-bool processGone(pid_t pid)
-{
-    return ::kill(pid, 0) == -1 && errno == ESRCH;
-}
-
-// Captures every message while alive, debug categories included.
-class MessageCapture
-{
-public:
-    MessageCapture()
-    {
-        s_messages.clear();
-        QLoggingCategory::setFilterRules(QStringLiteral("*.debug=true"));
-        m_previous = qInstallMessageHandler(&MessageCapture::handle);
-    }
-    ~MessageCapture()
-    {
-        qInstallMessageHandler(m_previous);
-        QLoggingCategory::setFilterRules(QString());
-    }
-    static QStringList messages() { return s_messages; }
-
-private:
-    static void handle(QtMsgType, const QMessageLogContext &, const QString &message)
-    {
-        s_messages << message;
-    }
-    static inline QStringList s_messages;
-    QtMessageHandler m_previous = nullptr;
-};
-
-} // namespace
+using namespace ServerTestSupport;
 
 class ServerTest : public QObject
 {
@@ -105,33 +52,9 @@ private Q_SLOTS:
     void closingTheWindowKillsTheServer_data();
     void closingTheWindowKillsTheServer();
     void playWhileServerRuns();
-    void outputAfterStop_data();
-    void outputAfterStop();
-    void manyCyclesLeaveNothingBehind();
-    void serverInheritsOnlyItsTerminal();
-
-    void decoding_data();
-    void decoding();
-    void passwordStaysPrivate_data();
-    void passwordStaysPrivate();
 
 private:
-    QString scriptLauncher(const QString &folder, const QByteArray &body);
     QJsonObject waitForRecord(const QString &file, bool game = false);
-    static QStringList lines(const Window &w) { return w.interface->ui().console->lines(); }
-    static QString title(const Window &w) { return w.interface->ui().multiplayer->text(); }
-    static bool waitForLine(const Window &w, const QString &line)
-    {
-        return QTest::qWaitFor([&] { return lines(w).contains(line); }, Patience);
-    }
-    // Every run's output has ended and its child is reaped; the runs themselves are gone too.
-    static bool drained(const Window &w)
-    {
-        if (!QTest::qWaitFor([&] { return w.launcher()->activeRunCount() == 0; }, Patience))
-            return false;
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        return true;
-    }
 
     QTemporaryDir m_dir;
     QString m_launcher; // a launcher folder with the stand-in
@@ -165,25 +88,9 @@ void ServerTest::cleanup()
         qWarning("child processes still alive after the test");
 }
 
-// A launcher folder whose game executable is a shell script.
-QString ServerTest::scriptLauncher(const QString &folder, const QByteArray &body)
-{
-    const QString root = m_dir.filePath(folder);
-    const QString exeDir = root + QStringLiteral("/Orvane/orvane.app/Contents/MacOS");
-    QDir().mkpath(exeDir);
-    PtyTestSupport::writeScript(exeDir, QStringLiteral("orvane"), body);
-    return root + QStringLiteral("/velmora-launcher");
-}
-
 QJsonObject ServerTest::waitForRecord(const QString &file, bool game)
 {
-    // An empty object fails the caller's comparisons.
-    if (!QTest::qWaitFor([&] { return QFile::exists(file); }, Patience))
-        qWarning("no record at %s", qPrintable(file));
-    QFile f(file);
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    const QJsonObject record = QJsonDocument::fromJson(f.readAll()).object();
+    const QJsonObject record = ServerTestSupport::waitForRecord(file);
     if (game)
         m_games << record.value(QStringLiteral("pid")).toInteger();
     return record;
@@ -307,19 +214,10 @@ void ServerTest::workingDirectory()
     QVERIFY(drained(*w));
 }
 
-// The script ignores every catchable ending signal, so only SIGKILL stops it. A grandchild keeps
-// the terminal open until the killed script is reaped and a while longer, so the first run's
-// output ends while the second run is already serving. The grandchild exists before the script
-// says it has started, so a Stop on that line cannot come first.
-static const QByteArray lingeringServer = R"(trap '' HUP INT TERM QUIT
-( while kill -0 $$ 2>/dev/null; do sleep 0.05; done; sleep 0.5; echo "run $$ late" ) &
-echo "run $$ started"
-exec sleep 1000
-)";
-
 void ServerTest::startStopAndStartAgain()
 {
-    const auto w = openWindow(scriptLauncher(QStringLiteral("lingering"), lingeringServer));
+    const auto w = openWindow(scriptLauncherFolder(m_dir.filePath(QStringLiteral("lingering")),
+                                                   serverScript(QStringLiteral("lingering.sh"))));
     Launcher *launcher = w->launcher();
     QCOMPARE(title(*w), QStringLiteral("Start"));
 
@@ -485,11 +383,9 @@ void ServerTest::closingTheWindowKillsTheServer()
 {
     QFETCH(bool, script);
     QFETCH(bool, destroy);
-    const QString exe =
-        script
-            ? scriptLauncher(QStringLiteral("stubborn"),
-                             "trap '' HUP INT TERM QUIT\necho 'Server ready.'\nexec sleep 1000\n")
-            : m_launcher;
+    const QString exe = script ? scriptLauncherFolder(m_dir.filePath(QStringLiteral("stubborn")),
+                                                      serverScript(QStringLiteral("stubborn.sh")))
+                               : m_launcher;
     auto w = openWindow(exe);
     w->interface->window()->show();
     w->launcher()->multiplayerAction();
@@ -540,211 +436,6 @@ void ServerTest::playWhileServerRuns()
 
     w->launcher()->multiplayerAction();
     QVERIFY(drained(*w));
-}
-
-// Output still in the terminal after Stop is shown after the separator, and its end adds nothing.
-void ServerTest::outputAfterStop_data()
-{
-    QTest::addColumn<bool>("flood");
-    QTest::newRow("writer that outlives the server") << false;
-    QTest::newRow("flood") << true;
-}
-
-void ServerTest::outputAfterStop()
-{
-    QFETCH(bool, flood);
-    QString exe = m_launcher;
-    if (flood) {
-        Preferences prefs;
-        prefs.setString(SettingsKeys::serverOptions, QStringLiteral("--flood 1000000000"));
-        prefs.sync();
-    } else {
-        // Writes only once the killed server has been reaped, so every line comes after Stop.
-        exe = scriptLauncher(QStringLiteral("after stop"), R"(trap '' HUP
-( while kill -0 $$ 2>/dev/null; do sleep 0.05; done; for i in 1 2 3; do echo "after $i"; done ) &
-echo serving
-exec sleep 1000
-)");
-    }
-    const auto w = openWindow(exe);
-    w->launcher()->multiplayerAction();
-    const pid_t pid = w->launcher()->server;
-    QVERIFY(pid > 0);
-    QVERIFY(QTest::qWaitFor([&] { return lines(*w).size() > (flood ? 20 : 0); }, Patience));
-
-    w->launcher()->multiplayerAction();
-    QCOMPARE(title(*w), QStringLiteral("Start"));
-    QCOMPARE(lines(*w).last(), Separator);
-    QVERIFY(drained(*w));
-    QVERIFY(processGone(pid));
-    QCOMPARE(title(*w), QStringLiteral("Start"));
-    QCOMPARE(w->launcher()->server, pid_t(-1));
-
-    const QStringList all = lines(*w);
-    if (flood) {
-        // The console keeps 201 lines, so a long tail may have pushed the separator out.
-        QVERIFY(all.count(Separator) <= 1);
-        QVERIFY(all.last().startsWith(u"flood "));
-    } else {
-        QCOMPARE(all, (QStringList{"serving\r", Separator, "after 1\r", "after 2\r", "after 3\r"}));
-    }
-}
-
-void ServerTest::manyCyclesLeaveNothingBehind()
-{
-    const auto w = openWindow(m_launcher);
-    Launcher *launcher = w->launcher();
-    // One cycle first: the event dispatcher and friends open what they keep for good.
-    launcher->multiplayerAction();
-    launcher->multiplayerAction();
-    QVERIFY(drained(*w));
-    const QMap<int, QString> before = openDescriptors();
-
-    for (int i = 0; i < 200; ++i) {
-        launcher->multiplayerAction();
-        QVERIFY(launcher->server > 0);
-        // Every other run is killed before it could write, the rest once it has spoken.
-        if (i % 2) {
-            QVERIFY(waitForLine(*w, QStringLiteral("Orvane dedicated server (stand-in), pid %1\r")
-                                        .arg(launcher->server)));
-        }
-        launcher->multiplayerAction();
-        QCOMPARE(launcher->server, pid_t(-1));
-        QVERIFY2(drained(*w), qPrintable(QStringLiteral("cycle %1").arg(i)));
-    }
-    QCOMPARE(title(*w), QStringLiteral("Start"));
-    QCOMPARE(childProcesses(), (QMap<pid_t, char>()));
-    QCOMPARE(openDescriptors().keys(), before.keys());
-}
-
-void ServerTest::serverInheritsOnlyItsTerminal()
-{
-    // A stopped run still draining holds its master when the next server starts: the new child
-    // must get neither that nor anything else of the launcher's.
-    const QString exe = scriptLauncher(QStringLiteral("inherit"), lingeringServer);
-    const QString game = LauncherPaths::gameExecutable(LauncherPaths::gameDirectory(exe));
-    const QString report = m_dir.filePath(QStringLiteral("inherit.report"));
-    qputenv("VELMORA_PROBE_OUT", QFile::encodeName(report));
-    const auto w = openWindow(exe);
-    w->launcher()->multiplayerAction();
-    const pid_t first = w->launcher()->server;
-    QVERIFY(first > 0);
-    QVERIFY(waitForLine(*w, QStringLiteral("run %1 started\r").arg(first)));
-    w->launcher()->multiplayerAction();
-
-    // The next start runs whatever lies at the game's path by then.
-    QVERIFY(QFile::remove(game));
-    QVERIFY(QFile::copy(QStringLiteral(PTY_PROBE), game));
-    QVERIFY(QFile::setPermissions(game, QFile::permissions(QStringLiteral(PTY_PROBE))));
-    QCOMPARE(w->launcher()->activeRunCount(), 1);
-    w->launcher()->multiplayerAction();
-    QVERIFY(w->launcher()->server > 0);
-    QVERIFY(drained(*w));
-    qunsetenv("VELMORA_PROBE_OUT");
-
-    const PtyTestSupport::ProbeReport r = PtyTestSupport::readProbeReport(report);
-    QVERIFY(r.complete);
-    QCOMPARE(r.argv, (QByteArrayList{QFile::encodeName(game), "-d"}));
-    QCOMPARE(r.descriptors.size(), 3);
-    const QByteArray terminal = r.descriptors.at(0).mid(2);
-    QVERIFY2(terminal.startsWith("/dev/pts/"), terminal.constData());
-    QCOMPARE(r.descriptors, (QByteArrayList{"0 " + terminal, "1 " + terminal, "2 " + terminal}));
-}
-
-void ServerTest::decoding_data()
-{
-    QTest::addColumn<QByteArray>("script"); // empty: the stand-in with --binary
-    QTest::addColumn<QString>("expected");  // the output's lines joined, separator excluded
-
-    QTest::newRow("invalid bytes among valid ones")
-        << QByteArray() << QStringLiteral("binary: \uFFFD\uFFFD\uFFFD café € end\r");
-    // A line split across reads may show as several console lines; joined, it must read whole.
-    QTest::newRow("sequences split across reads")
-        << QByteArray(R"(printf 'split: caf\303'; sleep 0.2; printf '\251 \342\202'; sleep 0.2
-printf '\254 end\n'
-)") << QStringLiteral("split: café € end\r");
-    QTest::newRow("7-bit text unchanged") << QByteArray(R"(printf 'tab\there ~{|}\033[0m\n')")
-                                          << QStringLiteral("tab\there ~{|}\x1b[0m\r");
-    QTest::newRow("truncated sequence at the end of output")
-        << QByteArray(R"(printf 'tail \303')") << QStringLiteral("tail \uFFFD");
-}
-
-void ServerTest::decoding()
-{
-    QFETCH(QByteArray, script);
-    QFETCH(QString, expected);
-    QString exe = m_launcher;
-    if (script.isEmpty()) {
-        Preferences prefs;
-        prefs.setString(SettingsKeys::serverOptions, QStringLiteral("--binary --then-exit"));
-        prefs.sync();
-    } else {
-        exe = scriptLauncher(QStringLiteral("decoding %1").arg(++m_serial), script);
-    }
-    const auto w = openWindow(exe);
-    w->launcher()->multiplayerAction();
-    QVERIFY(w->launcher()->server > 0);
-    QTRY_COMPARE_WITH_TIMEOUT(title(*w), QStringLiteral("Start"), Patience);
-    QVERIFY(drained(*w));
-
-    QStringList all = lines(*w);
-    QCOMPARE(all.last(), Separator);
-    all.removeLast();
-    if (script.isEmpty()) {
-        // Past the banner: the stand-in's binary line comes right after "Server ready.".
-        all = all.mid(all.indexOf(QStringLiteral("Server ready.\r")) + 1);
-    }
-    QCOMPARE(all.join(QString()), expected);
-}
-
-void ServerTest::passwordStaysPrivate_data()
-{
-    QTest::addColumn<bool>("openFileBefore"); // a preferences file that others could read
-    QTest::newRow("new preferences file") << false;
-    QTest::newRow("world-readable file from before") << true;
-}
-
-void ServerTest::passwordStaysPrivate()
-{
-    QFETCH(bool, openFileBefore);
-    const QString secret = QStringLiteral("s3cret-Passw0rd");
-    const QString file = QSettings(QSettings::NativeFormat, QSettings::UserScope,
-                                   QStringLiteral("Velmora"), QStringLiteral("Launcher"))
-                             .fileName();
-    if (openFileBefore) {
-        {
-            Preferences prefs;
-            prefs.setString(SettingsKeys::serverDescription, QStringLiteral("Old"));
-            prefs.sync();
-        }
-        QCOMPARE(::chmod(QFile::encodeName(file).constData(), 0644), 0);
-    } else {
-        QFile::remove(file);
-    }
-
-    const auto w = openWindow(m_launcher);
-    MessageCapture capture;
-    QLineEdit *edit = w->interface->ui().serverPasswordEdit;
-    w->interface->window()->show();
-    QVERIFY(QTest::qWaitForWindowExposed(w->interface->window()));
-    edit->setFocus();
-    QTest::keyClicks(edit, secret);
-    w->interface->binding()->commitEditing();
-    QCOMPARE(Preferences().stringForKey(SettingsKeys::serverPassword), secret);
-    struct stat info = {};
-    QCOMPARE(::stat(QFile::encodeName(file).constData(), &info), 0);
-    QCOMPARE(info.st_mode & 07777, mode_t(0600));
-
-    w->launcher()->multiplayerAction();
-    QVERIFY(w->launcher()->server > 0);
-    QVERIFY(waitForLine(*w, QStringLiteral("Password: set\r")));
-    w->launcher()->multiplayerAction();
-    QVERIFY(drained(*w));
-
-    for (const QString &line : lines(*w))
-        QVERIFY2(!line.contains(secret), qPrintable(line));
-    for (const QString &message : MessageCapture::messages())
-        QVERIFY2(!message.contains(secret), "the password reached a log message");
 }
 
 int main(int argc, char **argv)

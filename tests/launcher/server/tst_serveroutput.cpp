@@ -1,0 +1,279 @@
+// What reaches the console and what stays behind when a server is stopped, cycled, decoded or
+// given a password, driven through the whole launcher window with real children.
+#include "LauncherFixture.h"
+
+#include "LauncherPaths.h"
+#include "Preferences.h"
+#include "PtyTestSupport.h"
+#include "ServerRun.h"
+#include "ServerTestSupport.h"
+#include "SettingsBinding.h"
+#include "SettingsKeys.h"
+#include "ui_Launcher.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QTest>
+
+#include <sys/stat.h>
+
+using namespace LauncherFixture;
+using PtyTestSupport::childProcesses;
+using PtyTestSupport::openDescriptors;
+using namespace ServerTestSupport;
+
+class ServerOutputTest : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void init() { clearPreferences(); }
+    void cleanup();
+
+    void outputAfterStop_data();
+    void outputAfterStop();
+    void manyCyclesLeaveNothingBehind();
+    void serverInheritsOnlyItsTerminal();
+    void decoding_data();
+    void decoding();
+    void passwordStaysPrivate_data();
+    void passwordStaysPrivate();
+
+private:
+    QString scriptLauncher(const QString &folder, const QByteArray &body)
+    {
+        return inlineScriptLauncherFolder(m_dir.filePath(folder), body);
+    }
+
+    QTemporaryDir m_dir;
+    QString m_launcher; // a launcher folder with the stand-in
+    int m_serial = 0;   // names folders of rows whose tags are not fit for a file name
+};
+
+void ServerOutputTest::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    m_launcher = makeLauncherFolder(m_dir.filePath(QStringLiteral("plain")));
+}
+
+void ServerOutputTest::cleanup()
+{
+    qunsetenv("VELMORA_PROBE_OUT");
+    // Whatever a failed test left running: killed and reaped before the next test counts.
+    if (!QTest::qWaitFor([] { return childProcesses().isEmpty(); }, Patience))
+        qWarning("child processes still alive after the test");
+}
+
+// Output still in the terminal after Stop is shown after the separator, and its end adds nothing.
+void ServerOutputTest::outputAfterStop_data()
+{
+    QTest::addColumn<bool>("flood");
+    QTest::newRow("writer that outlives the server") << false;
+    QTest::newRow("flood") << true;
+}
+
+void ServerOutputTest::outputAfterStop()
+{
+    QFETCH(bool, flood);
+    QString exe = m_launcher;
+    if (flood) {
+        Preferences prefs;
+        prefs.setString(SettingsKeys::serverOptions, QStringLiteral("--flood 1000000000"));
+        prefs.sync();
+    } else {
+        exe = scriptLauncherFolder(m_dir.filePath(QStringLiteral("after stop")),
+                                   serverScript(QStringLiteral("after-stop.sh")));
+    }
+    const auto w = openWindow(exe);
+    w->launcher()->multiplayerAction();
+    const pid_t pid = w->launcher()->server;
+    QVERIFY(pid > 0);
+    QVERIFY(QTest::qWaitFor([&] { return lines(*w).size() > (flood ? 20 : 0); }, Patience));
+
+    w->launcher()->multiplayerAction();
+    QCOMPARE(title(*w), QStringLiteral("Start"));
+    QCOMPARE(lines(*w).last(), Separator);
+    QVERIFY(drained(*w));
+    QVERIFY(processGone(pid));
+    QCOMPARE(title(*w), QStringLiteral("Start"));
+    QCOMPARE(w->launcher()->server, pid_t(-1));
+
+    const QStringList all = lines(*w);
+    if (flood) {
+        // The console keeps 201 lines, so a long tail may have pushed the separator out.
+        QVERIFY(all.count(Separator) <= 1);
+        QVERIFY(all.last().startsWith(u"flood "));
+    } else {
+        QCOMPARE(all, (QStringList{"serving\r", Separator, "after 1\r", "after 2\r", "after 3\r"}));
+    }
+}
+
+void ServerOutputTest::manyCyclesLeaveNothingBehind()
+{
+    const auto w = openWindow(m_launcher);
+    Launcher *launcher = w->launcher();
+    // One cycle first: the event dispatcher and friends open what they keep for good.
+    launcher->multiplayerAction();
+    launcher->multiplayerAction();
+    QVERIFY(drained(*w));
+    const QMap<int, QString> before = openDescriptors();
+
+    for (int i = 0; i < 200; ++i) {
+        launcher->multiplayerAction();
+        QVERIFY(launcher->server > 0);
+        // Every other run is killed before it could write, the rest once it has spoken.
+        if (i % 2) {
+            QVERIFY(waitForLine(*w, QStringLiteral("Orvane dedicated server (stand-in), pid %1\r")
+                                        .arg(launcher->server)));
+        }
+        launcher->multiplayerAction();
+        QCOMPARE(launcher->server, pid_t(-1));
+        QVERIFY2(drained(*w), qPrintable(QStringLiteral("cycle %1").arg(i)));
+    }
+    QCOMPARE(title(*w), QStringLiteral("Start"));
+    QCOMPARE(childProcesses(), (QMap<pid_t, char>()));
+    QCOMPARE(openDescriptors().keys(), before.keys());
+}
+
+void ServerOutputTest::serverInheritsOnlyItsTerminal()
+{
+    // A stopped run still draining holds its master when the next server starts: the new child
+    // must get neither that nor anything else of the launcher's.
+    const QString exe = scriptLauncherFolder(m_dir.filePath(QStringLiteral("inherit")),
+                                             serverScript(QStringLiteral("lingering.sh")));
+    const QString game = LauncherPaths::gameExecutable(LauncherPaths::gameDirectory(exe));
+    const QString report = m_dir.filePath(QStringLiteral("inherit.report"));
+    qputenv("VELMORA_PROBE_OUT", QFile::encodeName(report));
+    const auto w = openWindow(exe);
+    w->launcher()->multiplayerAction();
+    const pid_t first = w->launcher()->server;
+    QVERIFY(first > 0);
+    QVERIFY(waitForLine(*w, QStringLiteral("run %1 started\r").arg(first)));
+    w->launcher()->multiplayerAction();
+
+    // The next start runs whatever lies at the game's path by then.
+    QVERIFY(QFile::remove(game));
+    QVERIFY(QFile::copy(QStringLiteral(PTY_PROBE), game));
+    QVERIFY(QFile::setPermissions(game, QFile::permissions(QStringLiteral(PTY_PROBE))));
+    QCOMPARE(w->launcher()->activeRunCount(), 1);
+    w->launcher()->multiplayerAction();
+    QVERIFY(w->launcher()->server > 0);
+    QVERIFY(drained(*w));
+    qunsetenv("VELMORA_PROBE_OUT");
+
+    const PtyTestSupport::ProbeReport r = PtyTestSupport::readProbeReport(report);
+    QVERIFY(r.complete);
+    QCOMPARE(r.argv, (QByteArrayList{QFile::encodeName(game), "-d"}));
+    QCOMPARE(r.descriptors.size(), 3);
+    const QByteArray terminal = r.descriptors.at(0).mid(2);
+    QVERIFY2(terminal.startsWith("/dev/pts/"), terminal.constData());
+    QCOMPARE(r.descriptors, (QByteArrayList{"0 " + terminal, "1 " + terminal, "2 " + terminal}));
+}
+
+void ServerOutputTest::decoding_data()
+{
+    QTest::addColumn<QByteArray>("script"); // empty: the stand-in with --binary
+    QTest::addColumn<QString>("expected");  // the output's lines joined, separator excluded
+
+    QTest::newRow("invalid bytes among valid ones")
+        << QByteArray() << QStringLiteral("binary: \uFFFD\uFFFD\uFFFD café € end\r");
+    // A line split across reads may show as several console lines; joined, it must read whole.
+    QTest::newRow("sequences split across reads")
+        << QByteArray(R"(printf 'split: caf\303'; sleep 0.2; printf '\251 \342\202'; sleep 0.2
+printf '\254 end\n'
+)") << QStringLiteral("split: café € end\r");
+    QTest::newRow("7-bit text unchanged") << QByteArray(R"(printf 'tab\there ~{|}\033[0m\n')")
+                                          << QStringLiteral("tab\there ~{|}\x1b[0m\r");
+    QTest::newRow("truncated sequence at the end of output")
+        << QByteArray(R"(printf 'tail \303')") << QStringLiteral("tail \uFFFD");
+}
+
+void ServerOutputTest::decoding()
+{
+    QFETCH(QByteArray, script);
+    QFETCH(QString, expected);
+    QString exe = m_launcher;
+    if (script.isEmpty()) {
+        Preferences prefs;
+        prefs.setString(SettingsKeys::serverOptions, QStringLiteral("--binary --then-exit"));
+        prefs.sync();
+    } else {
+        exe = scriptLauncher(QStringLiteral("decoding %1").arg(++m_serial), script);
+    }
+    const auto w = openWindow(exe);
+    w->launcher()->multiplayerAction();
+    QVERIFY(w->launcher()->server > 0);
+    QTRY_COMPARE_WITH_TIMEOUT(title(*w), QStringLiteral("Start"), Patience);
+    QVERIFY(drained(*w));
+
+    QStringList all = lines(*w);
+    QCOMPARE(all.last(), Separator);
+    all.removeLast();
+    if (script.isEmpty()) {
+        // Past the banner: the stand-in's binary line comes right after "Server ready.".
+        all = all.mid(all.indexOf(QStringLiteral("Server ready.\r")) + 1);
+    }
+    QCOMPARE(all.join(QString()), expected);
+}
+
+void ServerOutputTest::passwordStaysPrivate_data()
+{
+    QTest::addColumn<bool>("openFileBefore"); // a preferences file that others could read
+    QTest::newRow("new preferences file") << false;
+    QTest::newRow("world-readable file from before") << true;
+}
+
+void ServerOutputTest::passwordStaysPrivate()
+{
+    QFETCH(bool, openFileBefore);
+    const QString secret = QStringLiteral("s3cret-Passw0rd");
+    const QString file = QSettings(QSettings::NativeFormat, QSettings::UserScope,
+                                   QStringLiteral("Velmora"), QStringLiteral("Launcher"))
+                             .fileName();
+    if (openFileBefore) {
+        {
+            Preferences prefs;
+            prefs.setString(SettingsKeys::serverDescription, QStringLiteral("Old"));
+            prefs.sync();
+        }
+        QCOMPARE(::chmod(QFile::encodeName(file).constData(), 0644), 0);
+    } else {
+        QFile::remove(file);
+    }
+
+    const auto w = openWindow(m_launcher);
+    MessageCapture capture;
+    QLineEdit *edit = w->interface->ui().serverPasswordEdit;
+    w->interface->window()->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w->interface->window()));
+    edit->setFocus();
+    QTest::keyClicks(edit, secret);
+    w->interface->binding()->commitEditing();
+    QCOMPARE(Preferences().stringForKey(SettingsKeys::serverPassword), secret);
+    struct stat info = {};
+    QCOMPARE(::stat(QFile::encodeName(file).constData(), &info), 0);
+    QCOMPARE(info.st_mode & 07777, mode_t(0600));
+
+    w->launcher()->multiplayerAction();
+    QVERIFY(w->launcher()->server > 0);
+    QVERIFY(waitForLine(*w, QStringLiteral("Password: set\r")));
+    w->launcher()->multiplayerAction();
+    QVERIFY(drained(*w));
+
+    for (const QString &line : lines(*w))
+        QVERIFY2(!line.contains(secret), qPrintable(line));
+    for (const QString &message : MessageCapture::messages())
+        QVERIFY2(!message.contains(secret), "the password reached a log message");
+}
+
+int main(int argc, char **argv)
+{
+    QTemporaryDir config;
+    usePrivatePreferences(config.path());
+    QApplication app(argc, argv);
+    ServerOutputTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_serveroutput.moc"
