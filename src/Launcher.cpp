@@ -2,6 +2,7 @@
 
 #include "CommandLine.h"
 #include "ConsoleView.h"
+#include "DetachedProcess.h"
 #include "DisplayModeSource.h"
 #include "LauncherPaths.h"
 #include "Preferences.h"
@@ -19,11 +20,10 @@
 #include <QEvent>
 #include <QFile>
 #include <QFileInfo>
+#include <QKeySequence>
 #include <QMainWindow>
 #include <QMessageBox>
-#include <QProcess>
 #include <QPushButton>
-#include <QKeySequence>
 #include <QUrl>
 
 #include <algorithm>
@@ -143,7 +143,7 @@ bool Launcher::playFile()
     const QStringList args = gameArguments(title, settings);
 
     const QString dir = cwd();
-    if (!QProcess::startDetached(LauncherPaths::gameExecutable(dir), args, dir)) {
+    if (DetachedProcess::start(LauncherPaths::gameExecutable(dir), args, dir) == -1) {
         showLaunchFailure();
         return false;
     }

@@ -221,8 +221,13 @@ bool ConsoleView::eventFilter(QObject *watched, QEvent *event)
 {
     const QEvent::Type type = event->type();
     if (type == QEvent::UpdateRequest && watched == frameWindow_) {
-        // The window's frame tick; the update() calls made here are painted in this frame.
+        // The window's frame tick; the update() calls made here are painted in this frame. A tick
+        // that only we asked for ends here: passed on, it would repaint the whole window rather
+        // than the rows we marked.
+        const bool ours = scheduled_;
         flush();
+        if (ours)
+            return true;
     } else if (viewport_ && watched == viewport_) {
         // Compared by identity only: this also runs while the scroll area is being destroyed.
         if (type == QEvent::Resize) {
