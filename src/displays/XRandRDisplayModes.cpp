@@ -58,10 +58,11 @@ private:
     XErrorHandler m_previous = nullptr;
 };
 
-// The list of active outputs asks the server to probe its outputs, as `xrandr` does: some
-// drivers only refresh an output's connection state on a probe, so the cheaper "current"
-// resources can call an output that is lit "disconnected". The list is read once per run, so the
-// probe's cost is paid once. Mode lookups then read the configuration that probe left behind.
+// A probe makes the server poll every connector, which on real hardware can take a good part of a
+// second; the "current" resources are what the server already knows. Some drivers, though, only
+// refresh an output's connection state on a probe and call an output that is lit "disconnected"
+// until then: the list of active outputs probes, as `xrandr` does, only when it meets such an
+// output. Mode lookups read the configuration that is current by then.
 Resources probedResources(Display *display, Window root)
 {
     return Resources(XRRGetScreenResources(display, root));
@@ -117,21 +118,30 @@ bool XRandRDisplayModes::activeDisplayList(quint32 capacity, std::vector<Display
         return false;
     Display *dpy = m_display.get();
     const ErrorTrap trap(dpy);
-    for (int screen = 0; screen < ScreenCount(dpy); ++screen) {
-        const Resources res = probedResources(dpy, RootWindow(dpy, screen));
-        if (!res) {
-            displays.clear();
-            return false;
+    for (bool probe : {false, true}) {
+        bool stale = false;
+        for (int screen = 0; screen < ScreenCount(dpy); ++screen) {
+            const Resources res = probe ? probedResources(dpy, RootWindow(dpy, screen))
+                                        : currentResources(dpy, RootWindow(dpy, screen));
+            if (!res) {
+                displays.clear();
+                return false;
+            }
+            for (int i = 0; i < res->noutput; ++i) {
+                const OutputInfo info(XRRGetOutputInfo(dpy, res.get(), res->outputs[i]));
+                // An output removed since the resources were read answers with an error; it is
+                // simply no longer active.
+                if (!info || info->crtc == 0)
+                    continue;
+                if (info->connection != RR_Connected)
+                    stale = true;
+                else if (displays.size() < capacity)
+                    displays.push_back(static_cast<DisplayId>(res->outputs[i]));
+            }
         }
-        for (int i = 0; i < res->noutput; ++i) {
-            if (displays.size() >= capacity)
-                return true;
-            const OutputInfo info(XRRGetOutputInfo(dpy, res.get(), res->outputs[i]));
-            // An output removed since the resources were read answers with an error; it is
-            // simply no longer active.
-            if (info && info->connection == RR_Connected && info->crtc != 0)
-                displays.push_back(static_cast<DisplayId>(res->outputs[i]));
-        }
+        if (!stale || probe)
+            return true;
+        displays.clear();
     }
     return true;
 }

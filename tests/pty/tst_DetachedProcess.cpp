@@ -1,0 +1,98 @@
+// Starting a program that outlives the launcher: where it runs, what it inherits, how a failed
+// start is reported, and that an ended program is not left as a zombie.
+#include "DetachedProcess.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+class DetachedProcessTest : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void runsWhereAndAsAsked();
+    void failuresAreReported_data();
+    void failuresAreReported();
+    void endedProgramIsReaped();
+
+private:
+    QTemporaryDir m_dir;
+};
+
+static QString readWhenThere(const QString &file)
+{
+    if (!QTest::qWaitFor([&] { return QFileInfo(file).size() > 0; }, 10000))
+        return QString();
+    QTest::qWait(50); // the script writes it in one go; let it finish
+    QFile f(file);
+    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+}
+
+void DetachedProcessTest::runsWhereAndAsAsked()
+{
+    const QString dir = m_dir.filePath(QStringLiteral("game dir 'q' ü"));
+    QVERIFY(QDir().mkpath(dir));
+    const QString out = m_dir.filePath(QStringLiteral("out.txt"));
+    // A descriptor of ours without close-on-exec: the program must not get it.
+    const int leaky = ::open("/dev/null", O_RDONLY);
+    QVERIFY(leaky > 2);
+
+    const QString script = QStringLiteral(
+        "{ pwd; printf '%s|' \"$@\"; echo; ls /proc/$$/fd | sort -n | tr '\\n' ' '; echo;"
+        " [ \"$(cut -d' ' -f6 /proc/$$/stat)\" = \"$$\" ] && echo own-session; } > \"$0.tmp\";"
+        " mv \"$0.tmp\" \"$0\"");
+    const pid_t pid = DetachedProcess::start(
+        QStringLiteral("/bin/sh"), {QStringLiteral("-c"), script, out, QString(), QStringLiteral("a b")},
+        dir);
+    ::close(leaky);
+    QVERIFY(pid > 0);
+    const QStringList lines = readWhenThere(out).split(u'\n');
+    QCOMPARE(lines.value(0), dir);
+    QCOMPARE(lines.value(1), QStringLiteral("|a b|")); // the empty argument arrives empty
+    // 0, 1, 2 and the one ls itself opens to read the folder.
+    QVERIFY2(lines.value(2).trimmed().split(u' ').size() <= 4, qPrintable(lines.value(2)));
+    QVERIFY2(!lines.value(2).split(u' ').contains(QString::number(leaky)), qPrintable(lines.value(2)));
+    QCOMPARE(lines.value(3), QStringLiteral("own-session"));
+}
+
+void DetachedProcessTest::failuresAreReported_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QString>("directory");
+    QTest::addColumn<int>("error");
+    const QString plain = m_dir.filePath(QStringLiteral("plain file"));
+    QFile file(plain);
+    if (file.open(QIODevice::WriteOnly))
+        file.write("#!/bin/sh\n");
+    QTest::newRow("missing program") << m_dir.filePath(QStringLiteral("nothing here"))
+                                     << m_dir.path() << int(ENOENT);
+    QTest::newRow("not executable") << plain << m_dir.path() << int(EACCES);
+    QTest::newRow("missing directory")
+        << QStringLiteral("/bin/true") << m_dir.filePath(QStringLiteral("gone")) << int(ENOENT);
+}
+
+void DetachedProcessTest::failuresAreReported()
+{
+    QFETCH(QString, program);
+    QFETCH(QString, directory);
+    QFETCH(int, error);
+    int reported = 0;
+    QCOMPARE(DetachedProcess::start(program, {}, directory, &reported), pid_t(-1));
+    QCOMPARE(reported, error);
+}
+
+void DetachedProcessTest::endedProgramIsReaped()
+{
+    const pid_t pid = DetachedProcess::start(QStringLiteral("/bin/true"), {}, m_dir.path());
+    QVERIFY(pid > 0);
+    // Reaped while we keep running: the process entry goes away, no zombie stays.
+    QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(QStringLiteral("/proc/%1").arg(pid)), 10000);
+}
+
+QTEST_GUILESS_MAIN(DetachedProcessTest)
+#include "tst_DetachedProcess.moc"
