@@ -15,10 +15,10 @@ namespace {
 QList<int> comboValues(const QComboBox *combo)
 {
     QList<int> values;
-    const QString spec = combo->property("settingsValues").toString();
-    if (spec.isEmpty())
+    const QString offered = combo->property("settingsValues").toString();
+    if (offered.isEmpty())
         return values;
-    for (const QString &piece : spec.split(u','))
+    for (const QString &piece : offered.split(u','))
         values << Preferences::integerFromText(piece);
     return values;
 }
