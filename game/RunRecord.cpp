@@ -128,7 +128,7 @@ bool RunRecord::writeAtomically(const std::string &path, std::string &error) con
 {
     const std::string temporary = path + "." + std::to_string(::getpid()) + ".tmp";
     UniqueFd file(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
-    if (!file.valid()) {
+    if (!file.isValid()) {
         error = "cannot create " + temporary + ": " + std::strerror(errno);
         return false;
     }

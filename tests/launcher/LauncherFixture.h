@@ -7,11 +7,13 @@
 #include "FakeDisplayModes.h"
 #include "Launcher.h"
 #include "LauncherInterface.h"
+#include "LauncherPaths.h"
 
 #include <QDir>
 #include <QFile>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <memory>
 
@@ -49,6 +51,31 @@ inline QString makeLauncherFolder(const QString &folder)
         QFile::setPermissions(exeDir + u'/' + name, QFile::permissions(built.filePath(name)));
     }
     return folder + QStringLiteral("/velmora-launcher");
+}
+
+// Rows naming the ways a player's game directory can be broken; see breakGame().
+inline void addBreakageRows()
+{
+    QTest::addColumn<QString>("breakage");
+    QTest::newRow("game executable missing") << QStringLiteral("missing");
+    QTest::newRow("game executable not executable") << QStringLiteral("not executable");
+    QTest::newRow("game directory missing") << QStringLiteral("no directory");
+}
+
+// Makes a launcher folder at `folder` whose game is broken as `breakage` says, and returns the
+// launcher's executable path in it (empty when the folder could not be broken).
+inline QString makeBrokenLauncherFolder(const QString &folder, const QString &breakage)
+{
+    const QString exe = makeLauncherFolder(folder);
+    const QString game = LauncherPaths::gameExecutable(LauncherPaths::gameDirectory(exe));
+    bool broken = false;
+    if (breakage == u"missing")
+        broken = QFile::remove(game);
+    else if (breakage == u"not executable")
+        broken = QFile::setPermissions(game, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    else
+        broken = QDir(folder + QStringLiteral("/Orvane")).removeRecursively();
+    return broken ? exe : QString();
 }
 
 struct Window

@@ -1,6 +1,7 @@
 // The launcher window driven in-process: settings controls and the preferences, Play with the real
 // stand-in game, the launch failure alert, Help, closing, the resolution list and paths.
 #include "LauncherFixture.h"
+#include "UrlRecorder.h"
 
 #include "ConsoleView.h"
 #include "LauncherPaths.h"
@@ -29,16 +30,6 @@
 using namespace LauncherFixture;
 
 Q_DECLARE_METATYPE(std::shared_ptr<FakeDisplayModes>)
-
-// Receives the URLs that Help asks the desktop to open.
-class UrlRecorder : public QObject
-{
-    Q_OBJECT
-public:
-    QList<QUrl> urls;
-public Q_SLOTS:
-    void openUrl(const QUrl &url) { urls << url; }
-};
 
 class LauncherTest : public QObject
 {
@@ -280,24 +271,15 @@ void LauncherTest::returnPressesPlay()
 
 void LauncherTest::playFailureShowsAlert_data()
 {
-    QTest::addColumn<QString>("breakage");
-    QTest::newRow("game executable missing") << "missing";
-    QTest::newRow("game executable not executable") << "not executable";
-    QTest::newRow("game directory missing") << "no directory";
+    addBreakageRows();
 }
 
 void LauncherTest::playFailureShowsAlert()
 {
     QFETCH(QString, breakage);
-    const QString folder = m_dir.filePath(QStringLiteral("broken ") + breakage);
-    const QString exe = makeLauncherFolder(folder);
-    const QString game = LauncherPaths::gameExecutable(LauncherPaths::gameDirectory(exe));
-    if (breakage == u"missing")
-        QVERIFY(QFile::remove(game));
-    else if (breakage == u"not executable")
-        QVERIFY(QFile::setPermissions(game, QFileDevice::ReadOwner | QFileDevice::WriteOwner));
-    else
-        QVERIFY(QDir(folder + QStringLiteral("/Orvane")).removeRecursively());
+    const QString exe =
+        makeBrokenLauncherFolder(m_dir.filePath(QStringLiteral("broken ") + breakage), breakage);
+    QVERIFY(!exe.isEmpty());
 
     const auto w = openWindow(exe);
     w->interface->window()->show();

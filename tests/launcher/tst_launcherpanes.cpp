@@ -1,6 +1,7 @@
 // The launcher's toolbar registry and its answers, and switching panes on a real window. Runs on
 // a private Xvfb with no window manager, so the window's place on screen is the X server's word.
 #include "LauncherFixture.h"
+#include "UrlRecorder.h"
 
 #include "ToolBarItem.h"
 #include "Toolbar.h"
@@ -14,16 +15,6 @@
 #include <QToolButton>
 
 using namespace LauncherFixture;
-
-// Stands in for the desktop's file viewer.
-class UrlRecorder : public QObject
-{
-    Q_OBJECT
-public:
-    QList<QUrl> urls;
-public Q_SLOTS:
-    void openUrl(const QUrl &url) { urls << url; }
-};
 
 class LauncherPanesTest : public QObject
 {

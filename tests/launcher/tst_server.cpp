@@ -307,24 +307,15 @@ void ServerTest::serverEndsByItself()
 
 void ServerTest::missingGame_data()
 {
-    QTest::addColumn<QString>("breakage");
-    QTest::newRow("game executable missing") << "missing";
-    QTest::newRow("game executable not executable") << "not executable";
-    QTest::newRow("game directory missing") << "no directory";
+    addBreakageRows();
 }
 
 void ServerTest::missingGame()
 {
     QFETCH(QString, breakage);
-    const QString folder = m_dir.filePath(QStringLiteral("server broken ") + breakage);
-    const QString exe = makeLauncherFolder(folder);
-    const QString game = LauncherPaths::gameExecutable(LauncherPaths::gameDirectory(exe));
-    if (breakage == u"missing")
-        QVERIFY(QFile::remove(game));
-    else if (breakage == u"not executable")
-        QVERIFY(QFile::setPermissions(game, QFileDevice::ReadOwner | QFileDevice::WriteOwner));
-    else
-        QVERIFY(QDir(folder + QStringLiteral("/Orvane")).removeRecursively());
+    const QString exe = makeBrokenLauncherFolder(
+        m_dir.filePath(QStringLiteral("server broken ") + breakage), breakage);
+    QVERIFY(!exe.isEmpty());
 
     const auto w = openWindow(exe);
     w->launcher()->multiplayerAction();

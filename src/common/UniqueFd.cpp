@@ -31,3 +31,11 @@ int UniqueFd::release()
 {
     return std::exchange(m_fd, -1);
 }
+
+bool UniqueFd::close()
+{
+    if (m_fd < 0)
+        return true;
+    // Linux releases the descriptor even when close fails with EINTR: never retry.
+    return ::close(std::exchange(m_fd, -1)) == 0;
+}

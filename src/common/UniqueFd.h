@@ -21,6 +21,9 @@ public:
     void reset(int fd = -1);
     // Gives up ownership without closing; the caller closes the returned descriptor.
     int release();
+    // Closes now and reports whether the close succeeded: for a file just written, a failed
+    // close can mean lost data.
+    bool close();
 
 private:
     int m_fd = -1;
