@@ -308,19 +308,14 @@ ToolBarItem *Launcher::addToolBarItem(const QString &name)
 
 void Launcher::initViews()
 {
-    // The toolbar labels, for the translation tools.
-    static constexpr const char *labels[] = {QT_TRANSLATE_NOOP("Toolbar", "Main"),
-                                             QT_TRANSLATE_NOOP("Toolbar", "Server"),
-                                             QT_TRANSLATE_NOOP("Toolbar", "Help")};
-    Q_UNUSED(labels);
-
     toolBarItems.clear();
-    ToolBarItem *first = addToolBarItem(QStringLiteral("Main"));
+    ToolBarItem *first = addToolBarItem(QStringLiteral(QT_TRANSLATE_NOOP("Toolbar", "Main")));
     first->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_1));
-    addToolBarItem(QStringLiteral("Server"))->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_2));
+    addToolBarItem(QStringLiteral(QT_TRANSLATE_NOOP("Toolbar", "Server")))
+        ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_2));
     auto *item = new ToolBarItem(ToolbarFlexibleSpaceItemIdentifier, this);
     toolBarItems.insert(item->itemIdentifier(), item);
-    ToolBarItem *help = addToolBarItem(QStringLiteral("Help"));
+    ToolBarItem *help = addToolBarItem(QStringLiteral(QT_TRANSLATE_NOOP("Toolbar", "Help")));
     help->disconnect(this);
     connect(help, &QAction::triggered, this, &Launcher::helpAction);
 
@@ -336,6 +331,12 @@ void Launcher::initViews()
 
 void Launcher::switchViews(ToolBarItem *item)
 {
+    // The animated resize runs the event loop: a switch asked for meanwhile (by an assistive
+    // tool, say) waits until this one is done, and the latest such request wins.
+    if (m_switchingViews) {
+        m_pendingSwitch = item;
+        return;
+    }
     QWidget *prefsView = nullptr;
     if (item->tag() == 1)
         prefsView = view1;
@@ -345,6 +346,7 @@ void Launcher::switchViews(ToolBarItem *item)
         return;
 
     // A blank view stands in while the window resizes; the pane that goes out is kept, not deleted.
+    m_switchingViews = true;
     auto *tempView = new QWidget;
     if (QWidget *current = window->centralWidget())
         tempView->setGeometry(current->geometry());
@@ -354,6 +356,12 @@ void Launcher::switchViews(ToolBarItem *item)
         paneSwitchFrame(windowFrame(window), contentFrame(window), viewFrame(prefsView));
     setWindowFrame(window, newFrame, true);
 
-    delete takeAndSetCentralWidget(window, prefsView);
+    QWidget *out = takeAndSetCentralWidget(window, prefsView);
+    if (out == tempView)
+        delete out;
     setContentMinSize(window, QSizeF(prefsView->rect().size()));
+    m_switchingViews = false;
+
+    if (QPointer<ToolBarItem> next = std::exchange(m_pendingSwitch, nullptr))
+        switchViews(next);
 }

@@ -32,8 +32,8 @@ public:
     explicit Launcher(QObject *parent = nullptr);
     ~Launcher() override;
 
-    // Outlets, connected by the interface loader before awakeFromNib(). The launcher does not own
-    // the widgets, except a pane that is not shown at the moment (see switchViews()).
+    // Outlets, connected by the interface loader before awakeFromNib(). The window owns the
+    // widgets, including the pane that is not shown at the moment.
     QMainWindow *window = nullptr;
     QWidget *view1 = nullptr; // the Main pane
     QWidget *view2 = nullptr; // the Server pane
@@ -97,6 +97,8 @@ private:
     std::function<void()> m_terminate;
     std::function<QString()> m_executablePath;
     std::vector<std::unique_ptr<ServerRun>> m_runs;
+    bool m_switchingViews = false;
+    QPointer<ToolBarItem> m_pendingSwitch;
     // The run that `server` belongs to; a stopped run still draining is not it.
     ServerRun *m_currentRun = nullptr;
 };

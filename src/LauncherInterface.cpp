@@ -2,6 +2,7 @@
 
 #include "ConsoleView.h"
 #include "Launcher.h"
+#include "Preferences.h"
 #include "SettingsBinding.h"
 #include "ui_Launcher.h"
 
@@ -63,6 +64,7 @@ LauncherInterface::LauncherInterface()
     }
     delete holder;
 
+    Preferences().protectFile();
     m_binding = new SettingsBinding(m_window.get());
     m_binding->bind(m_ui->view1);
     m_binding->bind(m_ui->view2);
@@ -88,11 +90,7 @@ LauncherInterface::LauncherInterface()
     viewport->setAutoFillBackground(true);
 }
 
-LauncherInterface::~LauncherInterface()
-{
-    // The launcher goes first: it may still stop a server and write to the console.
-    m_launcher.reset();
-}
+LauncherInterface::~LauncherInterface() = default;
 
 void LauncherInterface::connectActions()
 {

@@ -30,8 +30,8 @@ private:
 
     std::unique_ptr<Ui::LauncherWindow> m_ui;
     std::unique_ptr<QMainWindow> m_window;
-    // Declared after the window, so it goes first: a run being torn down never outlives nothing it
-    // needs, and the widgets are still there while it does.
+    // Declared after the window, so it goes first: it may still stop a server and write to the
+    // console while the widgets it points to are there.
     std::unique_ptr<Launcher> m_launcher;
     SettingsBinding *m_binding = nullptr; // owned by the window
 };

@@ -14,13 +14,6 @@ QAccessibleInterface *consoleFactory(const QString &className, QObject *object)
     return nullptr;
 }
 
-QFont consoleFont()
-{
-    QFont font = QApplication::font();
-    font.setPointSizeF(10.0);
-    return font;
-}
-
 } // namespace
 
 ConsoleAccessible::ConsoleAccessible(ConsoleView *view)
@@ -123,7 +116,7 @@ QRect ConsoleAccessible::characterRect(int offset) const
     if (!locate(offset, &row, &column))
         return QRect();
     const QString &line = view()->model().line(row);
-    const QFontMetricsF metrics(consoleFont());
+    const QFontMetricsF metrics(ConsoleView::textFont());
     const qreal x = 2.0 + metrics.horizontalAdvance(line.left(column));
     const qreal width = column < line.size() ? metrics.horizontalAdvance(line.at(column))
                                              : metrics.averageCharWidth();
@@ -142,7 +135,7 @@ int ConsoleAccessible::offsetAtPoint(const QPoint &point) const
     for (int i = 0; i < row; ++i)
         offset += int(model.line(i).size()) + 1;
     const QString &line = model.line(row);
-    const QFontMetricsF metrics(consoleFont());
+    const QFontMetricsF metrics(ConsoleView::textFont());
     qreal x = 2.0;
     for (int column = 0; column < line.size(); ++column) {
         x += metrics.horizontalAdvance(line.at(column));

@@ -24,16 +24,22 @@ QEvent::Type applyEventType()
 
 } // namespace
 
+QFont ConsoleView::textFont()
+{
+    // Ten of the desktop's logical units, as a 10-point font is where points and pixels are one:
+    // its line fits the 12-pixel rows. A 10-point font at 96 dots per inch is over 13 pixels
+    // high and would spill into the next row and past the last one.
+    QFont font = QApplication::font();
+    font.setPixelSize(10);
+    return font;
+}
+
 ConsoleView::ConsoleView(QWidget *parent)
     : QWidget(parent), color_(QColor::fromRgbF(0.2f, 0.8f, 0.2f, 1.0f))
 {
     ConsoleAccessible::installFactory();
 
-    // Ten of the desktop's logical units, as a 10-point font is where points and pixels are one:
-    // its line fits the 12-pixel rows. A 10-point font at 96 dots per inch is over 13 pixels
-    // high and would spill into the next row and past the last one.
-    font_ = QApplication::font();
-    font_.setPixelSize(10);
+    font_ = textFont();
     ascent_ = QFontMetricsF(font_).ascent();
 
     setAccessibleName(tr("Server console"));

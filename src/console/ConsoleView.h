@@ -30,6 +30,9 @@ class ConsoleView : public QWidget
 
 public:
     explicit ConsoleView(QWidget *parent = nullptr);
+
+    // The font every line is drawn in.
+    static QFont textFont();
     ~ConsoleView() override;
 
     void awakeFromNib();

@@ -1,8 +1,13 @@
 #include "Preferences.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QStringList>
 #include <QVariant>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 constexpr auto organization = "Velmora";
@@ -80,12 +85,33 @@ QString Preferences::nonNullStringForKey(QAnyStringView key) const
 
 void Preferences::setInteger(QAnyStringView key, int value)
 {
+    createPrivateFile();
     m_settings->setValue(key, value);
 }
 
 void Preferences::setString(QAnyStringView key, const QString &value)
 {
+    createPrivateFile();
     m_settings->setValue(key, value);
+}
+
+void Preferences::createPrivateFile() const
+{
+    const QString name = m_settings->fileName();
+    if (QFileInfo::exists(name))
+        return;
+    QDir().mkpath(QFileInfo(name).path());
+    const int fd =
+        ::open(QFile::encodeName(name).constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    if (fd >= 0)
+        ::close(fd);
+}
+
+void Preferences::protectFile() const
+{
+    const QString name = m_settings->fileName();
+    if (QFileInfo::exists(name))
+        QFile::setPermissions(name, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
 }
 
 void Preferences::sync()

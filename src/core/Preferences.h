@@ -35,6 +35,9 @@ public:
     // Writes the preferences out. The file holds the server password, so it is kept readable and
     // writable by the user alone.
     void sync();
+    // Makes an existing preferences file private to the user, as a file written by an older
+    // launcher or by hand may not be. Creates nothing.
+    void protectFile() const;
 
     // Parses an integer the way a stored preference is read: surrounding blanks allowed, anything
     // that is not a whole 32-bit decimal number reads 0.
@@ -42,6 +45,9 @@ public:
 
 private:
     QString rawText(QAnyStringView key) const;
+    // Before the first value is written: the file comes into being private, never readable by
+    // others even for a moment.
+    void createPrivateFile() const;
 
     std::unique_ptr<QSettings> m_settings;
 };

@@ -23,6 +23,7 @@ inline bool operator!=(const FrameRect &a, const FrameRect &b)
 
 // The window frame that fits `pane` as the new content while the left and top edges stay put.
 // `window` is the current window frame, `content` the frame of the current content area; the
-// part above the content (title bar, toolbar) keeps its height. Each sum is rounded to float in
-// the order written in the definition, which the callers' frames depend on.
+// part above the content (title bar, toolbar) keeps its height. Worked in single precision in a
+// fixed order (the part above the content first, then the height, then y), on which the frames
+// that callers compare depend.
 FrameRect paneSwitchFrame(const FrameRect &window, const FrameRect &content, const FrameRect &pane);

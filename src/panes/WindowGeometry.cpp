@@ -168,6 +168,12 @@ void setWindowFrame(QWidget *window, const FrameRect &frame, bool animate)
 
     stopRunningAnimation(window);
     allowSize(window, target.size());
+    if (!window->isVisible() && !window->testAttribute(Qt::WA_Moved)) {
+        // Not yet on screen and never placed: take the size only, so that the window system
+        // places the window where it places new windows.
+        window->resize(target.size());
+        return;
+    }
     if (!animate || !window->isVisible() || window->geometry() == target) {
         window->setGeometry(target);
         return;

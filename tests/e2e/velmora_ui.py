@@ -9,6 +9,11 @@ import time
 
 from velmora_session import Failure, wait_for
 
+
+def _vanished(error):
+    """Whether an AT-SPI call failed because its object no longer exists."""
+    return "No such object" in str(error) or "UnknownObject" in str(error)
+
 # A push button's press is carried out about 100 ms after the request, and a second request in
 # that window is dropped; every press waits this long before anything else is sent.
 PRESS_SETTLE = 0.3
@@ -50,8 +55,13 @@ class LauncherWindow:
 
     def _walk(self, accessible):
         yield accessible
-        for i in range(accessible.get_child_count()):
-            child = accessible.get_child_at_index(i)
+        try:
+            children = [accessible.get_child_at_index(i) for i in range(accessible.get_child_count())]
+        except Exception as error:  # GLib.Error: the object went away while we walked
+            if not _vanished(error):
+                raise
+            return
+        for child in children:
             if child is not None:
                 yield from self._walk(child)
 
@@ -61,13 +71,20 @@ class LauncherWindow:
     def find_all(self, role=None, name=None, description=None, showing=True, within=None):
         found = []
         for accessible in self._walk(within or self.app):
-            if role is not None and accessible.get_role_name() != role:
-                continue
-            if name is not None and accessible.get_name() != name:
-                continue
-            if description is not None and accessible.get_description() != description:
-                continue
-            if showing and not self.showing(accessible):
+            try:
+                if role is not None and accessible.get_role_name() != role:
+                    continue
+                if name is not None and accessible.get_name() != name:
+                    continue
+                if description is not None and accessible.get_description() != description:
+                    continue
+                if showing and not self.showing(accessible):
+                    continue
+            except Exception as error:
+                # A widget that is going away (the blank view of a pane switch, say) may vanish
+                # between listing it and asking about it: it is no longer there to be found.
+                if not _vanished(error):
+                    raise
                 continue
             found.append(accessible)
         return found

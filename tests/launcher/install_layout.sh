@@ -5,7 +5,7 @@ set -euo pipefail
 build=$1
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
-prefix="$tmp/My Gämes/Velmora"
+prefix="$tmp/My Gämes/Velmora's \"50%\" \$HOME"
 cmake --install "$build" --prefix "$prefix" >/dev/null
 
 fail() { echo "FAIL: $*"; exit 1; }
@@ -15,11 +15,19 @@ fail() { echo "FAIL: $*"; exit 1; }
 [[ -x "$prefix/Orvane/orvane.app/Contents/MacOS/orvane" ]] || fail "game missing"
 desktop="$prefix/velmora-launcher.desktop"
 [[ -f "$desktop" ]] || fail "desktop entry missing"
-grep -qxF "Exec=\"$prefix/velmora-launcher\"" "$desktop" || fail "desktop entry Exec: $(grep ^Exec "$desktop")"
+# Quoted and escaped as desktop entries need: \" \$ inside the quotes (backslashes doubled once
+# more in the file), % doubled.
+exec_line=$(grep '^Exec=' "$desktop")
+[[ "$exec_line" == *'\\"50%%\\" \\$HOME/velmora-launcher"' ]] || fail "desktop entry Exec: $exec_line"
 grep -qxF "Icon=$prefix/velmora-launcher.svg" "$desktop" || fail "desktop entry Icon"
 if command -v desktop-file-validate >/dev/null; then
     desktop-file-validate "$desktop" || fail "desktop entry does not validate"
 fi
+# A staged install (DESTDIR) still names the final folder.
+staged="$tmp/stage"
+DESTDIR="$staged" cmake --install "$build" --prefix "/opt/Velmora" >/dev/null
+grep -qxF 'Exec="/opt/Velmora/velmora-launcher"' "$staged/opt/Velmora/velmora-launcher.desktop" ||
+    fail "staged desktop entry: $(grep ^Exec "$staged/opt/Velmora/velmora-launcher.desktop")"
 # The installed game still runs as a server from its new home.
 out=$("$prefix/Orvane/orvane.app/Contents/MacOS/orvane" -d -nInstalled --exit)
 grep -q "Installed" <<<"$out" || fail "installed game did not run: $out"

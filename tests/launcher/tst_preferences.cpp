@@ -17,6 +17,8 @@ private Q_SLOTS:
     void roundTrip_data();
     void roundTrip();
     void fileIsPrivate();
+    void newFileIsPrivateFromTheStart();
+    void oldFileIsProtected();
 
 private:
     QString writeFile(const QByteArray &general);
@@ -107,6 +109,33 @@ void PreferencesTest::roundTrip()
     }
     const Preferences again(file);
     QCOMPARE(again.nonNullStringForKey(SettingsKeys::advancedOptions), value);
+}
+
+void PreferencesTest::newFileIsPrivateFromTheStart()
+{
+    const QString file = m_dir.filePath(QStringLiteral("new/folder/prefs.conf"));
+    Preferences prefs(file);
+    prefs.setString(SettingsKeys::serverPassword, QStringLiteral("hunter2"));
+    // Before anything has been written out, the file exists and is private already.
+    QVERIFY(QFile::exists(file));
+    QCOMPARE(QFile::permissions(file) & (QFileDevice::ReadGroup | QFileDevice::ReadOther),
+             QFileDevice::Permissions());
+    prefs.sync();
+    QCOMPARE(Preferences(file).stringForKey(SettingsKeys::serverPassword),
+             QStringLiteral("hunter2"));
+}
+
+void PreferencesTest::oldFileIsProtected()
+{
+    const QString file = writeFile("server_password=hunter2\n");
+    QVERIFY(QFile::setPermissions(file, QFile::permissions(file) | QFileDevice::ReadOther));
+    Preferences(file).protectFile();
+    QCOMPARE(QFile::permissions(file) & (QFileDevice::ReadGroup | QFileDevice::ReadOther),
+             QFileDevice::Permissions());
+    // Protecting creates nothing.
+    const QString absent = m_dir.filePath(QStringLiteral("absent.conf"));
+    Preferences(absent).protectFile();
+    QVERIFY(!QFile::exists(absent));
 }
 
 void PreferencesTest::fileIsPrivate()
