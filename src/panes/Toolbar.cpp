@@ -119,23 +119,27 @@ void Toolbar::reloadItems()
             // Clicking toggles a checkable action; selecting it again restores the one
             // checked item even when the click unchecked it.
             m_itemConnections.append(connect(item, &QAction::triggered, this, [this, identifier] {
+                if (m_untriggeredToggle == identifier)
+                    m_untriggeredToggle.clear();
                 setSelectedItemIdentifier(identifier);
             }));
             // Assistive tools toggle a checkable item instead of clicking it: the action then
-            // changes its state without being triggered. Once the toggle has settled, an item
-            // turned on that did not become the selection is clicked after all, and an item
-            // turned off shows the selection again.
+            // changes its state without being triggered. A click toggles and then triggers at
+            // once; a toggle that no trigger has followed by the time the event loop comes round
+            // is taken as the click it stands for (turned off, the selection shows again).
             QPointer<ToolBarItem> guarded(item);
             m_itemConnections.append(
                 connect(item, &QAction::toggled, this, [this, guarded, identifier](bool on) {
                     if (m_applyingSelection)
                         return;
+                    m_untriggeredToggle = identifier;
                     QMetaObject::invokeMethod(
                         this,
                         [this, guarded, identifier, on] {
-                            if (!guarded)
-                                return;
-                            if (on && m_selectedItemIdentifier != identifier)
+                            if (m_untriggeredToggle != identifier)
+                                return; // clicked after all
+                            m_untriggeredToggle.clear();
+                            if (guarded && on)
                                 guarded->trigger();
                             else
                                 applySelection();

@@ -60,6 +60,8 @@ private:
     bool m_autosavesConfiguration = false;
     QString m_selectedItemIdentifier;
     bool m_applyingSelection = false;
+    // The item last toggled without being triggered, until the event loop comes round.
+    QString m_untriggeredToggle;
     QPointer<QMainWindow> m_window;
     QList<QPointer<ToolBarItem>> m_selectableItems;
     QList<QMetaObject::Connection> m_itemConnections;

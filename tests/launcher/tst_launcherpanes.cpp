@@ -12,6 +12,7 @@
 #include <QMainWindow>
 #include <QPointer>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 
 using namespace LauncherFixture;
@@ -28,6 +29,7 @@ private Q_SLOTS:
     void toolbarShowsMainServerHelp();
     void helpOpensHelpOnly();
     void switchingKeepsTopLeftAndPanes();
+    void switchAskedForDuringASwitch();
     void otherTagsChangeNothing_data();
     void otherTagsChangeNothing();
 
@@ -179,6 +181,34 @@ void LauncherPanesTest::switchingKeepsTopLeftAndPanes()
     }
     // The panes really differ in size, so the window did resize.
     QVERIFY(main->size() != server->size());
+}
+
+void LauncherPanesTest::switchAskedForDuringASwitch()
+{
+    // An assistive tool's press arrives while the window is still resizing for the last one.
+    const auto w = shownWindow();
+    QVERIFY(w);
+    QMainWindow *window = w->interface->window();
+    Launcher *launcher = w->launcher();
+    QPointer<QWidget> main = launcher->view1;
+    QPointer<QWidget> server = launcher->view2;
+    const QPoint topLeft = window->frameGeometry().topLeft();
+    QTimer::singleShot(0, launcher, [launcher] { launcher->toolBarItems.value("1")->trigger(); });
+    launcher->toolBarItems.value("2")->trigger();
+    QVERIFY(main && server);
+    QTRY_COMPARE(window->centralWidget(), main.data());
+    QVERIFY(main && server);
+    QCOMPARE(main->parentWidget(), window->centralWidget()->parentWidget());
+    QCOMPARE(server->parentWidget(), window); // kept, hidden, under the window
+    QVERIFY(!server->isVisible());
+    QTRY_COMPARE(window->frameGeometry().topLeft(), topLeft);
+    // No blank view is left behind among the window's children.
+    int blanks = 0;
+    for (QWidget *child : window->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
+        if (child->objectName().isEmpty() && child->metaObject() == &QWidget::staticMetaObject)
+            ++blanks;
+    }
+    QCOMPARE(blanks, 0);
 }
 
 void LauncherPanesTest::otherTagsChangeNothing_data()
