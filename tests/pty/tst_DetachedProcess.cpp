@@ -47,8 +47,8 @@ void DetachedProcessTest::runsWhereAndAsAsked()
         " [ \"$(cut -d' ' -f6 /proc/$$/stat)\" = \"$$\" ] && echo own-session; } > \"$0.tmp\";"
         " mv \"$0.tmp\" \"$0\"");
     const pid_t pid = DetachedProcess::start(
-        QStringLiteral("/bin/sh"), {QStringLiteral("-c"), script, out, QString(), QStringLiteral("a b")},
-        dir);
+        QStringLiteral("/bin/sh"),
+        {QStringLiteral("-c"), script, out, QString(), QStringLiteral("a b")}, dir);
     ::close(leaky);
     QVERIFY(pid > 0);
     const QStringList lines = readWhenThere(out).split(u'\n');
@@ -56,7 +56,8 @@ void DetachedProcessTest::runsWhereAndAsAsked()
     QCOMPARE(lines.value(1), QStringLiteral("|a b|")); // the empty argument arrives empty
     // 0, 1, 2 and the one ls itself opens to read the folder.
     QVERIFY2(lines.value(2).trimmed().split(u' ').size() <= 4, qPrintable(lines.value(2)));
-    QVERIFY2(!lines.value(2).split(u' ').contains(QString::number(leaky)), qPrintable(lines.value(2)));
+    QVERIFY2(!lines.value(2).split(u' ').contains(QString::number(leaky)),
+             qPrintable(lines.value(2)));
     QCOMPARE(lines.value(3), QStringLiteral("own-session"));
 }
 
@@ -69,8 +70,8 @@ void DetachedProcessTest::failuresAreReported_data()
     QFile file(plain);
     if (file.open(QIODevice::WriteOnly))
         file.write("#!/bin/sh\n");
-    QTest::newRow("missing program") << m_dir.filePath(QStringLiteral("nothing here"))
-                                     << m_dir.path() << int(ENOENT);
+    QTest::newRow("missing program")
+        << m_dir.filePath(QStringLiteral("nothing here")) << m_dir.path() << int(ENOENT);
     QTest::newRow("not executable") << plain << m_dir.path() << int(EACCES);
     QTest::newRow("missing directory")
         << QStringLiteral("/bin/true") << m_dir.filePath(QStringLiteral("gone")) << int(ENOENT);
