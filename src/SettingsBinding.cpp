@@ -43,13 +43,14 @@ void SettingsBinding::bind(QWidget *root)
 {
     QList<QWidget *> candidates = root->findChildren<QWidget *>();
     candidates.prepend(root);
+    const Preferences prefs;
     for (QWidget *control : candidates) {
         if (!keyOf(control).isEmpty())
-            bindControl(control);
+            bindControl(control, prefs);
     }
 }
 
-void SettingsBinding::bindControl(QWidget *control)
+void SettingsBinding::bindControl(QWidget *control, const Preferences &prefs)
 {
     m_controls << control;
     const QString key = keyOf(control);
@@ -70,20 +71,20 @@ void SettingsBinding::bindControl(QWidget *control)
     } else if (auto *edit = qobject_cast<QLineEdit *>(control)) {
         connect(edit, &QLineEdit::editingFinished, this, [this, edit] { storeText(edit); });
     }
-    loadControl(control);
+    loadControl(control, prefs);
 }
 
 void SettingsBinding::load()
 {
+    const Preferences prefs;
     for (const QPointer<QWidget> &control : std::as_const(m_controls)) {
         if (control)
-            loadControl(control);
+            loadControl(control, prefs);
     }
 }
 
-void SettingsBinding::loadControl(QWidget *control)
+void SettingsBinding::loadControl(QWidget *control, const Preferences &prefs)
 {
-    const Preferences prefs;
     const QString key = keyOf(control);
     const QSignalBlocker blocker(control);
     if (auto *combo = qobject_cast<QComboBox *>(control)) {

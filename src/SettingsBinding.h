@@ -4,6 +4,7 @@
 #include <QObject>
 #include <QPointer>
 
+class Preferences;
 class QWidget;
 
 // Binds the settings controls of the interface file to the user's preferences. A control takes part
@@ -35,8 +36,8 @@ public:
     static QString keyOf(const QWidget *control);
 
 private:
-    void bindControl(QWidget *control);
-    void loadControl(QWidget *control);
+    void bindControl(QWidget *control, const Preferences &prefs);
+    void loadControl(QWidget *control, const Preferences &prefs);
     void storeText(QWidget *control);
 
     QList<QPointer<QWidget>> m_controls;

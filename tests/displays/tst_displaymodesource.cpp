@@ -7,6 +7,8 @@
 #include <QScreen>
 #include <QTest>
 
+#include "ModeSizes.h"
+
 // Runs under the offscreen platform configured with two screens: "Left", 1024 x 768 at scale 1,
 // and "Right", 1280 x 800 device-independent pixels at scale 2.
 class TestDisplayModeSource : public QObject
@@ -21,20 +23,7 @@ private Q_SLOTS:
     void fakeKeepsTheSourceContract();
 };
 
-namespace {
-
-QList<QSize> sizesOf(const std::optional<QList<ModeDescription>> &modes)
-{
-    QList<QSize> sizes;
-    if (modes) {
-        for (const ModeDescription &mode : *modes)
-            sizes.append(QSize(mode.value(QStringLiteral("Width")).toInt(),
-                               mode.value(QStringLiteral("Height")).toInt()));
-    }
-    return sizes;
-}
-
-} // namespace
+namespace {} // namespace
 
 void TestDisplayModeSource::initTestCase()
 {

@@ -5,18 +5,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "ModeSizes.h"
+
 namespace {
-
-using Sizes = QList<QSize>;
-
-Sizes sizesOf(const QList<ModeDescription> &modes)
-{
-    Sizes sizes;
-    for (const ModeDescription &mode : modes)
-        sizes.append(QSize(mode.value(QStringLiteral("Width"), -1).toInt(),
-                           mode.value(QStringLiteral("Height"), -1).toInt()));
-    return sizes;
-}
 
 QString fixtureRoot()
 {

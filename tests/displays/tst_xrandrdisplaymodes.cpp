@@ -6,20 +6,11 @@
 #include <QStandardPaths>
 #include <QTest>
 
+#include "ModeSizes.h"
+
 #include <cmath>
 
 namespace {
-
-using Sizes = QList<QSize>;
-
-Sizes sizesOf(const QList<ModeDescription> &modes)
-{
-    Sizes sizes;
-    for (const ModeDescription &mode : modes)
-        sizes.append(QSize(mode.value(QStringLiteral("Width"), -1).toInt(),
-                           mode.value(QStringLiteral("Height"), -1).toInt()));
-    return sizes;
-}
 
 Sizes deduplicated(const Sizes &sizes)
 {
