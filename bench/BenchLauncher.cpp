@@ -3,7 +3,7 @@
 #include "ConsoleView.h"
 #include "Launcher.h"
 #include "LauncherInterface.h"
-#include "ToolBarItem.h"
+#include "ToolbarItem.h"
 
 #include <QDeadlineTimer>
 #include <QEventLoop>
@@ -53,7 +53,7 @@ QMainWindow *BenchLauncher::window() const
 
 ConsoleView *BenchLauncher::console() const
 {
-    return launcher()->console;
+    return launcher()->console();
 }
 
 bool BenchLauncher::show(int timeoutMs)
@@ -72,7 +72,7 @@ bool BenchLauncher::show(int timeoutMs)
 
 bool BenchLauncher::showServerPane()
 {
-    ToolBarItem *item = launcher()->toolBarItems.value(QStringLiteral("2"), nullptr);
+    ToolbarItem *item = launcher()->toolBarItems().value(QStringLiteral("2"), nullptr);
     if (!item || !console())
         return false;
     item->trigger();

@@ -26,7 +26,7 @@ bool FloodProbe::run(int timeoutMs)
     m_lastTickNs = m_startNs;
     m_ticker.start();
     m_launcher->multiplayerAction();
-    m_started = m_launcher->server != -1;
+    m_started = m_launcher->server() != -1;
     if (m_started && !m_done)
         m_loop.exec();
 
@@ -39,8 +39,8 @@ bool FloodProbe::runHasEnded() const
 {
     const ConsoleModel &model = m_console->model();
     // No pending work: the widget has been laid out for this state, so a paint now shows it.
-    return m_started && m_launcher->server == -1 && !model.hasPending() && model.lineCount() > 0 &&
-           model.line(model.lineCount() - 1) == QLatin1String(" ");
+    return m_started && m_launcher->server() == -1 && !model.hasPending() &&
+           model.lineCount() > 0 && model.line(model.lineCount() - 1) == QLatin1String(" ");
 }
 
 void FloodProbe::finish(const char *by)

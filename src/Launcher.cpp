@@ -9,9 +9,9 @@
 #include "ServerRun.h"
 #include "SettingsBinding.h"
 #include "SettingsKeys.h"
-#include "ToolBarItem.h"
 #include "Toolbar.h"
 #include "ToolbarImages.h"
+#include "ToolbarItem.h"
 #include "WindowGeometry.h"
 
 #include <QApplication>
@@ -46,6 +46,21 @@ Launcher::Launcher(QObject *parent) : QObject(parent) {}
 
 Launcher::~Launcher() = default;
 
+void Launcher::setOutlets(const Outlets &outlets)
+{
+    m_outlets = outlets;
+}
+
+void Launcher::setSettingsBinding(SettingsBinding *binding)
+{
+    m_binding = binding;
+}
+
+pid_t Launcher::server() const
+{
+    return m_currentRun ? m_currentRun->pid() : -1;
+}
+
 void Launcher::setDisplayModeSource(std::unique_ptr<DisplayModeSource> source)
 {
     m_displayModes = std::move(source);
@@ -65,9 +80,8 @@ void Launcher::awakeFromNib()
 {
     initViews();
     initResolutions();
-    server = -1;
     // The window's delegate: its close arrives through the event filter.
-    window->installEventFilter(this);
+    window()->installEventFilter(this);
 }
 
 QString Launcher::bundlePath() const
@@ -92,9 +106,9 @@ void Launcher::helpAction()
 void Launcher::makeFirstResponder()
 {
     // Ends any edit in progress, so that a value still being typed is stored before it is read.
-    if (auto *binding = window->findChild<SettingsBinding *>())
-        binding->commitEditing();
-    window->setFocus(Qt::OtherFocusReason);
+    if (m_binding)
+        m_binding->commitEditing();
+    window()->setFocus(Qt::OtherFocusReason);
 }
 
 void Launcher::playAction()
@@ -106,12 +120,12 @@ void Launcher::playAction()
 void Launcher::multiplayerAction()
 {
     makeFirstResponder();
-    setServerActive(server == -1);
+    setServerActive(!m_currentRun);
 }
 
 bool Launcher::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == window && event->type() == QEvent::Close)
+    if (watched == window() && event->type() == QEvent::Close)
         windowWillClose();
     return QObject::eventFilter(watched, event);
 }
@@ -139,7 +153,8 @@ bool Launcher::playFile()
     settings.shader = defs.integerForKey(SettingsKeys::shader);
     settings.advancedOptions = defs.nonNullStringForKey(SettingsKeys::advancedOptions);
     // With no entry selected the title is "", and the game gets "-w" and "-h" with no size.
-    const QString title = resolutions->currentIndex() < 0 ? QString() : resolutions->currentText();
+    QComboBox *list = resolutions();
+    const QString title = list->currentIndex() < 0 ? QString() : list->currentText();
     const QStringList args = gameArguments(title, settings);
 
     const QString dir = cwd();
@@ -147,7 +162,7 @@ bool Launcher::playFile()
         showLaunchFailure();
         return false;
     }
-    if (server == -1)
+    if (!m_currentRun)
         terminate();
     return true;
 }
@@ -155,7 +170,7 @@ bool Launcher::playFile()
 void Launcher::showLaunchFailure()
 {
     auto *box = new QMessageBox(QMessageBox::Critical, tr("Can't start Velmora"),
-                                tr("Can't start Velmora"), QMessageBox::Ok, window);
+                                tr("Can't start Velmora"), QMessageBox::Ok, window());
     box->setInformativeText(
         tr("Please move the directory containing Velmora to a path that doesn't "
            "contain weird characters or start it manually."));
@@ -167,7 +182,8 @@ void Launcher::showLaunchFailure()
 
 void Launcher::initResolutions()
 {
-    resolutions->clear();
+    QComboBox *list = resolutions();
+    list->clear();
     if (!m_displayModes)
         m_displayModes = DisplayModeSource::forPlatform();
     std::vector<DisplayId> display;
@@ -180,7 +196,7 @@ void Launcher::initResolutions()
     // The list is built once per run: the source (and any display connection it holds) goes now.
     m_displayModes.reset();
     // The stored position is passed on unchanged; one outside the list selects nothing.
-    resolutions->setCurrentIndex(Preferences().integerForKey(SettingsKeys::resolution));
+    list->setCurrentIndex(Preferences().integerForKey(SettingsKeys::resolution));
 }
 
 void Launcher::addResolutionsForDisplay(quint32 dspy)
@@ -192,18 +208,17 @@ void Launcher::addResolutionsForDisplay(quint32 dspy)
         const int height = numberForKey(mode, QStringLiteral("Height"));
         const int width = numberForKey(mode, QStringLiteral("Width"));
         const QString title = QStringLiteral("%1 x %2").arg(width).arg(height);
-        if (resolutions->findText(title, Qt::MatchExactly | Qt::MatchCaseSensitive) < 0)
-            resolutions->addItem(title);
+        if (resolutions()->findText(title, Qt::MatchExactly | Qt::MatchCaseSensitive) < 0)
+            resolutions()->addItem(title);
     }
 }
 
 void Launcher::setServerActive(bool start)
 {
-    if (start != (server == -1))
+    if (start == (m_currentRun != nullptr))
         return;
     if (!start) {
-        if (server != -1 && server != 0 && m_currentRun)
-            m_currentRun->kill();
+        m_currentRun->kill();
         serverTerminated();
         return;
     }
@@ -219,9 +234,8 @@ void Launcher::setServerActive(bool start)
     const QList<QByteArray> args = serverArguments(childPath, settings);
 
     auto run = std::make_unique<ServerRun>();
-    server = run->start(childPath, args, childCwd);
-    if (server == -1) {
-        console->appendLine(QStringLiteral("Error - can't launch server"));
+    if (run->start(childPath, args, childCwd) == -1) {
+        console()->appendLine(QStringLiteral("Error - can't launch server"));
         return;
     }
     // Each run reports its own reads, so the end of a stopped run's output is told apart from
@@ -230,31 +244,28 @@ void Launcher::setServerActive(bool start)
     connect(run.get(), &ServerRun::finished, this, &Launcher::releaseRun);
     m_currentRun = run.get();
     m_runs.push_back(std::move(run));
-    multiplayer->setText(tr("Stop"));
+    multiplayer()->setText(tr("Stop"));
     m_currentRun->readInBackgroundAndNotify();
 }
 
 void Launcher::serverTerminated()
 {
-    if (server == -1)
+    if (!m_currentRun)
         return;
-    server = -1;
     m_currentRun = nullptr;
-    multiplayer->setText(tr("Start"));
-    console->appendText(QStringLiteral("\n \n"));
+    multiplayer()->setText(tr("Start"));
+    console()->appendText(QStringLiteral("\n \n"));
 }
 
-void Launcher::serverDataAvailable(ServerRun *run, const QByteArray &data, bool failed)
+void Launcher::serverDataAvailable(ServerRun *run, const QString &text, ServerRun::Read read)
 {
-    if (!failed && !data.isEmpty()) {
-        console->appendText(run->decode(data));
+    console()->appendText(text);
+    if (read == ServerRun::Read::Output) {
         run->readInBackgroundAndNotify();
         return;
     }
-    // The run's output has ended (or cannot be read): it is not read again. A character cut off
-    // by the end shows as a replacement character rather than vanishing.
+    // The run's output has ended (or cannot be read): it is not read again.
     disconnect(run, &ServerRun::readCompleted, this, &Launcher::serverDataAvailable);
-    console->appendText(run->decode(QByteArray()));
     run->closeOutput();
     if (run == m_currentRun)
         setServerActive(false);
@@ -289,18 +300,18 @@ QStringList Launcher::toolbarSelectableItemIdentifiers(Toolbar *)
             QStringLiteral("5")};
 }
 
-ToolBarItem *Launcher::toolbarItemForItemIdentifier(Toolbar *, const QString &itemIdentifier, bool)
+ToolbarItem *Launcher::toolbarItemForItemIdentifier(Toolbar *, const QString &itemIdentifier, bool)
 {
-    return toolBarItems.value(itemIdentifier, nullptr);
+    return m_toolBarItems.value(itemIdentifier, nullptr);
 }
 
-ToolBarItem *Launcher::addToolBarItem(const QString &name)
+ToolbarItem *Launcher::addToolBarItem(const QString &name)
 {
-    const int n = int(toolBarItems.size()) + 1;
-    auto *item = new ToolBarItem(QString::number(n), this);
+    const int n = int(m_toolBarItems.size()) + 1;
+    auto *item = new ToolbarItem(QString::number(n), this);
     item->setTag(n);
     connect(item, &QAction::triggered, this, [this, item] { switchViews(item); });
-    toolBarItems.insert(item->itemIdentifier(), item);
+    m_toolBarItems.insert(item->itemIdentifier(), item);
     item->setLabel(QCoreApplication::translate("Toolbar", name.toUtf8().constData()));
     item->setImage(toolbarImageNamed(name));
     return item;
@@ -308,14 +319,14 @@ ToolBarItem *Launcher::addToolBarItem(const QString &name)
 
 void Launcher::initViews()
 {
-    toolBarItems.clear();
-    ToolBarItem *first = addToolBarItem(QStringLiteral(QT_TRANSLATE_NOOP("Toolbar", "Main")));
+    m_toolBarItems.clear();
+    ToolbarItem *first = addToolBarItem(QStringLiteral(QT_TRANSLATE_NOOP("Toolbar", "Main")));
     first->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_1));
     addToolBarItem(QStringLiteral(QT_TRANSLATE_NOOP("Toolbar", "Server")))
         ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_2));
-    auto *item = new ToolBarItem(ToolbarFlexibleSpaceItemIdentifier, this);
-    toolBarItems.insert(item->itemIdentifier(), item);
-    ToolBarItem *help = addToolBarItem(QStringLiteral(QT_TRANSLATE_NOOP("Toolbar", "Help")));
+    auto *item = new ToolbarItem(ToolbarFlexibleSpaceItemIdentifier, this);
+    m_toolBarItems.insert(item->itemIdentifier(), item);
+    ToolbarItem *help = addToolBarItem(QStringLiteral(QT_TRANSLATE_NOOP("Toolbar", "Help")));
     help->disconnect(this);
     connect(help, &QAction::triggered, this, &Launcher::helpAction);
 
@@ -323,13 +334,13 @@ void Launcher::initViews()
     toolbar->setDelegate(this);
     toolbar->setAllowsUserCustomization(false);
     toolbar->setAutosavesConfiguration(false);
-    setToolbar(window, toolbar);
-    setShowsToolbarButton(window, false);
+    setToolbar(window(), toolbar);
+    setShowsToolbarButton(window(), false);
     toolbar->setSelectedItemIdentifier(first->itemIdentifier());
     switchViews(first);
 }
 
-void Launcher::switchViews(ToolBarItem *item)
+void Launcher::switchViews(ToolbarItem *item)
 {
     // The animated resize runs the event loop: a switch asked for meanwhile (by an assistive
     // tool, say) waits until this one is done, and the latest such request wins.
@@ -339,15 +350,16 @@ void Launcher::switchViews(ToolBarItem *item)
     }
     QWidget *prefsView = nullptr;
     if (item->tag() == 1)
-        prefsView = view1;
+        prefsView = view1();
     else if (item->tag() == 2)
-        prefsView = view2;
+        prefsView = view2();
     else
         return;
 
     // A blank view stands in while the window resizes; the pane that goes out is kept, not deleted.
     m_switchingViews = true;
     auto *tempView = new QWidget;
+    QMainWindow *window = this->window();
     if (QWidget *current = window->centralWidget())
         tempView->setGeometry(current->geometry());
     takeAndSetCentralWidget(window, tempView);
@@ -362,6 +374,6 @@ void Launcher::switchViews(ToolBarItem *item)
     setContentMinSize(window, QSizeF(prefsView->rect().size()));
     m_switchingViews = false;
 
-    if (QPointer<ToolBarItem> next = std::exchange(m_pendingSwitch, nullptr))
+    if (QPointer<ToolbarItem> next = std::exchange(m_pendingSwitch, nullptr))
         switchViews(next);
 }

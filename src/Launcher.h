@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ServerRun.h"
 #include "ToolbarDelegate.h"
 
 #include <QHash>
@@ -19,8 +20,8 @@ class QComboBox;
 class QMainWindow;
 class QPushButton;
 class QWidget;
-class ServerRun;
-class ToolBarItem;
+class SettingsBinding;
+class ToolbarItem;
 class Toolbar;
 
 // The launcher's one controller. The interface loader creates it, connects its outlets and then
@@ -32,19 +33,37 @@ public:
     explicit Launcher(QObject *parent = nullptr);
     ~Launcher() override;
 
-    // Outlets, connected by the interface loader before awakeFromNib(). The window owns the
-    // widgets, including the pane that is not shown at the moment.
-    QMainWindow *window = nullptr;
-    QWidget *view1 = nullptr; // the Main pane
-    QWidget *view2 = nullptr; // the Server pane
-    QComboBox *resolutions = nullptr;
-    QPushButton *multiplayer = nullptr;
-    ConsoleView *console = nullptr;
+    // The widgets the controller works with. The window owns them all, including the pane that is
+    // not shown at the moment.
+    struct Outlets
+    {
+        QMainWindow *window = nullptr;
+        QWidget *view1 = nullptr; // the Main pane
+        QWidget *view2 = nullptr; // the Server pane
+        // Filled and given its stored position by the Launcher (initResolutions); the user's
+        // choice is stored by the settings binding, which never fills it.
+        QComboBox *resolutions = nullptr;
+        QPushButton *multiplayer = nullptr;
+        ConsoleView *console = nullptr;
+    };
 
-    // Toolbar item identifier to item; the registry owns the items.
-    QHash<QString, ToolBarItem *> toolBarItems;
-    // The running dedicated server's process id, or -1 when none runs.
-    pid_t server = 0;
+    // Connected by the interface loader before awakeFromNib(). The binding (owned by the window)
+    // is asked to commit a value still being typed before an action reads the preferences.
+    void setOutlets(const Outlets &outlets);
+    void setSettingsBinding(SettingsBinding *binding);
+
+    QMainWindow *window() const { return m_outlets.window; }
+    QWidget *view1() const { return m_outlets.view1; }
+    QWidget *view2() const { return m_outlets.view2; }
+    QComboBox *resolutions() const { return m_outlets.resolutions; }
+    QPushButton *multiplayer() const { return m_outlets.multiplayer; }
+    ConsoleView *console() const { return m_outlets.console; }
+
+    // Toolbar item identifier to item; the Launcher owns the items.
+    const QHash<QString, ToolbarItem *> &toolBarItems() const { return m_toolBarItems; }
+    // The running dedicated server's process id, or -1 when none runs. A stopped run that is
+    // still draining its output does not count.
+    pid_t server() const;
 
     void awakeFromNib();
 
@@ -54,7 +73,7 @@ public:
     bool playFile();
     void setServerActive(bool start);
     void serverTerminated();
-    void serverDataAvailable(ServerRun *run, const QByteArray &data, bool failed);
+    void serverDataAvailable(ServerRun *run, const QString &text, ServerRun::Read read);
 
     void initResolutions();
     void addResolutionsForDisplay(quint32 display);
@@ -62,11 +81,11 @@ public:
     QStringList toolbarSelectableItemIdentifiers(Toolbar *toolbar) override;
     QStringList toolbarDefaultItemIdentifiers(Toolbar *toolbar) override;
     QStringList toolbarAllowedItemIdentifiers(Toolbar *toolbar) override;
-    ToolBarItem *toolbarItemForItemIdentifier(Toolbar *toolbar, const QString &itemIdentifier,
+    ToolbarItem *toolbarItemForItemIdentifier(Toolbar *toolbar, const QString &itemIdentifier,
                                               bool willBeInsertedIntoToolbar) override;
     void initViews();
-    ToolBarItem *addToolBarItem(const QString &name);
-    void switchViews(ToolBarItem *item);
+    ToolbarItem *addToolBarItem(const QString &name);
+    void switchViews(ToolbarItem *item);
 
     // Seams for tests and tools, set before awakeFromNib(): where display modes come from, what
     // ending the application means, and where the launcher executable is taken to be.
@@ -93,12 +112,15 @@ private:
     void showLaunchFailure();
     void releaseRun(ServerRun *run);
 
+    Outlets m_outlets;
+    QPointer<SettingsBinding> m_binding;
+    QHash<QString, ToolbarItem *> m_toolBarItems;
     std::unique_ptr<DisplayModeSource> m_displayModes;
     std::function<void()> m_terminate;
     std::function<QString()> m_executablePath;
     std::vector<std::unique_ptr<ServerRun>> m_runs;
     bool m_switchingViews = false;
-    QPointer<ToolBarItem> m_pendingSwitch;
-    // The run that `server` belongs to; a stopped run still draining is not it.
+    QPointer<ToolbarItem> m_pendingSwitch;
+    // The running server; a stopped run still draining its output is not it.
     ServerRun *m_currentRun = nullptr;
 };

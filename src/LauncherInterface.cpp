@@ -69,13 +69,15 @@ LauncherInterface::LauncherInterface()
     m_binding->bind(m_ui->view1);
     m_binding->bind(m_ui->view2);
 
-    Launcher &launcher = *m_launcher;
-    launcher.window = m_window.get();
-    launcher.view1 = m_ui->view1;
-    launcher.view2 = m_ui->view2;
-    launcher.resolutions = m_ui->resolutions;
-    launcher.multiplayer = m_ui->multiplayer;
-    launcher.console = m_ui->console;
+    Launcher::Outlets outlets;
+    outlets.window = m_window.get();
+    outlets.view1 = m_ui->view1;
+    outlets.view2 = m_ui->view2;
+    outlets.resolutions = m_ui->resolutions;
+    outlets.multiplayer = m_ui->multiplayer;
+    outlets.console = m_ui->console;
+    m_launcher->setOutlets(outlets);
+    m_launcher->setSettingsBinding(m_binding);
 
     connectActions();
     new DefaultButton(m_ui->view1, m_ui->playButton);

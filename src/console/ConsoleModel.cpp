@@ -18,46 +18,46 @@ int truncatedWithin(float value, int lo, int hi)
 
 } // namespace
 
-ConsoleModel::ConsoleModel() : ring_(MaxLines) {}
+ConsoleModel::ConsoleModel() : m_ring(MaxLines) {}
 
 const QString &ConsoleModel::line(int index) const
 {
-    Q_ASSERT(index >= 0 && index < count_);
-    return ring_[(head_ + index) % MaxLines];
+    Q_ASSERT(index >= 0 && index < m_count);
+    return m_ring[(m_head + index) % MaxLines];
 }
 
 QStringList ConsoleModel::lines() const
 {
     QStringList out;
-    out.reserve(count_);
-    for (int i = 0; i < count_; ++i)
+    out.reserve(m_count);
+    for (int i = 0; i < m_count; ++i)
         out.append(line(i));
     return out;
 }
 
 void ConsoleModel::appendLine(const QString &line)
 {
-    const bool chop = count_ > MaxLines - 1;
+    const bool chop = m_count > MaxLines - 1;
     if (chop) {
-        ring_[head_] = QString();
-        head_ = (head_ + 1) % MaxLines;
-        --count_;
+        m_ring[m_head] = QString();
+        m_head = (m_head + 1) % MaxLines;
+        --m_count;
     }
-    ring_[(head_ + count_) % MaxLines] = line;
-    ++count_;
-    ++appended_;
-    const int n = count_;
-    pending_.linesChanged = true;
+    m_ring[(m_head + m_count) % MaxLines] = line;
+    ++m_count;
+    ++m_appended;
+    const int n = m_count;
+    m_pending.linesChanged = true;
 
     setFrame(0.0f, 0.0f, FrameWidth, float(12 * n));
     const QRectF rect(0.0f, float(12 * n - 12), FrameWidth, RowHeight);
 
-    lastRedraw_ = Redraw::None;
-    lastRedrawRect_ = QRectF();
-    lastScrolled_ = false;
+    m_lastRedraw = Redraw::None;
+    m_lastRedrawRect = QRectF();
+    m_lastScrolled = false;
 
     bool scrolled = false;
-    if (endScroll_) {
+    if (m_endScroll) {
         scrolled = scrollRectToVisible(rect);
     } else {
         int i = int(float(visibleRect().y()) / RowHeight);
@@ -69,20 +69,20 @@ void ConsoleModel::appendLine(const QString &line)
     }
 
     if (scrolled) {
-        lastScrolled_ = true;
+        m_lastScrolled = true;
         // A scroll only brings in what it exposes; after a chop every row's text has moved as
         // well, so the rows already on screen are stale too.
         if (chop)
-            pending_.wholeView = true;
+            m_pending.wholeView = true;
         return;
     }
     if (chop) {
-        lastRedraw_ = Redraw::Whole;
-        pending_.wholeView = true;
+        m_lastRedraw = Redraw::Whole;
+        m_pending.wholeView = true;
     } else {
-        lastRedraw_ = Redraw::Row;
-        lastRedrawRect_ = rect;
-        pending_.dirty = pending_.dirty.isNull() ? rect : pending_.dirty.united(rect);
+        m_lastRedraw = Redraw::Row;
+        m_lastRedrawRect = rect;
+        m_pending.dirty = m_pending.dirty.isNull() ? rect : m_pending.dirty.united(rect);
     }
 }
 
@@ -105,102 +105,102 @@ void ConsoleModel::appendText(const QString &text)
 
 void ConsoleModel::deleteLines()
 {
-    for (int i = 0; i < count_; ++i)
-        ring_[(head_ + i) % MaxLines] = QString();
-    head_ = 0;
-    count_ = 0;
-    pending_.linesChanged = true;
+    for (int i = 0; i < m_count; ++i)
+        m_ring[(m_head + i) % MaxLines] = QString();
+    m_head = 0;
+    m_count = 0;
+    m_pending.linesChanged = true;
     setFrame(0.0f, 0.0f, 0.0f, 0.0f);
-    lastRedraw_ = Redraw::None;
-    lastRedrawRect_ = QRectF();
-    lastScrolled_ = false;
+    m_lastRedraw = Redraw::None;
+    m_lastRedrawRect = QRectF();
+    m_lastScrolled = false;
 }
 
 void ConsoleModel::setInitialFrame(const QRectF &frame)
 {
-    frameX_ = float(frame.x());
-    frameY_ = float(frame.y());
-    frameWidth_ = float(frame.width());
-    frameHeight_ = float(frame.height());
-    viewportTop_ = std::min(viewportTop_, maxTop());
+    m_frameX = float(frame.x());
+    m_frameY = float(frame.y());
+    m_frameWidth = float(frame.width());
+    m_frameHeight = float(frame.height());
+    m_viewportTop = std::min(m_viewportTop, maxTop());
 }
 
 void ConsoleModel::setFrame(float x, float y, float width, float height)
 {
-    if (x != frameX_ || y != frameY_ || width != frameWidth_ || height != frameHeight_)
-        pending_.frameChanged = true;
-    frameX_ = x;
-    frameY_ = y;
-    frameWidth_ = width;
-    frameHeight_ = height;
+    if (x != m_frameX || y != m_frameY || width != m_frameWidth || height != m_frameHeight)
+        m_pending.frameChanged = true;
+    m_frameX = x;
+    m_frameY = y;
+    m_frameWidth = width;
+    m_frameHeight = height;
     // A shrinking document pulls the viewport back inside it, as the scroll area does.
-    const float top = std::min(viewportTop_, maxTop());
-    if (top != viewportTop_) {
-        viewportTop_ = top;
-        pending_.scrolled = true;
+    const float top = std::min(m_viewportTop, maxTop());
+    if (top != m_viewportTop) {
+        m_viewportTop = top;
+        m_pending.scrolled = true;
     }
 }
 
 float ConsoleModel::maxTop() const
 {
-    return std::max(0.0f, frameHeight_ - viewportHeight_);
+    return std::max(0.0f, m_frameHeight - m_viewportHeight);
 }
 
 void ConsoleModel::setViewport(float top, float height)
 {
-    hasViewport_ = true;
-    viewportHeight_ = std::max(0.0f, height);
-    viewportTop_ = std::clamp(top, 0.0f, maxTop());
+    m_hasViewport = true;
+    m_viewportHeight = std::max(0.0f, height);
+    m_viewportTop = std::clamp(top, 0.0f, maxTop());
 }
 
 void ConsoleModel::setViewportTop(float top)
 {
-    viewportTop_ = std::clamp(top, 0.0f, maxTop());
+    m_viewportTop = std::clamp(top, 0.0f, maxTop());
 }
 
 void ConsoleModel::setViewportHeight(float height)
 {
-    viewportHeight_ = std::max(0.0f, height);
-    viewportTop_ = std::min(viewportTop_, maxTop());
+    m_viewportHeight = std::max(0.0f, height);
+    m_viewportTop = std::min(m_viewportTop, maxTop());
 }
 
 QRectF ConsoleModel::visibleRect() const
 {
-    if (!hasViewport_)
-        return QRectF(0.0f, 0.0f, frameWidth_, frameHeight_);
-    const float height = std::clamp(frameHeight_ - viewportTop_, 0.0f, viewportHeight_);
-    return QRectF(0.0f, viewportTop_, frameWidth_, height);
+    if (!m_hasViewport)
+        return QRectF(0.0f, 0.0f, m_frameWidth, m_frameHeight);
+    const float height = std::clamp(m_frameHeight - m_viewportTop, 0.0f, m_viewportHeight);
+    return QRectF(0.0f, m_viewportTop, m_frameWidth, height);
 }
 
 bool ConsoleModel::scrollRectToVisible(const QRectF &rect)
 {
-    if (!hasViewport_)
+    if (!m_hasViewport)
         return false;
     const float top = float(rect.y());
     const float bottom = float(rect.y() + rect.height());
-    float target = viewportTop_;
-    if (top < viewportTop_)
+    float target = m_viewportTop;
+    if (top < m_viewportTop)
         target = top;
-    else if (bottom > viewportTop_ + viewportHeight_)
-        target = std::min(bottom - viewportHeight_, top); // a rect taller than the view: its top
+    else if (bottom > m_viewportTop + m_viewportHeight)
+        target = std::min(bottom - m_viewportHeight, top); // a rect taller than the view: its top
     target = std::clamp(target, 0.0f, maxTop());
-    if (target == viewportTop_)
+    if (target == m_viewportTop)
         return false;
-    viewportTop_ = target;
-    pending_.scrolled = true;
+    m_viewportTop = target;
+    m_pending.scrolled = true;
     return true;
 }
 
 bool ConsoleModel::hasPending() const
 {
-    return pending_.frameChanged || pending_.scrolled || pending_.linesChanged ||
-           pending_.wholeView || !pending_.dirty.isNull();
+    return m_pending.frameChanged || m_pending.scrolled || m_pending.linesChanged ||
+           m_pending.wholeView || !m_pending.dirty.isNull();
 }
 
 ConsoleModel::Pending ConsoleModel::takePending()
 {
-    Pending out = pending_;
-    pending_ = Pending();
+    Pending out = m_pending;
+    m_pending = Pending();
     return out;
 }
 

@@ -41,34 +41,34 @@ public:
 
     ConsoleModel();
 
-    int lineCount() const { return count_; }
+    int lineCount() const { return m_count; }
     // Line 0 is the oldest; index must be in [0, lineCount()).
     const QString &line(int index) const;
     QStringList lines() const;
     // Every line ever appended has a sequence number, counting from 0; line(0) has firstSequence().
     // Lets a painter that lags behind find the lines it last laid out, or learn that they are gone.
-    quint64 firstSequence() const { return appended_ - quint64(count_); }
+    quint64 firstSequence() const { return m_appended - quint64(m_count); }
 
     void appendLine(const QString &line);
     void appendText(const QString &text);
     void deleteLines();
 
-    void scrollToEnd(bool enable) { endScroll_ = enable; }
-    bool endScroll() const { return endScroll_; }
+    void scrollToEnd(bool enable) { m_endScroll = enable; }
+    bool endScroll() const { return m_endScroll; }
 
-    QRectF frame() const { return QRectF(frameX_, frameY_, frameWidth_, frameHeight_); }
+    QRectF frame() const { return QRectF(m_frameX, m_frameY, m_frameWidth, m_frameHeight); }
     // The frame the host gave the view before any append; asks for no work.
     void setInitialFrame(const QRectF &frame);
 
     // Without a viewport the view is not inside a scroll area: everything is visible and
     // nothing can scroll.
-    bool hasViewport() const { return hasViewport_; }
+    bool hasViewport() const { return m_hasViewport; }
     void setViewport(float top, float height);
     // Follows the host: a user's scroll or a resize of the scroll area. Clamped to the document.
     void setViewportTop(float top);
     void setViewportHeight(float height);
-    float viewportTop() const { return viewportTop_; }
-    float viewportHeight() const { return viewportHeight_; }
+    float viewportTop() const { return m_viewportTop; }
+    float viewportHeight() const { return m_viewportHeight; }
 
     QRectF visibleRect() const;
     // Scrolls by the smallest distance that shows the whole rect, never past the document's
@@ -76,9 +76,9 @@ public:
     bool scrollRectToVisible(const QRectF &rect);
 
     // The redisplay that the latest appendLine() asked for, and whether it scrolled instead.
-    Redraw lastRedraw() const { return lastRedraw_; }
-    QRectF lastRedrawRect() const { return lastRedrawRect_; }
-    bool lastScrolled() const { return lastScrolled_; }
+    Redraw lastRedraw() const { return m_lastRedraw; }
+    QRectF lastRedrawRect() const { return m_lastRedrawRect; }
+    bool lastScrolled() const { return m_lastScrolled; }
 
     bool hasPending() const;
     Pending takePending();
@@ -90,24 +90,24 @@ private:
     void setFrame(float x, float y, float width, float height);
     float maxTop() const;
 
-    QVector<QString> ring_;
-    int head_ = 0; // slot of line 0
-    int count_ = 0;
-    quint64 appended_ = 0;
-    bool endScroll_ = false;
+    QVector<QString> m_ring;
+    int m_head = 0; // slot of line 0
+    int m_count = 0;
+    quint64 m_appended = 0;
+    bool m_endScroll = false;
 
-    float frameX_ = 0.0f;
-    float frameY_ = 0.0f;
-    float frameWidth_ = 0.0f;
-    float frameHeight_ = 0.0f;
+    float m_frameX = 0.0f;
+    float m_frameY = 0.0f;
+    float m_frameWidth = 0.0f;
+    float m_frameHeight = 0.0f;
 
-    bool hasViewport_ = false;
-    float viewportTop_ = 0.0f;
-    float viewportHeight_ = 0.0f;
+    bool m_hasViewport = false;
+    float m_viewportTop = 0.0f;
+    float m_viewportHeight = 0.0f;
 
-    Redraw lastRedraw_ = Redraw::None;
-    QRectF lastRedrawRect_;
-    bool lastScrolled_ = false;
+    Redraw m_lastRedraw = Redraw::None;
+    QRectF m_lastRedrawRect;
+    bool m_lastScrolled = false;
 
-    Pending pending_;
+    Pending m_pending;
 };

@@ -35,45 +35,45 @@ QFont ConsoleView::textFont()
 }
 
 ConsoleView::ConsoleView(QWidget *parent)
-    : QWidget(parent), color_(QColor::fromRgbF(0.2f, 0.8f, 0.2f, 1.0f))
+    : QWidget(parent), m_color(QColor::fromRgbF(0.2f, 0.8f, 0.2f, 1.0f))
 {
     ConsoleAccessible::installFactory();
 
-    font_ = textFont();
-    ascent_ = QFontMetricsF(font_).ascent();
+    m_font = textFont();
+    m_ascent = QFontMetricsF(m_font).ascent();
 
     setAccessibleName(tr("Server console"));
     setFocusPolicy(Qt::StrongFocus);
     setAutoFillBackground(false);
 
-    clearAction_ = new QAction(tr("Clear"), this);
-    connect(clearAction_, &QAction::triggered, this, &ConsoleView::deleteLines);
-    addAction(clearAction_);
+    m_clearAction = new QAction(tr("Clear"), this);
+    connect(m_clearAction, &QAction::triggered, this, &ConsoleView::deleteLines);
+    addAction(m_clearAction);
     setContextMenuPolicy(Qt::ActionsContextMenu);
 }
 
 ConsoleView::~ConsoleView()
 {
-    if (frameWindow_)
-        frameWindow_->removeEventFilter(this);
+    if (m_frameWindow)
+        m_frameWindow->removeEventFilter(this);
 }
 
 void ConsoleView::awakeFromNib()
 {
-    model_.scrollToEnd(true);
+    m_model.scrollToEnd(true);
     attach();
-    if (!area_)
+    if (!m_area)
         return;
 
-    QScrollBar *old = area_->verticalScrollBar();
+    QScrollBar *old = m_area->verticalScrollBar();
     auto *bar = new VScroller;
     bar->setSizePolicy(old->sizePolicy());
     for (auto size : {Qt::WA_MacNormalSize, Qt::WA_MacSmallSize, Qt::WA_MacMiniSize})
         bar->setAttribute(size, old->testAttribute(size));
     bar->setObjectName(old->objectName());
     // The scroll area copies range and value over and deletes the bar it replaces.
-    area_->setVerticalScrollBar(bar);
-    area_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    m_area->setVerticalScrollBar(bar);
+    m_area->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     bar->setSingleStep(int(ConsoleModel::RowHeight));
     watchScrollBar(bar);
 }
@@ -88,44 +88,44 @@ QScrollArea *ConsoleView::enclosingScrollArea() const
 void ConsoleView::attach()
 {
     QScrollArea *area = enclosingScrollArea();
-    if (!area || area == area_)
+    if (!area || area == m_area)
         return;
-    area_ = area;
-    viewport_ = area->viewport();
+    m_area = area;
+    m_viewport = area->viewport();
     // The scroll area turns background filling on for its widget; ours shows its background.
     setAutoFillBackground(false);
     area->viewport()->installEventFilter(this);
-    if (model_.lineCount() == 0)
-        model_.setInitialFrame(QRectF(QPointF(0, 0), QSizeF(size())));
+    if (m_model.lineCount() == 0)
+        m_model.setInitialFrame(QRectF(QPointF(0, 0), QSizeF(size())));
     watchScrollBar(area->verticalScrollBar());
 }
 
 void ConsoleView::watchScrollBar(QScrollBar *bar)
 {
-    disconnect(barConnection_);
-    bar_ = bar;
-    barConnection_ = connect(bar, &QScrollBar::valueChanged, this, &ConsoleView::userScrolled);
-    model_.setViewport(float(bar->value()), float(viewport_->height()));
+    disconnect(m_barConnection);
+    m_bar = bar;
+    m_barConnection = connect(bar, &QScrollBar::valueChanged, this, &ConsoleView::userScrolled);
+    m_model.setViewport(float(bar->value()), float(m_viewport->height()));
 }
 
 void ConsoleView::userScrolled(int value)
 {
     // Our own catching up, and range changes while hidden, are not the user's doing.
-    if (applying_ || !isVisible())
+    if (m_applying || !isVisible())
         return;
-    model_.setViewportTop(float(value));
+    m_model.setViewportTop(float(value));
 }
 
 void ConsoleView::scrollToEnd(bool enable)
 {
-    model_.scrollToEnd(enable);
+    m_model.scrollToEnd(enable);
 }
 
 void ConsoleView::appendLine(const QString &line)
 {
-    if (!area_)
+    if (!m_area)
         attach();
-    model_.appendLine(line);
+    m_model.appendLine(line);
     scheduleApply();
 }
 
@@ -133,79 +133,79 @@ void ConsoleView::appendText(const QString &text)
 {
     if (text.isEmpty())
         return;
-    if (!area_)
+    if (!m_area)
         attach();
-    model_.appendText(text);
+    m_model.appendText(text);
     scheduleApply();
 }
 
 void ConsoleView::deleteLines()
 {
-    model_.deleteLines();
+    m_model.deleteLines();
     scheduleApply();
 }
 
 bool ConsoleView::scrollRectToVisible(const QRectF &rect)
 {
-    const bool scrolled = model_.scrollRectToVisible(rect);
+    const bool scrolled = m_model.scrollRectToVisible(rect);
     scheduleApply();
     return scrolled;
 }
 
 void ConsoleView::scheduleApply()
 {
-    if (!model_.hasPending())
+    if (!m_model.hasPending())
         return;
     QWindow *handle = isVisible() ? window()->windowHandle() : nullptr;
     if (handle && handle->isExposed()) {
-        if (handle != frameWindow_) {
-            if (frameWindow_)
-                frameWindow_->removeEventFilter(this);
-            frameWindow_ = handle;
+        if (handle != m_frameWindow) {
+            if (m_frameWindow)
+                m_frameWindow->removeEventFilter(this);
+            m_frameWindow = handle;
             handle->installEventFilter(this);
         }
-        if (!scheduled_) {
-            scheduled_ = true;
+        if (!m_scheduled) {
+            m_scheduled = true;
             handle->requestUpdate();
         }
-    } else if (!postedApply_) {
+    } else if (!m_postedApply) {
         // Nothing of ours is on screen, so there is no frame to wait for.
-        postedApply_ = true;
+        m_postedApply = true;
         QCoreApplication::postEvent(this, new QEvent(applyEventType()));
     }
 }
 
 void ConsoleView::flush()
 {
-    scheduled_ = false;
-    if (applying_ || !model_.hasPending())
+    m_scheduled = false;
+    if (m_applying || !m_model.hasPending())
         return;
-    applying_ = true;
-    const ConsoleModel::Pending work = model_.takePending();
-    paintedFirst_ = model_.firstSequence();
-    paintedCount_ = model_.lineCount();
+    m_applying = true;
+    const ConsoleModel::Pending work = m_model.takePending();
+    m_paintedFirst = m_model.firstSequence();
+    m_paintedCount = m_model.lineCount();
     if (work.frameChanged) {
-        const QRectF frame = model_.frame();
+        const QRectF frame = m_model.frame();
         const QSize size(qRound(frame.width()), qRound(frame.height()));
         if (this->size() != size)
             resize(size);
     }
-    if (bar_ && model_.hasViewport() && bar_->value() != qRound(model_.viewportTop()))
-        bar_->setValue(qRound(model_.viewportTop()));
+    if (m_bar && m_model.hasViewport() && m_bar->value() != qRound(m_model.viewportTop()))
+        m_bar->setValue(qRound(m_model.viewportTop()));
     if (work.wholeView)
         update();
     else if (!work.dirty.isNull())
         update(work.dirty.toAlignedRect());
-    applying_ = false;
+    m_applying = false;
 
     // While shown, the scroll area is the truth the rules read: it may have laid out differently
     // (a horizontal bar appearing takes viewport height). While hidden its range is stale until
     // it is shown, so the model keeps its own answer and showEvent() pushes it.
-    if (bar_ && viewport_ && isVisible()) {
-        model_.setViewportHeight(float(viewport_->height()));
-        model_.setViewportTop(float(bar_->value()));
+    if (m_bar && m_viewport && isVisible()) {
+        m_model.setViewportHeight(float(m_viewport->height()));
+        m_model.setViewportTop(float(m_bar->value()));
     }
-    ++applyCount_;
+    ++m_applyCount;
 
     if (work.linesChanged && QAccessible::isActive()) {
         QAccessibleEvent changed(this, QAccessible::VisibleDataChanged);
@@ -216,7 +216,7 @@ void ConsoleView::flush()
 bool ConsoleView::event(QEvent *event)
 {
     if (event->type() == applyEventType()) {
-        postedApply_ = false;
+        m_postedApply = false;
         flush();
         return true;
     }
@@ -226,18 +226,18 @@ bool ConsoleView::event(QEvent *event)
 bool ConsoleView::eventFilter(QObject *watched, QEvent *event)
 {
     const QEvent::Type type = event->type();
-    if (type == QEvent::UpdateRequest && watched == frameWindow_) {
+    if (type == QEvent::UpdateRequest && watched == m_frameWindow) {
         // The window's frame tick; the update() calls made here are painted in this frame. A tick
         // that only we asked for ends here: passed on, it would repaint the whole window rather
         // than the rows we marked.
-        const bool ours = scheduled_;
+        const bool ours = m_scheduled;
         flush();
         if (ours)
             return true;
-    } else if (viewport_ && watched == viewport_) {
+    } else if (m_viewport && watched == m_viewport) {
         // Compared by identity only: this also runs while the scroll area is being destroyed.
         if (type == QEvent::Resize) {
-            model_.setViewportHeight(float(viewport_->height()));
+            m_model.setViewportHeight(float(m_viewport->height()));
             flush();
         } else if (type == QEvent::Wheel) {
             flush();
@@ -251,11 +251,11 @@ void ConsoleView::showEvent(QShowEvent *event)
     QWidget::showEvent(event);
     flush();
     // The scroll area learned our size only now; put its bar where the rules left the viewport.
-    if (bar_ && model_.hasViewport()) {
-        applying_ = true;
-        bar_->setValue(qRound(model_.viewportTop()));
-        applying_ = false;
-        model_.setViewportTop(float(bar_->value()));
+    if (m_bar && m_model.hasViewport()) {
+        m_applying = true;
+        m_bar->setValue(qRound(m_model.viewportTop()));
+        m_applying = false;
+        m_model.setViewportTop(float(m_bar->value()));
     }
 }
 
@@ -263,19 +263,19 @@ void ConsoleView::paintEvent(QPaintEvent *event)
 {
     // One range from the bounding rect: drawing a row once per region rect would overdraw its
     // anti-aliased edges.
-    lastDrawnRows_ = ConsoleModel::rowRange(QRectF(event->rect()), paintedCount_);
-    if (lastDrawnRows_.first >= lastDrawnRows_.second)
+    m_lastDrawnRows = ConsoleModel::rowRange(QRectF(event->rect()), m_paintedCount);
+    if (m_lastDrawnRows.first >= m_lastDrawnRows.second)
         return;
     QPainter painter(this);
-    painter.setFont(font_);
-    painter.setPen(color_);
-    const quint64 first = model_.firstSequence();
-    for (int i = lastDrawnRows_.first; i < lastDrawnRows_.second; ++i) {
+    painter.setFont(m_font);
+    painter.setPen(m_color);
+    const quint64 first = m_model.firstSequence();
+    for (int i = m_lastDrawnRows.first; i < m_lastDrawnRows.second; ++i) {
         // A line dropped since the last flush leaves its row empty until the next one.
-        const quint64 sequence = paintedFirst_ + quint64(i);
-        if (sequence >= first && sequence - first < quint64(model_.lineCount()))
-            painter.drawText(QPointF(2.0, ConsoleModel::RowHeight * i + ascent_),
-                             model_.line(int(sequence - first)));
+        const quint64 sequence = m_paintedFirst + quint64(i);
+        if (sequence >= first && sequence - first < quint64(m_model.lineCount()))
+            painter.drawText(QPointF(2.0, ConsoleModel::RowHeight * i + m_ascent),
+                             m_model.line(int(sequence - first)));
     }
 }
 

@@ -38,29 +38,29 @@ public:
     void awakeFromNib();
 
     void scrollToEnd(bool enable);
-    bool endScroll() const { return model_.endScroll(); }
+    bool endScroll() const { return m_model.endScroll(); }
 
     void appendLine(const QString &line);
     // A null or empty text adds nothing.
     void appendText(const QString &text);
 
-    const ConsoleModel &model() const { return model_; }
-    QStringList lines() const { return model_.lines(); }
-    int lineCount() const { return model_.lineCount(); }
+    const ConsoleModel &model() const { return m_model; }
+    QStringList lines() const { return m_model.lines(); }
+    int lineCount() const { return m_model.lineCount(); }
     // The document frame that the rules gave; the real geometry follows after flush().
-    QRectF frame() const { return model_.frame(); }
-    QRectF visibleRect() const { return model_.visibleRect(); }
+    QRectF frame() const { return m_model.frame(); }
+    QRectF visibleRect() const { return m_model.visibleRect(); }
     bool scrollRectToVisible(const QRectF &rect);
 
     // "Clear", also in the context menu; connect an Edit menu item to it or to deleteLines().
-    QAction *clearAction() const { return clearAction_; }
+    QAction *clearAction() const { return m_clearAction; }
 
     void flush();
 
     // Test and benchmark hooks: how often coalesced work reached the widget, and the rows that
     // the last paint drew, as [first, end).
-    int applyCount() const { return applyCount_; }
-    std::pair<int, int> lastDrawnRows() const { return lastDrawnRows_; }
+    int applyCount() const { return m_applyCount; }
+    std::pair<int, int> lastDrawnRows() const { return m_lastDrawnRows; }
 
 public Q_SLOTS:
     void deleteLines();
@@ -79,26 +79,26 @@ private:
     void userScrolled(int value);
     void scheduleApply();
 
-    ConsoleModel model_;
-    QFont font_;
-    QColor color_;
-    qreal ascent_ = 0.0;
-    QAction *clearAction_ = nullptr;
+    ConsoleModel m_model;
+    QFont m_font;
+    QColor m_color;
+    qreal m_ascent = 0.0;
+    QAction *m_clearAction = nullptr;
 
-    QPointer<QScrollArea> area_;
-    QPointer<QWidget> viewport_;
-    QPointer<QScrollBar> bar_;
-    QMetaObject::Connection barConnection_;
-    QPointer<QWindow> frameWindow_; // whose UpdateRequest paces our catching up
+    QPointer<QScrollArea> m_area;
+    QPointer<QWidget> m_viewport;
+    QPointer<QScrollBar> m_bar;
+    QMetaObject::Connection m_barConnection;
+    QPointer<QWindow> m_frameWindow; // whose UpdateRequest paces our catching up
 
     // The lines as last laid out by flush(): a paint before the next flush (an expose, another
     // widget's repaint) draws these at the places the widget still shows.
-    quint64 paintedFirst_ = 0;
-    int paintedCount_ = 0;
+    quint64 m_paintedFirst = 0;
+    int m_paintedCount = 0;
 
-    bool scheduled_ = false;
-    bool postedApply_ = false;
-    bool applying_ = false;
-    int applyCount_ = 0;
-    std::pair<int, int> lastDrawnRows_{0, 0};
+    bool m_scheduled = false;
+    bool m_postedApply = false;
+    bool m_applying = false;
+    int m_applyCount = 0;
+    std::pair<int, int> m_lastDrawnRows{0, 0};
 };

@@ -64,9 +64,9 @@ void VScroller::mousePressEvent(QMouseEvent *event)
             QStyle::CC_ScrollBar, &opt, event->position().toPoint(), this);
         const bool jump = (event->button() == Qt::MiddleButton && middleJumps) ||
                           (event->button() == Qt::LeftButton && leftJumps);
-        hitPart_ = partFor(control, jump);
+        m_hitPart = partFor(control, jump);
         if (view)
-            view->scrollToEnd(hitPart_ == IncrementPage || hitPart_ == IncrementLine);
+            view->scrollToEnd(m_hitPart == IncrementPage || m_hitPart == IncrementLine);
     }
     QScrollBar::mousePressEvent(event);
 }

@@ -29,7 +29,7 @@ public:
     explicit VScroller(QWidget *parent = nullptr);
 
     // The part of the latest press that scrolls.
-    int hitPart() const { return hitPart_; }
+    int hitPart() const { return m_hitPart; }
 
     // `absoluteJump`: the press moves the knob straight to the pointer instead of paging.
     static int partFor(QStyle::SubControl control, bool absoluteJump);
@@ -41,5 +41,5 @@ protected:
 private:
     ConsoleView *console() const;
 
-    int hitPart_ = NoPart;
+    int m_hitPart = NoPart;
 };

@@ -1,7 +1,7 @@
 #include "Toolbar.h"
 
-#include "ToolBarItem.h"
 #include "ToolbarDelegate.h"
+#include "ToolbarItem.h"
 
 #include <QMainWindow>
 #include <QScopedValueRollback>
@@ -75,7 +75,7 @@ void Toolbar::clearItems()
     for (const QMetaObject::Connection &connection : std::as_const(m_itemConnections))
         disconnect(connection);
     m_itemConnections.clear();
-    for (const QPointer<ToolBarItem> &item : std::as_const(m_selectableItems)) {
+    for (const QPointer<ToolbarItem> &item : std::as_const(m_selectableItems)) {
         if (item)
             item->setCheckable(false);
     }
@@ -84,7 +84,7 @@ void Toolbar::clearItems()
     const QList<QAction *> shown = actions();
     for (QAction *action : shown) {
         removeAction(action);
-        if (!qobject_cast<ToolBarItem *>(action) && action->parent() == this)
+        if (!qobject_cast<ToolbarItem *>(action) && action->parent() == this)
             delete action;
     }
 }
@@ -109,7 +109,7 @@ void Toolbar::reloadItems()
             addWidget(spacer);
             continue;
         }
-        ToolBarItem *item = m_delegate->toolbarItemForItemIdentifier(this, identifier, true);
+        ToolbarItem *item = m_delegate->toolbarItemForItemIdentifier(this, identifier, true);
         if (!item)
             continue;
         addAction(item);
@@ -127,7 +127,7 @@ void Toolbar::reloadItems()
             // changes its state without being triggered. A click toggles and then triggers at
             // once; a toggle that no trigger has followed by the time the event loop comes round
             // is taken as the click it stands for (turned off, the selection shows again).
-            QPointer<ToolBarItem> guarded(item);
+            QPointer<ToolbarItem> guarded(item);
             m_itemConnections.append(
                 connect(item, &QAction::toggled, this, [this, guarded, identifier](bool on) {
                     if (m_applyingSelection)
@@ -154,7 +154,7 @@ void Toolbar::reloadItems()
 void Toolbar::applySelection()
 {
     const QScopedValueRollback<bool> applying(m_applyingSelection, true);
-    for (const QPointer<ToolBarItem> &item : std::as_const(m_selectableItems)) {
+    for (const QPointer<ToolbarItem> &item : std::as_const(m_selectableItems)) {
         if (item)
             item->setChecked(item->itemIdentifier() == m_selectedItemIdentifier);
     }

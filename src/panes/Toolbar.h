@@ -8,7 +8,7 @@
 #include <QToolBar>
 
 class QMainWindow;
-class ToolBarItem;
+class ToolbarItem;
 class ToolbarDelegate;
 
 // A fixed toolbar filled from a ToolbarDelegate's answers. It cannot be moved, floated, hidden
@@ -63,7 +63,7 @@ private:
     // The item last toggled without being triggered, until the event loop comes round.
     QString m_untriggeredToggle;
     QPointer<QMainWindow> m_window;
-    QList<QPointer<ToolBarItem>> m_selectableItems;
+    QList<QPointer<ToolbarItem>> m_selectableItems;
     QList<QMetaObject::Connection> m_itemConnections;
 };
 

@@ -4,7 +4,7 @@
 #include <QStringList>
 
 class Toolbar;
-class ToolBarItem;
+class ToolbarItem;
 
 // What a Toolbar asks its owner when it fills itself. Answers are read when the toolbar is put
 // into a window (and again if the delegate changes while it is there), never cached across that.
@@ -20,7 +20,7 @@ public:
     // Identifiers whose items show a selected state.
     virtual QStringList toolbarSelectableItemIdentifiers(Toolbar *toolbar) = 0;
     // The item for an identifier, or nullptr when there is none. The delegate keeps ownership.
-    virtual ToolBarItem *toolbarItemForItemIdentifier(Toolbar *toolbar,
+    virtual ToolbarItem *toolbarItemForItemIdentifier(Toolbar *toolbar,
                                                       const QString &itemIdentifier,
                                                       bool willBeInsertedIntoToolbar) = 0;
 

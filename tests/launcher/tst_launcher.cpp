@@ -91,23 +91,9 @@ void LauncherTest::cleanup()
 
 QJsonObject LauncherTest::waitForRecord(const QString &file)
 {
-    // An empty object fails the caller's comparisons, with the record's name in the message.
-    if (!QTest::qWaitFor([&] { return QFile::exists(file); }, 10000))
-        qWarning("no record at %s", qPrintable(file));
-    QFile f(file);
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    const QJsonObject record = QJsonDocument::fromJson(f.readAll()).object();
+    const QJsonObject record = LauncherFixture::waitForRecord(file);
     m_games << record.value(QStringLiteral("pid")).toInteger();
     return record;
-}
-
-static QStringList strings(const QJsonValue &array)
-{
-    QStringList out;
-    for (const QJsonValue &v : array.toArray())
-        out << v.toString();
-    return out;
 }
 
 void LauncherTest::controlsShowStoredValues()
@@ -332,7 +318,7 @@ void LauncherTest::closingTheWindowQuits()
     w->interface->window()->show();
     QVERIFY(w->interface->window()->close());
     QCOMPARE(w->terminateCalls, 1);
-    QCOMPARE(w->launcher()->server, pid_t(-1));
+    QCOMPARE(w->launcher()->server(), pid_t(-1));
 }
 
 void LauncherTest::cwdFollowsMovedLauncher()
@@ -492,11 +478,7 @@ int main(int argc, char **argv)
 {
     if (qEnvironmentVariableIsSet("VELMORA_MOVE_PROBE_FROM"))
         return moveProbe(argc, argv);
-    QTemporaryDir config;
-    usePrivatePreferences(config.path());
-    QApplication app(argc, argv);
-    LauncherTest test;
-    return QTest::qExec(&test, argc, argv);
+    return runWithPrivatePreferences<LauncherTest>(argc, argv);
 }
 
 #include "tst_launcher.moc"

@@ -3,8 +3,8 @@
 #include "LauncherFixture.h"
 #include "UrlRecorder.h"
 
-#include "ToolBarItem.h"
 #include "Toolbar.h"
+#include "ToolbarItem.h"
 #include "WindowGeometry.h"
 
 #include <QApplication>
@@ -58,7 +58,7 @@ void LauncherPanesTest::registryAfterSetUp()
 {
     const auto w = shownWindow();
     QVERIFY(w);
-    const auto &items = w->launcher()->toolBarItems;
+    const auto &items = w->launcher()->toolBarItems();
     QCOMPARE(items.size(), 4);
     const QStringList keys{"1", "2", ToolbarFlexibleSpaceItemIdentifier, "4"};
     for (const QString &key : keys)
@@ -97,7 +97,7 @@ void LauncherPanesTest::lookupByIdentifier()
             missing);
     for (const char *present : {"1", "2", "4"}) {
         const QString id = QString::fromLatin1(present);
-        ToolBarItem *first = launcher->toolbarItemForItemIdentifier(nullptr, id, true);
+        ToolbarItem *first = launcher->toolbarItemForItemIdentifier(nullptr, id, true);
         QVERIFY(first);
         QCOMPARE(launcher->toolbarItemForItemIdentifier(nullptr, id, false), first);
         QCOMPARE(launcher->toolbarItemForItemIdentifier(nullptr, id, true), first);
@@ -108,7 +108,7 @@ void LauncherPanesTest::furtherItemsFollowTheRegistrySize()
 {
     const auto w = shownWindow();
     QVERIFY(w);
-    ToolBarItem *item = w->launcher()->addToolBarItem(QStringLiteral("Extra"));
+    ToolbarItem *item = w->launcher()->addToolBarItem(QStringLiteral("Extra"));
     QCOMPARE(item->itemIdentifier(), QStringLiteral("5"));
     QCOMPARE(item->tag(), 5);
     QCOMPARE(item->label(), QStringLiteral("Extra")); // no translation: the name itself
@@ -129,12 +129,12 @@ void LauncherPanesTest::toolbarShowsMainServerHelp()
     QCOMPARE(toolbar->selectedItemIdentifier(), QStringLiteral("1"));
     QStringList shown;
     for (QAction *action : toolbar->actions()) {
-        if (auto *item = qobject_cast<ToolBarItem *>(action); item && !item->text().isEmpty())
+        if (auto *item = qobject_cast<ToolbarItem *>(action); item && !item->text().isEmpty())
             shown << item->text();
     }
     QCOMPARE(shown, (QStringList{"Main", "Server", "Help"}));
     // Main is the shown pane at start.
-    QCOMPARE(w->interface->window()->centralWidget(), w->launcher()->view1);
+    QCOMPARE(w->interface->window()->centralWidget(), w->launcher()->view1());
 }
 
 void LauncherPanesTest::helpOpensHelpOnly()
@@ -145,7 +145,7 @@ void LauncherPanesTest::helpOpensHelpOnly()
     const QRect frame = w->interface->window()->frameGeometry();
     UrlRecorder viewer;
     QDesktopServices::setUrlHandler(QStringLiteral("file"), &viewer, "openUrl");
-    w->launcher()->toolBarItems.value("4")->trigger();
+    w->launcher()->toolBarItems().value("4")->trigger();
     QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
     QCOMPARE(viewer.urls.size(), 1); // README.html lies beside the launcher in the build folder
     QVERIFY(viewer.urls.first().toLocalFile().endsWith(QStringLiteral("/README.html")));
@@ -159,8 +159,8 @@ void LauncherPanesTest::switchingKeepsTopLeftAndPanes()
     QVERIFY(w);
     QMainWindow *window = w->interface->window();
     Launcher *launcher = w->launcher();
-    QPointer<QWidget> main = launcher->view1;
-    QPointer<QWidget> server = launcher->view2;
+    QPointer<QWidget> main = launcher->view1();
+    QPointer<QWidget> server = launcher->view2();
     const QPoint topLeft = window->frameGeometry().topLeft();
 
     const struct
@@ -169,7 +169,7 @@ void LauncherPanesTest::switchingKeepsTopLeftAndPanes()
         QPointer<QWidget> pane;
     } steps[] = {{"2", server}, {"1", main}, {"2", server}, {"2", server}, {"1", main}};
     for (const auto &step : steps) {
-        launcher->toolBarItems.value(QString::fromLatin1(step.id))->trigger();
+        launcher->toolBarItems().value(QString::fromLatin1(step.id))->trigger();
         QVERIFY(main && server); // the pane that went out survives
         QCOMPARE(window->centralWidget(), step.pane.data());
         QTRY_COMPARE(window->frameGeometry().topLeft(), topLeft);
@@ -190,11 +190,11 @@ void LauncherPanesTest::switchAskedForDuringASwitch()
     QVERIFY(w);
     QMainWindow *window = w->interface->window();
     Launcher *launcher = w->launcher();
-    QPointer<QWidget> main = launcher->view1;
-    QPointer<QWidget> server = launcher->view2;
+    QPointer<QWidget> main = launcher->view1();
+    QPointer<QWidget> server = launcher->view2();
     const QPoint topLeft = window->frameGeometry().topLeft();
-    QTimer::singleShot(0, launcher, [launcher] { launcher->toolBarItems.value("1")->trigger(); });
-    launcher->toolBarItems.value("2")->trigger();
+    QTimer::singleShot(0, launcher, [launcher] { launcher->toolBarItems().value("1")->trigger(); });
+    launcher->toolBarItems().value("2")->trigger();
     QVERIFY(main && server);
     QTRY_COMPARE(window->centralWidget(), main.data());
     QVERIFY(main && server);
@@ -228,7 +228,7 @@ void LauncherPanesTest::otherTagsChangeNothing()
     QWidget *central = window->centralWidget();
     const QRect frame = window->frameGeometry();
     const QSize minimum = window->minimumSize();
-    ToolBarItem item(QStringLiteral("x"));
+    ToolbarItem item(QStringLiteral("x"));
     item.setTag(tag);
     w->launcher()->switchViews(&item);
     QCOMPARE(window->centralWidget(), central);
@@ -236,13 +236,6 @@ void LauncherPanesTest::otherTagsChangeNothing()
     QCOMPARE(window->minimumSize(), minimum);
 }
 
-int main(int argc, char **argv)
-{
-    QTemporaryDir config;
-    usePrivatePreferences(config.path());
-    QApplication app(argc, argv);
-    LauncherPanesTest test;
-    return QTest::qExec(&test, argc, argv);
-}
+VELMORA_LAUNCHER_TEST_MAIN(LauncherPanesTest)
 
 #include "tst_launcherpanes.moc"

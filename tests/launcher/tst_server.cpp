@@ -6,7 +6,7 @@
 #include "ConsoleView.h"
 #include "LauncherPaths.h"
 #include "Preferences.h"
-#include "PtyTestSupport.h"
+#include "ProcessTestSupport.h"
 #include "ServerRun.h"
 #include "ServerTestSupport.h"
 #include "SettingsKeys.h"
@@ -26,8 +26,8 @@
 #include <unistd.h>
 
 using namespace LauncherFixture;
-using PtyTestSupport::childProcesses;
-using PtyTestSupport::openDescriptors;
+using ProcessTestSupport::childProcesses;
+using ProcessTestSupport::openDescriptors;
 using namespace ServerTestSupport;
 
 class ServerTest : public QObject
@@ -90,7 +90,7 @@ void ServerTest::cleanup()
 
 QJsonObject ServerTest::waitForRecord(const QString &file, bool game)
 {
-    const QJsonObject record = ServerTestSupport::waitForRecord(file);
+    const QJsonObject record = LauncherFixture::waitForRecord(file);
     if (game)
         m_games << record.value(QStringLiteral("pid")).toInteger();
     return record;
@@ -169,7 +169,7 @@ void ServerTest::argumentVector()
 
     const auto w = openWindow(m_launcher);
     w->launcher()->multiplayerAction();
-    const pid_t pid = w->launcher()->server;
+    const pid_t pid = w->launcher()->server();
     QVERIFY(pid > 0);
     const QJsonObject rec = waitForRecord(record);
     QCOMPARE(strings(rec.value(QStringLiteral("arguments"))), expected);
@@ -216,24 +216,24 @@ void ServerTest::workingDirectory()
 
 void ServerTest::startStopAndStartAgain()
 {
-    const auto w = openWindow(scriptLauncherFolder(m_dir.filePath(QStringLiteral("lingering")),
-                                                   serverScript(QStringLiteral("lingering.sh"))));
+    const auto w = openWindow(makeLauncherFolderWithGame(
+        m_dir.filePath(QStringLiteral("lingering")), serverScript(QStringLiteral("lingering.sh"))));
     Launcher *launcher = w->launcher();
     QCOMPARE(title(*w), QStringLiteral("Start"));
 
     launcher->multiplayerAction();
-    const pid_t first = launcher->server;
+    const pid_t first = launcher->server();
     QVERIFY(first > 0);
     QCOMPARE(title(*w), QStringLiteral("Stop"));
     QVERIFY(waitForLine(*w, QStringLiteral("run %1 started\r").arg(first)));
 
     // A start while one runs changes nothing.
     launcher->setServerActive(true);
-    QCOMPARE(launcher->server, first);
+    QCOMPARE(launcher->server(), first);
     QCOMPARE(launcher->activeRunCount(), 1);
 
     launcher->multiplayerAction();
-    QCOMPARE(launcher->server, pid_t(-1));
+    QCOMPARE(launcher->server(), pid_t(-1));
     QCOMPARE(title(*w), QStringLiteral("Start"));
     QCOMPARE(lines(*w).last(), Separator);
     // A stop while none runs changes nothing.
@@ -241,7 +241,7 @@ void ServerTest::startStopAndStartAgain()
     QCOMPARE(lines(*w).count(Separator), 1);
 
     launcher->multiplayerAction();
-    const pid_t second = launcher->server;
+    const pid_t second = launcher->server();
     QVERIFY(second > 0);
     QVERIFY(second != first);
     QCOMPARE(title(*w), QStringLiteral("Stop"));
@@ -250,7 +250,7 @@ void ServerTest::startStopAndStartAgain()
     QVERIFY(waitForLine(*w, QStringLiteral("run %1 late\r").arg(first)));
     QTRY_COMPARE_WITH_TIMEOUT(launcher->activeRunCount(), 1, Patience);
     QVERIFY(processGone(first)); // killed although it ignores the rest, and reaped
-    QCOMPARE(launcher->server, second);
+    QCOMPARE(launcher->server(), second);
     QCOMPARE(title(*w), QStringLiteral("Stop"));
     QCOMPARE(::kill(second, 0), 0);
     QCOMPARE(lines(*w).count(Separator), 1);
@@ -290,11 +290,11 @@ void ServerTest::serverEndsByItself()
     }
     const auto w = openWindow(m_launcher);
     w->launcher()->multiplayerAction();
-    const pid_t pid = w->launcher()->server;
+    const pid_t pid = w->launcher()->server();
     QVERIFY(pid > 0);
 
     QTRY_COMPARE_WITH_TIMEOUT(title(*w), QStringLiteral("Start"), Patience);
-    QCOMPARE(w->launcher()->server, pid_t(-1));
+    QCOMPARE(w->launcher()->server(), pid_t(-1));
     QVERIFY(drained(*w));
     QVERIFY(processGone(pid));
 
@@ -319,14 +319,14 @@ void ServerTest::missingGame()
 
     const auto w = openWindow(exe);
     w->launcher()->multiplayerAction();
-    const pid_t pid = w->launcher()->server;
+    const pid_t pid = w->launcher()->server();
     QVERIFY(pid > 0); // the child exists; only its exec fails
     QCOMPARE(title(*w), QStringLiteral("Stop"));
 
     QTRY_COMPARE_WITH_TIMEOUT(title(*w), QStringLiteral("Start"), Patience);
     QVERIFY(drained(*w));
     QCOMPARE(lines(*w), (QStringList{LaunchError, Separator}));
-    QCOMPARE(w->launcher()->server, pid_t(-1));
+    QCOMPARE(w->launcher()->server(), pid_t(-1));
     QVERIFY(processGone(pid));
 }
 
@@ -340,7 +340,7 @@ void ServerTest::forkPtyFailure()
     });
 
     w->launcher()->multiplayerAction();
-    QCOMPARE(w->launcher()->server, pid_t(-1));
+    QCOMPARE(w->launcher()->server(), pid_t(-1));
     QCOMPARE(title(*w), QStringLiteral("Start"));
     QCOMPARE(lines(*w), QStringList{QStringLiteral("Error - can't launch server")});
     // Pressed again, the same: still no server, so the button asks for a start each time.
@@ -353,7 +353,7 @@ void ServerTest::forkPtyFailure()
     // Once processes can be made again, Start works.
     ServerRun::setForkPty(nullptr);
     w->launcher()->multiplayerAction();
-    QVERIFY(w->launcher()->server > 0);
+    QVERIFY(w->launcher()->server() > 0);
     QCOMPARE(title(*w), QStringLiteral("Stop"));
     QVERIFY(waitForLine(*w, QStringLiteral("Server ready.\r")));
     w->launcher()->multiplayerAction();
@@ -374,19 +374,20 @@ void ServerTest::closingTheWindowKillsTheServer()
 {
     QFETCH(bool, script);
     QFETCH(bool, destroy);
-    const QString exe = script ? scriptLauncherFolder(m_dir.filePath(QStringLiteral("stubborn")),
-                                                      serverScript(QStringLiteral("stubborn.sh")))
-                               : m_launcher;
+    const QString exe =
+        script ? makeLauncherFolderWithGame(m_dir.filePath(QStringLiteral("stubborn")),
+                                            serverScript(QStringLiteral("stubborn.sh")))
+               : m_launcher;
     auto w = openWindow(exe);
     w->interface->window()->show();
     w->launcher()->multiplayerAction();
-    const pid_t pid = w->launcher()->server;
+    const pid_t pid = w->launcher()->server();
     QVERIFY(pid > 0);
     QVERIFY(waitForLine(*w, QStringLiteral("Server ready.\r")));
 
     QVERIFY(w->interface->window()->close());
     QCOMPARE(w->terminateCalls, 1);
-    QCOMPARE(w->launcher()->server, pid_t(-1));
+    QCOMPARE(w->launcher()->server(), pid_t(-1));
     QCOMPARE(lines(*w).last(), Separator);
     if (destroy)
         w.reset();
@@ -399,7 +400,7 @@ void ServerTest::playWhileServerRuns()
     qputenv("ORVANE_RECORD", QFile::encodeName(serverRecord));
     const auto w = openWindow(m_launcher);
     w->launcher()->multiplayerAction();
-    const pid_t server = w->launcher()->server;
+    const pid_t server = w->launcher()->server();
     QVERIFY(server > 0);
     QCOMPARE(waitForRecord(serverRecord).value(QStringLiteral("mode")).toString(),
              QStringLiteral("server"));
@@ -413,7 +414,7 @@ void ServerTest::playWhileServerRuns()
         QCOMPARE(rec.value(QStringLiteral("mode")).toString(), QStringLiteral("game"));
         games << rec.value(QStringLiteral("pid")).toInteger();
         QCOMPARE(w->terminateCalls, 0);
-        QCOMPARE(w->launcher()->server, server);
+        QCOMPARE(w->launcher()->server(), server);
         QCOMPARE(title(*w), QStringLiteral("Stop"));
         // The game must not hold the server's terminal: it would keep the run from ever ending.
         const QDir fds(QStringLiteral("/proc/%1/fd").arg(games.last()));
@@ -429,13 +430,6 @@ void ServerTest::playWhileServerRuns()
     QVERIFY(drained(*w));
 }
 
-int main(int argc, char **argv)
-{
-    QTemporaryDir config;
-    usePrivatePreferences(config.path());
-    QApplication app(argc, argv);
-    ServerTest test;
-    return QTest::qExec(&test, argc, argv);
-}
+VELMORA_LAUNCHER_TEST_MAIN(ServerTest)
 
 #include "tst_server.moc"

@@ -1,7 +1,7 @@
 // The German interface, and the texts that must never be translated.
 #include "LauncherFixture.h"
 
-#include "ToolBarItem.h"
+#include "ToolbarItem.h"
 #include "Translations.h"
 #include "ui_Launcher.h"
 
@@ -58,9 +58,9 @@ void TranslationsTest::germanLocaleShowsGermanInterface()
     const auto w = openWindow(exe);
     Launcher *launcher = w->launcher();
     Ui::LauncherWindow &ui = w->interface->ui();
-    QCOMPARE(launcher->toolBarItems.value(QStringLiteral("1"))->label(),
+    QCOMPARE(launcher->toolBarItems().value(QStringLiteral("1"))->label(),
              QStringLiteral("Allgemein"));
-    QCOMPARE(launcher->toolBarItems.value(QStringLiteral("4"))->label(), QStringLiteral("Hilfe"));
+    QCOMPARE(launcher->toolBarItems().value(QStringLiteral("4"))->label(), QStringLiteral("Hilfe"));
     QCOMPARE(ui.playButton->text(), QStringLiteral("S&pielen"));
     QCOMPARE(ui.multiplayer->text(), QStringLiteral("Starten"));
     QCOMPARE(ui.fsaaCombo->itemText(0), QStringLiteral("Aus"));
@@ -71,13 +71,6 @@ void TranslationsTest::germanLocaleShowsGermanInterface()
     QCOMPARE(ui.resolutions->property("settingsKey").toString(), QStringLiteral("resolution"));
 }
 
-int main(int argc, char **argv)
-{
-    QTemporaryDir config;
-    usePrivatePreferences(config.path());
-    QApplication app(argc, argv);
-    TranslationsTest test;
-    return QTest::qExec(&test, argc, argv);
-}
+VELMORA_LAUNCHER_TEST_MAIN(TranslationsTest)
 
 #include "tst_translations.moc"

@@ -1,8 +1,8 @@
 #include "FrameRect.h"
-#include "ToolBarItem.h"
 #include "Toolbar.h"
 #include "ToolbarDelegate.h"
 #include "ToolbarImages.h"
+#include "ToolbarItem.h"
 #include "WindowGeometry.h"
 
 #include <QAnimationDriver>
@@ -73,7 +73,7 @@ public:
     {
         for (const auto &[identifier, name] :
              {std::pair{"1", "Main"}, std::pair{"2", "Server"}, std::pair{"4", "Help"}}) {
-            auto *item = new ToolBarItem(QString::fromLatin1(identifier), &owner);
+            auto *item = new ToolbarItem(QString::fromLatin1(identifier), &owner);
             item->setLabel(QString::fromLatin1(name));
             item->setImage(toolbarImageNamed(QString::fromLatin1(name)));
             items.insert(item->itemIdentifier(), item);
@@ -92,13 +92,13 @@ public:
     {
         return {QStringLiteral("1"), QStringLiteral("2")};
     }
-    ToolBarItem *toolbarItemForItemIdentifier(Toolbar *, const QString &identifier, bool) override
+    ToolbarItem *toolbarItemForItemIdentifier(Toolbar *, const QString &identifier, bool) override
     {
         return items.value(identifier);
     }
 
     QObject owner;
-    QMap<QString, ToolBarItem *> items;
+    QMap<QString, ToolbarItem *> items;
 };
 
 // Where the X server itself has the window, as opposed to what Qt believes. Qt and this query

@@ -1,7 +1,7 @@
-#include "ToolBarItem.h"
 #include "Toolbar.h"
 #include "ToolbarDelegate.h"
 #include "ToolbarImages.h"
+#include "ToolbarItem.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>
@@ -37,7 +37,7 @@ public:
     QStringList toolbarDefaultItemIdentifiers(Toolbar *) override { return defaults; }
     QStringList toolbarAllowedItemIdentifiers(Toolbar *) override { return allowed; }
     QStringList toolbarSelectableItemIdentifiers(Toolbar *) override { return selectable; }
-    ToolBarItem *toolbarItemForItemIdentifier(Toolbar *, const QString &identifier,
+    ToolbarItem *toolbarItemForItemIdentifier(Toolbar *, const QString &identifier,
                                               bool willBeInserted) override
     {
         asked.append(identifier);
@@ -45,7 +45,7 @@ public:
         return items.value(identifier);
     }
 
-    ToolBarItem *item(const QString &identifier) const { return items.value(identifier); }
+    ToolbarItem *item(const QString &identifier) const { return items.value(identifier); }
 
     QStringList defaults = defaultList;
     QStringList allowed = defaultList;
@@ -58,14 +58,14 @@ public:
 private:
     void add(const QString &identifier, const QString &name)
     {
-        auto *item = new ToolBarItem(identifier, &owner);
+        auto *item = new ToolbarItem(identifier, &owner);
         item->setLabel(name);
         item->setImage(toolbarImageNamed(name));
         item->setTag(identifier.toInt());
         items.insert(identifier, item);
     }
 
-    QMap<QString, ToolBarItem *> items;
+    QMap<QString, ToolbarItem *> items;
 };
 
 struct Fixture
@@ -195,9 +195,9 @@ void ToolbarTest::selection()
     FakeDelegate delegate;
     Fixture fixture(&delegate);
     QVERIFY(QTest::qWaitForWindowExposed(&fixture.window));
-    ToolBarItem *main = delegate.item(QStringLiteral("1"));
-    ToolBarItem *server = delegate.item(QStringLiteral("2"));
-    ToolBarItem *help = delegate.item(QStringLiteral("4"));
+    ToolbarItem *main = delegate.item(QStringLiteral("1"));
+    ToolbarItem *server = delegate.item(QStringLiteral("2"));
+    ToolbarItem *help = delegate.item(QStringLiteral("4"));
     QSignalSpy serverClicks(server, &QAction::triggered);
 
     QCOMPARE(checkedItems(delegate), QStringList());
@@ -271,7 +271,7 @@ void ToolbarTest::newDelegateReplacesItemsAndHandlers()
 
     // The first delegate's items are no longer ours: plain again, and clicking one of them
     // (from wherever else it might be shown) does not move this toolbar's selection.
-    ToolBarItem *oldServer = first.item(QStringLiteral("2"));
+    ToolbarItem *oldServer = first.item(QStringLiteral("2"));
     QVERIFY(!oldServer->isCheckable());
     oldServer->trigger();
     QCOMPARE(fixture.toolbar->selectedItemIdentifier(), QStringLiteral("1"));

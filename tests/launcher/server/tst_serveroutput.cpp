@@ -4,7 +4,7 @@
 
 #include "LauncherPaths.h"
 #include "Preferences.h"
-#include "PtyTestSupport.h"
+#include "ProcessTestSupport.h"
 #include "ServerRun.h"
 #include "ServerTestSupport.h"
 #include "SettingsBinding.h"
@@ -19,8 +19,8 @@
 #include <sys/stat.h>
 
 using namespace LauncherFixture;
-using PtyTestSupport::childProcesses;
-using PtyTestSupport::openDescriptors;
+using ProcessTestSupport::childProcesses;
+using ProcessTestSupport::openDescriptors;
 using namespace ServerTestSupport;
 
 class ServerOutputTest : public QObject
@@ -43,7 +43,7 @@ private Q_SLOTS:
 private:
     QString scriptLauncher(const QString &folder, const QByteArray &body)
     {
-        return inlineScriptLauncherFolder(m_dir.filePath(folder), body);
+        return makeLauncherFolderWithScript(m_dir.filePath(folder), body);
     }
 
     QTemporaryDir m_dir;
@@ -82,12 +82,12 @@ void ServerOutputTest::outputAfterStop()
         prefs.setString(SettingsKeys::serverOptions, QStringLiteral("--flood 1000000000"));
         prefs.sync();
     } else {
-        exe = scriptLauncherFolder(m_dir.filePath(QStringLiteral("after stop")),
-                                   serverScript(QStringLiteral("after-stop.sh")));
+        exe = makeLauncherFolderWithGame(m_dir.filePath(QStringLiteral("after stop")),
+                                         serverScript(QStringLiteral("after-stop.sh")));
     }
     const auto w = openWindow(exe);
     w->launcher()->multiplayerAction();
-    const pid_t pid = w->launcher()->server;
+    const pid_t pid = w->launcher()->server();
     QVERIFY(pid > 0);
     QVERIFY(QTest::qWaitFor([&] { return lines(*w).size() > (flood ? 20 : 0); }, Patience));
 
@@ -97,7 +97,7 @@ void ServerOutputTest::outputAfterStop()
     QVERIFY(drained(*w));
     QVERIFY(processGone(pid));
     QCOMPARE(title(*w), QStringLiteral("Start"));
-    QCOMPARE(w->launcher()->server, pid_t(-1));
+    QCOMPARE(w->launcher()->server(), pid_t(-1));
 
     const QStringList all = lines(*w);
     if (flood) {
@@ -121,14 +121,14 @@ void ServerOutputTest::manyCyclesLeaveNothingBehind()
 
     for (int i = 0; i < 200; ++i) {
         launcher->multiplayerAction();
-        QVERIFY(launcher->server > 0);
+        QVERIFY(launcher->server() > 0);
         // Every other run is killed before it could write, the rest once it has spoken.
         if (i % 2) {
             QVERIFY(waitForLine(*w, QStringLiteral("Orvane dedicated server (stand-in), pid %1\r")
-                                        .arg(launcher->server)));
+                                        .arg(launcher->server())));
         }
         launcher->multiplayerAction();
-        QCOMPARE(launcher->server, pid_t(-1));
+        QCOMPARE(launcher->server(), pid_t(-1));
         QVERIFY2(drained(*w), qPrintable(QStringLiteral("cycle %1").arg(i)));
     }
     QCOMPARE(title(*w), QStringLiteral("Start"));
@@ -140,14 +140,14 @@ void ServerOutputTest::serverInheritsOnlyItsTerminal()
 {
     // A stopped run still draining holds its master when the next server starts: the new child
     // must get neither that nor anything else of the launcher's.
-    const QString exe = scriptLauncherFolder(m_dir.filePath(QStringLiteral("inherit")),
-                                             serverScript(QStringLiteral("lingering.sh")));
+    const QString exe = makeLauncherFolderWithGame(m_dir.filePath(QStringLiteral("inherit")),
+                                                   serverScript(QStringLiteral("lingering.sh")));
     const QString game = LauncherPaths::gameExecutable(LauncherPaths::gameDirectory(exe));
     const QString report = m_dir.filePath(QStringLiteral("inherit.report"));
     qputenv("VELMORA_PROBE_OUT", QFile::encodeName(report));
     const auto w = openWindow(exe);
     w->launcher()->multiplayerAction();
-    const pid_t first = w->launcher()->server;
+    const pid_t first = w->launcher()->server();
     QVERIFY(first > 0);
     QVERIFY(waitForLine(*w, QStringLiteral("run %1 started\r").arg(first)));
     w->launcher()->multiplayerAction();
@@ -158,11 +158,11 @@ void ServerOutputTest::serverInheritsOnlyItsTerminal()
     QVERIFY(QFile::setPermissions(game, QFile::permissions(QStringLiteral(PTY_PROBE))));
     QCOMPARE(w->launcher()->activeRunCount(), 1);
     w->launcher()->multiplayerAction();
-    QVERIFY(w->launcher()->server > 0);
+    QVERIFY(w->launcher()->server() > 0);
     QVERIFY(drained(*w));
     qunsetenv("VELMORA_PROBE_OUT");
 
-    const PtyTestSupport::ProbeReport r = PtyTestSupport::readProbeReport(report);
+    const ProcessTestSupport::ProbeReport r = ProcessTestSupport::readProbeReport(report);
     QVERIFY(r.complete);
     QCOMPARE(r.argv, (QByteArrayList{QFile::encodeName(game), "-d"}));
     QCOMPARE(r.descriptors.size(), 3);
@@ -203,7 +203,7 @@ void ServerOutputTest::decoding()
     }
     const auto w = openWindow(exe);
     w->launcher()->multiplayerAction();
-    QVERIFY(w->launcher()->server > 0);
+    QVERIFY(w->launcher()->server() > 0);
     QTRY_COMPARE_WITH_TIMEOUT(title(*w), QStringLiteral("Start"), Patience);
     QVERIFY(drained(*w));
 
@@ -256,7 +256,7 @@ void ServerOutputTest::passwordStaysPrivate()
     QCOMPARE(info.st_mode & 07777, mode_t(0600));
 
     w->launcher()->multiplayerAction();
-    QVERIFY(w->launcher()->server > 0);
+    QVERIFY(w->launcher()->server() > 0);
     QVERIFY(waitForLine(*w, QStringLiteral("Password: set\r")));
     w->launcher()->multiplayerAction();
     QVERIFY(drained(*w));
@@ -267,13 +267,6 @@ void ServerOutputTest::passwordStaysPrivate()
         QVERIFY2(!message.contains(secret), "the password reached a log message");
 }
 
-int main(int argc, char **argv)
-{
-    QTemporaryDir config;
-    usePrivatePreferences(config.path());
-    QApplication app(argc, argv);
-    ServerOutputTest test;
-    return QTest::qExec(&test, argc, argv);
-}
+VELMORA_LAUNCHER_TEST_MAIN(ServerOutputTest)
 
 #include "tst_serveroutput.moc"

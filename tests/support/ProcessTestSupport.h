@@ -9,7 +9,11 @@
 
 class ServerRun;
 
-namespace PtyTestSupport {
+namespace ProcessTestSupport {
+
+// How long a test waits for a child: generous, since two cores are shared with other builds and
+// sanitizer builds fork slowly.
+constexpr int Patience = 30000;
 
 // Writes an executable /bin/sh script `body` to `dir`/`name` and returns its path.
 QString writeScript(const QString &dir, const QString &name, const QByteArray &body);
@@ -39,8 +43,7 @@ struct RunLog
     ServerRun *run;
     bool rearm;
     bool closeAtEnd;
-    QByteArray data;
-    QString text;
+    QString text; // everything the run reported, decoded
     int reads = 0;
     int ends = 0;
     int failures = 0;
@@ -49,4 +52,4 @@ struct RunLog
     bool dataAfterEnd = false;
 };
 
-} // namespace PtyTestSupport
+} // namespace ProcessTestSupport

@@ -64,23 +64,6 @@ int highestDescriptorBound()
     ::_exit(0);
 }
 
-// Length of a multi-byte sequence at the end of `bytes` that has begun but is not complete.
-qsizetype incompleteTailLength(const QByteArray &bytes)
-{
-    const qsizetype size = bytes.size();
-    for (qsizetype back = 1; back <= 3 && back <= size; ++back) {
-        const auto c = static_cast<unsigned char>(bytes.at(size - back));
-        if ((c & 0xC0) == 0x80)
-            continue;
-        const qsizetype length = (c & 0xE0) == 0xC0   ? 2
-                                 : (c & 0xF0) == 0xE0 ? 3
-                                 : (c & 0xF8) == 0xF0 ? 4
-                                                      : 1;
-        return length > back ? back : 0;
-    }
-    return 0;
-}
-
 } // namespace
 
 void ServerRun::setForkPty(ForkPty forkPty)
@@ -88,10 +71,7 @@ void ServerRun::setForkPty(ForkPty forkPty)
     forkPtyFunction = forkPty;
 }
 
-ServerRun::ServerRun(QObject *parent)
-    : QObject(parent), m_decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless |
-                                                           QStringDecoder::Flag::ConvertInitialBom)
-{}
+ServerRun::ServerRun(QObject *parent) : QObject(parent) {}
 
 ServerRun::~ServerRun()
 {
@@ -140,7 +120,12 @@ pid_t ServerRun::start(const QByteArray &path, const QList<QByteArray> &argv,
     m_reader = new PtyReader(UniqueFd(master), this);
     m_watch = new ChildWatch(pid, this);
     connect(m_reader, &PtyReader::readDone, this, [this](const QByteArray &data, bool failed) {
-        Q_EMIT readCompleted(this, data, failed);
+        if (failed)
+            Q_EMIT readCompleted(this, m_decoder.finish(), Read::Failed);
+        else if (data.isEmpty())
+            Q_EMIT readCompleted(this, m_decoder.finish(), Read::End);
+        else
+            Q_EMIT readCompleted(this, m_decoder.decode(data), Read::Output);
     });
     connect(m_watch, &ChildWatch::reaped, this, &ServerRun::maybeFinish);
     return pid;
@@ -164,19 +149,6 @@ void ServerRun::closeOutput()
         return;
     m_reader->close();
     maybeFinish();
-}
-
-QString ServerRun::decode(const QByteArray &chunk)
-{
-    // The carry-over is kept here rather than in the decoder's own state: a stateful decoder
-    // that finds the held sequence broken by the next chunk drops that chunk's first byte.
-    if (chunk.isEmpty())
-        return m_decoder.decode(std::exchange(m_heldBack, QByteArray()));
-    QByteArray bytes = m_heldBack.isEmpty() ? chunk : m_heldBack + chunk;
-    const qsizetype keep = incompleteTailLength(bytes);
-    m_heldBack = bytes.right(keep);
-    bytes.chop(keep);
-    return m_decoder.decode(bytes);
 }
 
 bool ServerRun::isReaped() const

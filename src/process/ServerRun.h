@@ -4,12 +4,13 @@
 #include <QList>
 #include <QObject>
 #include <QString>
-#include <QStringDecoder>
 
 #include <sys/types.h>
 
 struct termios;
 struct winsize;
+
+#include "Utf8ChunkDecoder.h"
 
 class ChildWatch;
 class PtyReader;
@@ -49,16 +50,23 @@ public:
     void kill();
     // Closes the pseudo-terminal master; later calls do nothing.
     void closeOutput();
-    // UTF-8 decoding of this run's consecutive chunks: a sequence split across two chunks is
-    // held back and decoded whole with the next one; invalid bytes become U+FFFD. An empty
-    // chunk flushes a sequence still held back (as U+FFFD), as at the end of output.
-    QString decode(const QByteArray &chunk);
     bool isReaped() const;
 
+    // How a read ended: with output (whose text may be empty while a character is incomplete),
+    // at the end of output, or with a failure that ends the output too.
+    enum class Read
+    {
+        Output,
+        End,
+        Failed
+    };
+
 Q_SIGNALS:
-    // Empty `data` with `failed` false: end of output; `failed` true: the read failed.
-    // Receivers may re-arm or close the run but must not delete it here.
-    void readCompleted(ServerRun *run, const QByteArray &data, bool failed);
+    // One requested read, decoded as UTF-8 across this run's reads (see Utf8ChunkDecoder). At
+    // End or Failed, `text` holds what was still held back (a cut-off character shows as
+    // U+FFFD rather than vanishing). Receivers may re-arm or close the run but must not delete
+    // it here.
+    void readCompleted(ServerRun *run, const QString &text, ServerRun::Read read);
     // Once, posted to the event loop after the output is closed and the child reaped.
     void finished(ServerRun *run);
 
@@ -70,6 +78,5 @@ private:
     ChildWatch *m_watch = nullptr;
     bool m_started = false;
     bool m_finishPosted = false;
-    QStringDecoder m_decoder;
-    QByteArray m_heldBack;
+    Utf8ChunkDecoder m_decoder;
 };

@@ -1,6 +1,6 @@
 // What the child is given: its argument vector, working directory and descriptors, and what
 // happens when it cannot be made or cannot be executed.
-#include "PtyTestSupport.h"
+#include "ProcessTestSupport.h"
 #include "ServerRun.h"
 
 #include <QDir>
@@ -15,11 +15,9 @@
 #include <pty.h>
 #include <unistd.h>
 
-using namespace PtyTestSupport;
+using namespace ProcessTestSupport;
 
 namespace {
-
-constexpr int Patience = 20000;
 
 int forkPtyCalls = 0;
 
@@ -147,7 +145,7 @@ void TestServerRunProcess::missingExecutableReportsThenEnds()
     run.readInBackgroundAndNotify();
     QTRY_VERIFY_WITH_TIMEOUT(log.finishes == 1, Patience);
 
-    QCOMPARE(log.data, QByteArray("Error - can't launch server\r\n"));
+    QCOMPARE(log.text, QStringLiteral("Error - can't launch server\r\n"));
     QCOMPARE(log.ends, 1);
     QCOMPARE(log.failures, 0);
     QVERIFY(!log.dataAfterEnd);

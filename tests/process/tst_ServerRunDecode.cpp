@@ -1,12 +1,13 @@
 // Decoding of the server's output: chunk by chunk, as the reads deliver it.
-#include "PtyTestSupport.h"
+#include "ProcessTestSupport.h"
 #include "ServerRun.h"
+#include "Utf8ChunkDecoder.h"
 
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
-using namespace PtyTestSupport;
+using namespace ProcessTestSupport;
 
 class TestServerRunDecode : public QObject
 {
@@ -67,10 +68,11 @@ void TestServerRunDecode::chunks()
 {
     QFETCH(QByteArrayList, input);
     QFETCH(QStringList, expected);
-    ServerRun run;
+    // An empty chunk stands for the end of output, as a read of nothing does.
+    Utf8ChunkDecoder decoder;
     QStringList got;
     for (const QByteArray &chunk : input)
-        got << run.decode(chunk);
+        got << (chunk.isEmpty() ? decoder.finish() : decoder.decode(chunk));
     QCOMPARE(got, expected);
 }
 
@@ -88,9 +90,10 @@ void TestServerRunDecode::sequenceSplitAtEveryByte()
     QFETCH(QByteArray, bytes);
     QFETCH(QString, text);
     for (qsizetype cut = 1; cut < bytes.size(); ++cut) {
-        ServerRun run;
-        QString joined = run.decode(bytes.left(cut));
-        joined += run.decode(bytes.mid(cut));
+        Utf8ChunkDecoder decoder;
+        QString joined = decoder.decode(bytes.left(cut));
+        joined += decoder.decode(bytes.mid(cut));
+        joined += decoder.finish();
         QVERIFY2(joined == text, qPrintable(QString::number(cut)));
         QVERIFY(!joined.contains(QChar::ReplacementCharacter));
     }
@@ -99,8 +102,8 @@ void TestServerRunDecode::sequenceSplitAtEveryByte()
 void TestServerRunDecode::runsDecodeIndependently()
 {
     // A sequence left open in one run's stream must not join the next run's first bytes.
-    ServerRun stopped;
-    ServerRun next;
+    Utf8ChunkDecoder stopped;
+    Utf8ChunkDecoder next;
     QCOMPARE(stopped.decode("x\xc3"), QStringLiteral("x"));
     QCOMPARE(next.decode("\xa9y"), u"\uFFFDy"_qs);
     QCOMPARE(stopped.decode("\xa9"), u"\u00e9"_qs);
@@ -116,8 +119,7 @@ void TestServerRunDecode::binaryOutputThroughTerminal()
     RunLog log(&run);
     QVERIFY(run.start(path, {path}, "/") > 0);
     run.readInBackgroundAndNotify();
-    QTRY_VERIFY_WITH_TIMEOUT(log.finishes == 1, 20000);
-    QCOMPARE(log.data, QByteArray("start caf\xc3\xa9 \xff\xfe mid \x80 end\r\n"));
+    QTRY_VERIFY_WITH_TIMEOUT(log.finishes == 1, Patience);
     QCOMPARE(log.text, u"start caf\u00e9 \uFFFD\uFFFD mid \uFFFD end\r\n"_qs);
 }
 

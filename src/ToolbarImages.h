@@ -3,6 +3,6 @@
 #include <QIcon>
 #include <QString>
 
-// The toolbar image called `name` ("Main", "Server", "Help") from the built-in resources, or a
+// The toolbar image called `name` ("Main", "Server", "Help") from the application's resources, or a
 // null icon when there is no image of that name.
 QIcon toolbarImageNamed(const QString &name);

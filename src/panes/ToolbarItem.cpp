@@ -1,12 +1,12 @@
-#include "ToolBarItem.h"
+#include "ToolbarItem.h"
 
-ToolBarItem::ToolBarItem(const QString &itemIdentifier, QObject *parent)
+ToolbarItem::ToolbarItem(const QString &itemIdentifier, QObject *parent)
     : QAction(parent), m_itemIdentifier(itemIdentifier)
 {
     setObjectName(itemIdentifier);
 }
 
-void ToolBarItem::setLabel(const QString &label)
+void ToolbarItem::setLabel(const QString &label)
 {
     setText(label);
     // The tool button takes its accessible name from the text; the icon text would otherwise be

@@ -13,12 +13,12 @@ inline const QString ToolbarFlexibleSpaceItemIdentifier =
 // One toolbar entry. The label is the action's text and the image its icon; clicking it emits
 // QAction::triggered, which the owner connects to its handler. The toolbar only borrows items:
 // whoever creates them keeps them alive for as long as any toolbar shows them.
-class ToolBarItem : public QAction
+class ToolbarItem : public QAction
 {
     Q_OBJECT
 
 public:
-    explicit ToolBarItem(const QString &itemIdentifier, QObject *parent = nullptr);
+    explicit ToolbarItem(const QString &itemIdentifier, QObject *parent = nullptr);
 
     QString itemIdentifier() const { return m_itemIdentifier; }
 

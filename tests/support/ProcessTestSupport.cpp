@@ -1,4 +1,4 @@
-#include "PtyTestSupport.h"
+#include "ProcessTestSupport.h"
 
 #include "ServerRun.h"
 
@@ -8,7 +8,7 @@
 #include <dirent.h>
 #include <unistd.h>
 
-namespace PtyTestSupport {
+namespace ProcessTestSupport {
 
 QString writeScript(const QString &dir, const QString &name, const QByteArray &body)
 {
@@ -98,17 +98,18 @@ RunLog::RunLog(ServerRun *run_, bool rearm_, bool closeAtEnd_)
     : run(run_), rearm(rearm_), closeAtEnd(closeAtEnd_)
 {
     QObject::connect(run, &ServerRun::readCompleted, run,
-                     [this](ServerRun *from, const QByteArray &chunk, bool failed) {
+                     [this](ServerRun *from, const QString &chunk, ServerRun::Read read) {
                          if (from != run) {
                              ++foreignReports;
                              return;
                          }
-                         if (failed) {
+                         text += chunk;
+                         if (read == ServerRun::Read::Failed) {
                              ++failures;
                              run->closeOutput();
                              return;
                          }
-                         if (chunk.isEmpty()) {
+                         if (read == ServerRun::Read::End) {
                              ++ends;
                              if (closeAtEnd)
                                  run->closeOutput();
@@ -117,8 +118,6 @@ RunLog::RunLog(ServerRun *run_, bool rearm_, bool closeAtEnd_)
                          if (ends > 0)
                              dataAfterEnd = true;
                          ++reads;
-                         data += chunk;
-                         text += run->decode(chunk);
                          if (rearm)
                              run->readInBackgroundAndNotify();
                      });
@@ -129,4 +128,4 @@ RunLog::RunLog(ServerRun *run_, bool rearm_, bool closeAtEnd_)
     });
 }
 
-} // namespace PtyTestSupport
+} // namespace ProcessTestSupport

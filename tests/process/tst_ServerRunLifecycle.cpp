@@ -1,8 +1,8 @@
 // How runs end: by themselves, by kill, by being destroyed; reaping, draining after a kill,
 // one read per request, and runs that overlap.
 #include "ChildWatch.h"
+#include "ProcessTestSupport.h"
 #include "PtyReader.h"
-#include "PtyTestSupport.h"
 #include "ServerRun.h"
 
 #include <QFile>
@@ -15,11 +15,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-using namespace PtyTestSupport;
+using namespace ProcessTestSupport;
 
 namespace {
-
-constexpr int Patience = 20000;
 
 bool isOurUnreapedChild(pid_t pid)
 {
@@ -150,8 +148,9 @@ void TestServerRunLifecycle::floodIsDrainedAfterKillWithoutStarvingTheLoop()
     RunLog log(&run);
     qsizetype largest = 0;
     connect(&run, &ServerRun::readCompleted, this,
-            [&largest](ServerRun *, const QByteArray &data, bool) {
-                largest = qMax(largest, data.size());
+            // The flood is ASCII: one character per byte read.
+            [&largest](ServerRun *, const QString &text, ServerRun::Read) {
+                largest = qMax(largest, text.size());
             });
     QVERIFY(run.start(path, {path}, "/") > 0);
     run.readInBackgroundAndNotify();
