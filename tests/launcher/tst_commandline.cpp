@@ -123,6 +123,13 @@ void CommandLineTest::serverArguments_data()
         << ""
         << ""
         << "open sesame" << 0 << QList<QByteArray>{path, "-d", "-popen sesame"};
+    QTest::newRow("tabs and quotes stay inside pieces")
+        << "a\tb \"x y\""
+        << ""
+        << "" << 0 << QList<QByteArray>{path, "-d", "a\tb", "\"x", "y\""};
+    QTest::newRow("password of one space") << ""
+                                           << ""
+                                           << " " << 0 << QList<QByteArray>{path, "-d", "-p "};
     QTest::newRow("no limit below one") << ""
                                         << ""
                                         << "" << -5 << QList<QByteArray>{path, "-d"};

@@ -98,19 +98,15 @@ QJsonObject LauncherTest::waitForRecord(const QString &file)
 
 void LauncherTest::controlsShowStoredValues()
 {
-    {
-        Preferences prefs;
-        prefs.setInteger(SettingsKeys::fullscreen, 1);
-        prefs.setInteger(SettingsKeys::fsaa, 4);
-        prefs.setInteger(SettingsKeys::shader, 2);
-        prefs.setString(SettingsKeys::advancedOptions, QStringLiteral("+name Bob, the builder"));
-        prefs.setString(SettingsKeys::serverDescription, QStringLiteral("Friday night"));
-        prefs.setString(SettingsKeys::serverPassword, QStringLiteral("hunter2"));
-        prefs.setInteger(SettingsKeys::serverMaxClients, 12);
-        prefs.setString(SettingsKeys::serverOptions, QStringLiteral("+map arena"));
-        prefs.setInteger(SettingsKeys::resolution, 1);
-        prefs.sync();
-    }
+    storePreferences({{SettingsKeys::fullscreen, 1},
+                      {SettingsKeys::fsaa, 4},
+                      {SettingsKeys::shader, 2},
+                      {SettingsKeys::advancedOptions, QStringLiteral("+name Bob, the builder")},
+                      {SettingsKeys::serverDescription, QStringLiteral("Friday night")},
+                      {SettingsKeys::serverPassword, QStringLiteral("hunter2")},
+                      {SettingsKeys::serverMaxClients, 12},
+                      {SettingsKeys::serverOptions, QStringLiteral("+map arena")},
+                      {SettingsKeys::resolution, 1}});
     const auto w = openWindow(m_launcher);
     Ui::LauncherWindow &ui = w->interface->ui();
     QVERIFY(ui.fullscreenCheck->isChecked());
@@ -158,16 +154,11 @@ void LauncherTest::userChangesAreStored()
 
 void LauncherTest::startUpWritesNothing()
 {
-    {
-        Preferences prefs;
-        prefs.setInteger(SettingsKeys::fsaa, 3); // not one of the offered values
-        prefs.sync();
-    }
+    storePreferences({{SettingsKeys::fsaa, 3}}); // not one of the offered values
     const auto w = openWindow(m_launcher);
     QCOMPARE(w->interface->ui().fsaaCombo->currentIndex(), -1);
     w->interface->binding()->commitEditing();
-    const QSettings settings(QSettings::NativeFormat, QSettings::UserScope,
-                             QStringLiteral("Velmora"), QStringLiteral("Launcher"));
+    const QSettings settings(preferencesFile(), QSettings::NativeFormat);
     QCOMPARE(settings.allKeys(), QStringList{QStringLiteral("fsaa")});
     QCOMPARE(Preferences().integerForKey(SettingsKeys::fsaa), 3);
 }
@@ -429,11 +420,7 @@ void LauncherTest::savedPositionOutOfRange_data()
 void LauncherTest::savedPositionOutOfRange()
 {
     QFETCH(int, saved);
-    {
-        Preferences prefs;
-        prefs.setInteger(SettingsKeys::resolution, saved);
-        prefs.sync();
-    }
+    storePreferences({{SettingsKeys::resolution, saved}});
     const QString record = m_dir.filePath(QStringLiteral("range-%1.json").arg(saved));
     qputenv("ORVANE_RECORD", QFile::encodeName(record));
     const auto w = openWindow(m_launcher); // two entries

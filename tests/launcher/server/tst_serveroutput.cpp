@@ -78,9 +78,7 @@ void ServerOutputTest::outputAfterStop()
     QFETCH(bool, flood);
     QString exe = m_launcher;
     if (flood) {
-        Preferences prefs;
-        prefs.setString(SettingsKeys::serverOptions, QStringLiteral("--flood 1000000000"));
-        prefs.sync();
+        storePreferences({{SettingsKeys::serverOptions, QStringLiteral("--flood 1000000000")}});
     } else {
         exe = makeLauncherFolderWithGame(m_dir.filePath(QStringLiteral("after stop")),
                                          serverScript(QStringLiteral("after-stop.sh")));
@@ -195,9 +193,7 @@ void ServerOutputTest::decoding()
     QFETCH(QString, expected);
     QString exe = m_launcher;
     if (script.isEmpty()) {
-        Preferences prefs;
-        prefs.setString(SettingsKeys::serverOptions, QStringLiteral("--binary --then-exit"));
-        prefs.sync();
+        storePreferences({{SettingsKeys::serverOptions, QStringLiteral("--binary --then-exit")}});
     } else {
         exe = scriptLauncher(QStringLiteral("decoding %1").arg(++m_serial), script);
     }
@@ -228,15 +224,9 @@ void ServerOutputTest::passwordStaysPrivate()
 {
     QFETCH(bool, openFileBefore);
     const QString secret = QStringLiteral("s3cret-Passw0rd");
-    const QString file = QSettings(QSettings::NativeFormat, QSettings::UserScope,
-                                   QStringLiteral("Velmora"), QStringLiteral("Launcher"))
-                             .fileName();
+    const QString file = preferencesFile();
     if (openFileBefore) {
-        {
-            Preferences prefs;
-            prefs.setString(SettingsKeys::serverDescription, QStringLiteral("Old"));
-            prefs.sync();
-        }
+        storePreferences({{SettingsKeys::serverDescription, QStringLiteral("Old")}});
         QCOMPARE(::chmod(QFile::encodeName(file).constData(), 0644), 0);
     } else {
         QFile::remove(file);
