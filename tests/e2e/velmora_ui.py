@@ -96,7 +96,21 @@ class LauncherWindow:
         return found[0] if found else None
 
     def get(self, timeout=15, **criteria):
-        return wait_for(lambda: self.find(**criteria), timeout, "a control matching %r" % criteria)
+        """Waits until exactly one control matches. While a pane switch moves a pane from one
+        parent to another, the accessibility tree may list it twice for a moment; a control that
+        is still listed twice when the time is up is a failure."""
+        seen = []
+
+        def single():
+            seen[:] = self.find_all(**criteria)
+            return seen[0] if len(seen) == 1 else None
+
+        try:
+            return wait_for(single, timeout, "a control matching %r" % criteria)
+        except Failure:
+            if len(seen) > 1:
+                raise Failure("more than one control matches %r" % criteria)
+            raise
 
     def labelled(self, label_text, timeout=15):
         """The control that the label reading `label_text` names (its buddy)."""
