@@ -61,6 +61,11 @@ pid_t Launcher::server() const
     return m_currentRun ? m_currentRun->pid() : -1;
 }
 
+void Launcher::setStartupPreferences(std::shared_ptr<const Preferences> prefs)
+{
+    m_startupPrefs = std::move(prefs);
+}
+
 void Launcher::setDisplayModeSource(std::unique_ptr<DisplayModeSource> source)
 {
     m_displayModes = std::move(source);
@@ -80,6 +85,7 @@ void Launcher::awakeFromNib()
 {
     initViews();
     initResolutions();
+    m_startupPrefs.reset();
     // The window's delegate: its close arrives through the event filter.
     window()->installEventFilter(this);
 }
@@ -196,7 +202,9 @@ void Launcher::initResolutions()
     // The list is built once per run: the source (and any display connection it holds) goes now.
     m_displayModes.reset();
     // The stored position is passed on unchanged; one outside the list selects nothing.
-    list->setCurrentIndex(Preferences().integerForKey(SettingsKeys::resolution));
+    const int stored = m_startupPrefs ? m_startupPrefs->integerForKey(SettingsKeys::resolution)
+                                      : Preferences().integerForKey(SettingsKeys::resolution);
+    list->setCurrentIndex(stored);
 }
 
 void Launcher::addResolutionsForDisplay(quint32 dspy)
@@ -224,11 +232,12 @@ void Launcher::setServerActive(bool start)
     }
 
     const QString dir = cwd();
+    const Preferences prefs;
     ServerSettings settings;
-    settings.options = Preferences().nonNullStringForKey(SettingsKeys::serverOptions);
-    settings.description = Preferences().nonNullStringForKey(SettingsKeys::serverDescription);
-    settings.password = Preferences().nonNullStringForKey(SettingsKeys::serverPassword);
-    settings.maxClients = Preferences().integerForKey(SettingsKeys::serverMaxClients);
+    settings.options = prefs.nonNullStringForKey(SettingsKeys::serverOptions);
+    settings.description = prefs.nonNullStringForKey(SettingsKeys::serverDescription);
+    settings.password = prefs.nonNullStringForKey(SettingsKeys::serverPassword);
+    settings.maxClients = prefs.integerForKey(SettingsKeys::serverMaxClients);
     const QByteArray childCwd = QFile::encodeName(dir);
     const QByteArray childPath = QFile::encodeName(LauncherPaths::gameExecutable(dir));
     const QList<QByteArray> args = serverArguments(childPath, settings);

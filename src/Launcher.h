@@ -16,6 +16,7 @@
 
 class ConsoleView;
 class DisplayModeSource;
+class Preferences;
 class QComboBox;
 class QMainWindow;
 class QPushButton;
@@ -51,6 +52,9 @@ public:
     // is asked to commit a value still being typed before an action reads the preferences.
     void setOutlets(const Outlets &outlets);
     void setSettingsBinding(SettingsBinding *binding);
+    // The reader of the interface's start-up, so that start-up reads the preferences once;
+    // awakeFromNib() uses it and lets it go.
+    void setStartupPreferences(std::shared_ptr<const Preferences> prefs);
 
     QMainWindow *window() const { return m_outlets.window; }
     QWidget *view1() const { return m_outlets.view1; }
@@ -114,6 +118,7 @@ private:
 
     Outlets m_outlets;
     QPointer<SettingsBinding> m_binding;
+    std::shared_ptr<const Preferences> m_startupPrefs;
     QHash<QString, ToolbarItem *> m_toolBarItems;
     std::unique_ptr<DisplayModeSource> m_displayModes;
     std::function<void()> m_terminate;

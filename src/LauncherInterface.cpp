@@ -2,6 +2,7 @@
 
 #include "ConsoleView.h"
 #include "Launcher.h"
+#include "MessageBar.h"
 #include "Preferences.h"
 #include "SettingsBinding.h"
 #include "ui_Launcher.h"
@@ -64,10 +65,31 @@ LauncherInterface::LauncherInterface()
     }
     delete holder;
 
-    Preferences().protectFile();
+    // Start-up reads the preferences once: the controls, the resolution list and any message
+    // about the file all come from this one reader.
+    auto prefs = std::make_shared<const Preferences>();
+    prefs->protectFile();
+    m_messages = new MessageBar(m_window.get());
     m_binding = new SettingsBinding(m_window.get());
-    m_binding->bind(m_ui->view1);
-    m_binding->bind(m_ui->view2);
+    m_binding->bind(m_ui->view1, *prefs);
+    m_binding->bind(m_ui->view2, *prefs);
+    MessageBar *messages = m_messages;
+    QObject::connect(m_binding, &SettingsBinding::saveFailed, messages,
+                     [messages](const QString &file, const QString &reason) {
+                         messages->showMessage(
+                             QCoreApplication::translate(
+                                 "LauncherInterface",
+                                 "Your settings could not be saved to %1: %2. The launcher uses "
+                                 "them until it quits.")
+                                 .arg(file, reason));
+                     });
+    if (!prefs->refusal().isEmpty())
+        m_messages->showMessage(
+            QCoreApplication::translate("LauncherInterface",
+                                        "The settings file %1 is not used: %2. The launcher starts "
+                                        "with empty settings and writes nothing there until it "
+                                        "quits.")
+                .arg(prefs->fileName(), prefs->refusal()));
 
     Launcher::Outlets outlets;
     outlets.window = m_window.get();
@@ -78,6 +100,7 @@ LauncherInterface::LauncherInterface()
     outlets.console = m_ui->console;
     m_launcher->setOutlets(outlets);
     m_launcher->setSettingsBinding(m_binding);
+    m_launcher->setStartupPreferences(prefs);
 
     connectActions();
     new DefaultButton(m_ui->view1, m_ui->playButton);
@@ -102,14 +125,16 @@ void LauncherInterface::connectActions()
                      &Launcher::multiplayerAction);
     QObject::connect(m_ui->actionHelp, &QAction::triggered, launcher, &Launcher::helpAction);
 
-    // Edit > Delete acts on whatever has the focus: a text field deletes its selection, the console
+    // Edit > Delete acts on whatever has the focus: a text field deletes its selection (and
+    // nothing when none is selected: QLineEdit::del() would take the next character), the console
     // clears itself.
     ConsoleView *console = m_ui->console;
     QObject::connect(m_ui->actionDelete, &QAction::triggered, console, [console] {
         QWidget *focus = QApplication::focusWidget();
-        if (auto *edit = qobject_cast<QLineEdit *>(focus))
-            edit->del();
-        else if (focus == console)
+        if (auto *edit = qobject_cast<QLineEdit *>(focus)) {
+            if (edit->hasSelectedText())
+                edit->del();
+        } else if (focus == console)
             console->deleteLines();
     });
 }

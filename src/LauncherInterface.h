@@ -14,6 +14,8 @@ class LauncherWindow;
 // interface file: the window with both panes, the settings controls bound to the preferences, the
 // one Launcher with its outlets connected, and the actions wired to it. awakeFromNib() is left to
 // the caller, so that tests can set seams first.
+class MessageBar;
+
 class LauncherInterface
 {
 public:
@@ -23,6 +25,7 @@ public:
     QMainWindow *window() const { return m_window.get(); }
     Launcher *launcher() const { return m_launcher.get(); }
     SettingsBinding *binding() const { return m_binding; }
+    MessageBar *messages() const { return m_messages; }
     Ui::LauncherWindow &ui() const { return *m_ui; }
 
 private:
@@ -34,4 +37,5 @@ private:
     // console while the widgets it points to are there.
     std::unique_ptr<Launcher> m_launcher;
     SettingsBinding *m_binding = nullptr; // owned by the window
+    MessageBar *m_messages = nullptr;     // owned by the window
 };

@@ -23,14 +23,21 @@ QList<int> comboValues(const QComboBox *combo)
     return values;
 }
 
-void writeInteger(const QString &key, int value)
+} // namespace
+
+void SettingsBinding::writeInteger(const QString &key, int value)
 {
     Preferences prefs;
     prefs.setInteger(key, value);
-    prefs.sync();
+    save(prefs);
 }
 
-} // namespace
+void SettingsBinding::save(Preferences &prefs)
+{
+    const QString problem = prefs.sync();
+    if (!problem.isEmpty())
+        Q_EMIT saveFailed(prefs.fileName(), problem);
+}
 
 SettingsBinding::SettingsBinding(QObject *parent) : QObject(parent) {}
 
@@ -41,9 +48,13 @@ QString SettingsBinding::keyOf(const QWidget *control)
 
 void SettingsBinding::bind(QWidget *root)
 {
+    bind(root, Preferences());
+}
+
+void SettingsBinding::bind(QWidget *root, const Preferences &prefs)
+{
     QList<QWidget *> candidates = root->findChildren<QWidget *>();
     candidates.prepend(root);
-    const Preferences prefs;
     for (QWidget *control : candidates) {
         if (!keyOf(control).isEmpty())
             bindControl(control, prefs);
@@ -56,7 +67,7 @@ void SettingsBinding::bindControl(QWidget *control, const Preferences &prefs)
     const QString key = keyOf(control);
     if (auto *combo = qobject_cast<QComboBox *>(control)) {
         // activated() comes from the user only, never from filling or selecting in code.
-        connect(combo, &QComboBox::activated, this, [combo, key](int index) {
+        connect(combo, &QComboBox::activated, this, [this, combo, key](int index) {
             const QList<int> values = comboValues(combo);
             writeInteger(key, values.isEmpty() ? index : values.value(index));
         });
@@ -64,10 +75,10 @@ void SettingsBinding::bindControl(QWidget *control, const Preferences &prefs)
         // toggled(), not clicked(): assistive tools toggle a check box without clicking it.
         // Showing the stored value blocks signals, so only the user's changes get here.
         connect(check, &QCheckBox::toggled, this,
-                [key](bool checked) { writeInteger(key, checked ? 1 : 0); });
+                [this, key](bool checked) { writeInteger(key, checked ? 1 : 0); });
     } else if (auto *spin = qobject_cast<QSpinBox *>(control)) {
         connect(spin, &QSpinBox::valueChanged, this,
-                [key](int value) { writeInteger(key, value); });
+                [this, key](int value) { writeInteger(key, value); });
     } else if (auto *edit = qobject_cast<QLineEdit *>(control)) {
         connect(edit, &QLineEdit::editingFinished, this, [this, edit] { storeText(edit); });
     }
@@ -111,8 +122,9 @@ void SettingsBinding::storeText(QWidget *control)
         return;
     Preferences prefs;
     prefs.setString(keyOf(edit), edit->text());
-    prefs.sync();
+    // Stored or not, the value is this session's now: a failed save is told, not retried.
     edit->setModified(false);
+    save(prefs);
 }
 
 void SettingsBinding::commitEditing()

@@ -18,15 +18,19 @@ class QWidget;
 //  - QSpinBox: its value.
 //  - QLineEdit: its text, when editing finishes (or when commitEditing() is asked for).
 //
-// Only the user's own changes are stored: filling a list from code writes nothing.
+// Only the user's own changes are stored: filling a list from code writes nothing. A change whose
+// save fails stays in its control and is used for the rest of the session; saveFailed() says so,
+// once for each failed save.
 class SettingsBinding : public QObject
 {
     Q_OBJECT
 public:
     explicit SettingsBinding(QObject *parent = nullptr);
 
-    // Binds every control carrying "settingsKey" under `root`, and shows the stored values.
+    // Binds every control carrying "settingsKey" under `root`, and shows the stored values as
+    // `prefs` (or a reader of its own) reads them.
     void bind(QWidget *root);
+    void bind(QWidget *root, const Preferences &prefs);
     // Shows the stored values again in every bound control except resolution lists, whose entries
     // are filled later from the displays.
     void load();
@@ -35,7 +39,13 @@ public:
 
     static QString keyOf(const QWidget *control);
 
+Q_SIGNALS:
+    // A change could not be written to `fileName`; `reason` is the system's.
+    void saveFailed(const QString &fileName, const QString &reason);
+
 private:
+    void writeInteger(const QString &key, int value);
+    void save(Preferences &prefs);
     void bindControl(QWidget *control, const Preferences &prefs);
     void loadControl(QWidget *control, const Preferences &prefs);
     void storeText(QWidget *control);

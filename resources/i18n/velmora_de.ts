@@ -40,6 +40,17 @@
     </message>
 </context>
 <context>
+    <name>LauncherInterface</name>
+    <message>
+        <source>Your settings could not be saved to %1: %2. The launcher uses them until it quits.</source>
+        <translation>Ihre Einstellungen konnten nicht in %1 gespeichert werden: %2. Der Launcher verwendet sie, bis er beendet wird.</translation>
+    </message>
+    <message>
+        <source>The settings file %1 is not used: %2. The launcher starts with empty settings and writes nothing there until it quits.</source>
+        <translation>Die Einstellungsdatei %1 wird nicht verwendet: %2. Der Launcher beginnt mit leeren Einstellungen und schreibt dort nichts, bis er beendet wird.</translation>
+    </message>
+</context>
+<context>
     <name>LauncherWindow</name>
     <message>
         <source>Velmora</source>
@@ -256,6 +267,56 @@
     <message>
         <source>F1</source>
         <translation>F1</translation>
+    </message>
+</context>
+<context>
+    <name>MessageBar</name>
+    <message>
+        <source>Message</source>
+        <translation>Meldung</translation>
+    </message>
+    <message>
+        <source>Warning</source>
+        <translation>Warnung</translation>
+    </message>
+    <message>
+        <source>Dismiss</source>
+        <translation>Schließen</translation>
+    </message>
+    <message>
+        <source>Dismiss message</source>
+        <translation>Meldung schließen</translation>
+    </message>
+</context>
+<context>
+    <name>Preferences</name>
+    <message>
+        <source>it is a named pipe, not a regular file</source>
+        <translation>es ist eine benannte Pipe, keine reguläre Datei</translation>
+    </message>
+    <message>
+        <source>it is a socket, not a regular file</source>
+        <translation>es ist ein Socket, keine reguläre Datei</translation>
+    </message>
+    <message>
+        <source>it is a device, not a regular file</source>
+        <translation>es ist ein Gerät, keine reguläre Datei</translation>
+    </message>
+    <message>
+        <source>it is not a regular file</source>
+        <translation>es ist keine reguläre Datei</translation>
+    </message>
+    <message>
+        <source>it is larger than 1 MiB, which no launcher writes</source>
+        <translation>sie ist größer als 1 MiB, was kein Launcher schreibt</translation>
+    </message>
+    <message>
+        <source>it is a link to nothing (%1)</source>
+        <translation>es ist ein Verweis ins Leere (%1)</translation>
+    </message>
+    <message>
+        <source>the file could not be written</source>
+        <translation>die Datei konnte nicht geschrieben werden</translation>
     </message>
 </context>
 <context>

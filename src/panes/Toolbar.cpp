@@ -119,27 +119,27 @@ void Toolbar::reloadItems()
             // Clicking toggles a checkable action; selecting it again restores the one
             // checked item even when the click unchecked it.
             m_itemConnections.append(connect(item, &QAction::triggered, this, [this, identifier] {
-                if (m_untriggeredToggle == identifier)
-                    m_untriggeredToggle.clear();
                 setSelectedItemIdentifier(identifier);
             }));
             // Assistive tools toggle a checkable item instead of clicking it: the action then
             // changes its state without being triggered. A click toggles and then triggers at
-            // once; a toggle that no trigger has followed by the time the event loop comes round
-            // is taken as the click it stands for (turned off, the selection shows again).
+            // once, but the owner's handler of that trigger may run the event loop (an animated
+            // pane switch) before this toolbar hears of it; so a toggle is told apart from a click
+            // by the item's own trigger count, which moves ahead of every handler. A toggle that
+            // no trigger has followed by the time the event loop comes round is taken as the
+            // click it stands for (turned off, the selection shows again).
             QPointer<ToolbarItem> guarded(item);
             m_itemConnections.append(
-                connect(item, &QAction::toggled, this, [this, guarded, identifier](bool on) {
-                    if (m_applyingSelection)
+                connect(item, &QAction::toggled, this, [this, guarded](bool on) {
+                    if (m_applyingSelection || !guarded)
                         return;
-                    m_untriggeredToggle = identifier;
+                    const quint64 seen = guarded->triggerCount();
                     QMetaObject::invokeMethod(
                         this,
-                        [this, guarded, identifier, on] {
-                            if (m_untriggeredToggle != identifier)
+                        [this, guarded, seen, on] {
+                            if (!guarded || guarded->triggerCount() != seen)
                                 return; // clicked after all
-                            m_untriggeredToggle.clear();
-                            if (guarded && on)
+                            if (on)
                                 guarded->trigger();
                             else
                                 applySelection();

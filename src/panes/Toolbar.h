@@ -60,8 +60,6 @@ private:
     bool m_autosavesConfiguration = false;
     QString m_selectedItemIdentifier;
     bool m_applyingSelection = false;
-    // The item last toggled without being triggered, until the event loop comes round.
-    QString m_untriggeredToggle;
     QPointer<QMainWindow> m_window;
     QList<QPointer<ToolbarItem>> m_selectableItems;
     QList<QMetaObject::Connection> m_itemConnections;

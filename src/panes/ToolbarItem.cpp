@@ -4,6 +4,7 @@ ToolbarItem::ToolbarItem(const QString &itemIdentifier, QObject *parent)
     : QAction(parent), m_itemIdentifier(itemIdentifier)
 {
     setObjectName(itemIdentifier);
+    connect(this, &QAction::triggered, this, [this] { ++m_triggerCount; });
 }
 
 void ToolbarItem::setLabel(const QString &label)

@@ -31,7 +31,14 @@ public:
     QIcon image() const { return icon(); }
     void setImage(const QIcon &image) { setIcon(image); }
 
+    // How often the item has been triggered. Counted by a handler connected when the item is
+    // made, so it runs ahead of every other handler of triggered(), even one that runs the event
+    // loop before returning: a toggle followed by this count moving was a click, not a toggle of
+    // its own.
+    quint64 triggerCount() const { return m_triggerCount; }
+
 private:
     const QString m_itemIdentifier;
     int m_tag = 0;
+    quint64 m_triggerCount = 0;
 };

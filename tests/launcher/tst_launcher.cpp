@@ -5,6 +5,7 @@
 
 #include "ConsoleView.h"
 #include "LauncherPaths.h"
+#include "MessageBar.h"
 #include "Preferences.h"
 #include "SettingsBinding.h"
 #include "SettingsKeys.h"
@@ -22,10 +23,13 @@
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QSpinBox>
 #include <QTest>
 
+#include <cerrno>
 #include <csignal>
+#include <sys/stat.h>
 
 using namespace LauncherFixture;
 
@@ -42,6 +46,10 @@ private Q_SLOTS:
     void controlsShowStoredValues();
     void userChangesAreStored();
     void startUpWritesNothing();
+    void preferencesProblemsAreTold_data();
+    void preferencesProblemsAreTold();
+    void editDeleteInATextField_data();
+    void editDeleteInATextField();
 
     void playStartsTheGame_data();
     void playStartsTheGame();
@@ -63,7 +71,8 @@ private Q_SLOTS:
 private:
     QJsonObject waitForRecord(const QString &file);
     QTemporaryDir m_dir;
-    QString m_launcher; // executable path inside a launcher folder with the stand-in
+    QByteArray m_configHome; // to restore, when a test moved the preferences
+    QString m_launcher;      // executable path inside a launcher folder with the stand-in
     QList<qint64> m_games;
 };
 
@@ -82,6 +91,10 @@ void LauncherTest::init()
 
 void LauncherTest::cleanup()
 {
+    if (!m_configHome.isEmpty()) {
+        qputenv("XDG_CONFIG_HOME", m_configHome);
+        m_configHome.clear();
+    }
     // The game runs until it is closed: close every one this test started.
     for (qint64 pid : std::as_const(m_games))
         ::kill(pid_t(pid), SIGKILL);
@@ -161,6 +174,102 @@ void LauncherTest::startUpWritesNothing()
     const QSettings settings(preferencesFile(), QSettings::NativeFormat);
     QCOMPARE(settings.allKeys(), QStringList{QStringLiteral("fsaa")});
     QCOMPARE(Preferences().integerForKey(SettingsKeys::fsaa), 3);
+}
+
+void LauncherTest::preferencesProblemsAreTold_data()
+{
+    QTest::addColumn<QString>("what");
+    QTest::addColumn<QString>("reason");
+    QTest::addColumn<int>("toldAtStart");
+
+    // Root writes anywhere: a folder on the way that is a file stops it all the same.
+    QTest::newRow("save fails") << "below a file" << qt_error_string(ENOTDIR) << 0;
+    QTest::newRow("folder at the path") << "folder" << qt_error_string(EISDIR) << 1;
+    QTest::newRow("FIFO at the path") << "fifo"
+                                      << "named pipe" << 1;
+}
+
+void LauncherTest::preferencesProblemsAreTold()
+{
+    QFETCH(QString, what);
+    QFETCH(QString, reason);
+    QFETCH(int, toldAtStart);
+    QString file = preferencesFile();
+    if (what == u"below a file") {
+        const QString blocker = m_dir.filePath(QStringLiteral("not a folder"));
+        QFile plain(blocker);
+        QVERIFY(plain.open(QIODevice::WriteOnly));
+        plain.close();
+        m_configHome = qgetenv("XDG_CONFIG_HOME");
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(blocker));
+        file = preferencesFile();
+    } else {
+        QFile::remove(file);
+        QVERIFY(QDir().mkpath(QFileInfo(file).path()));
+        QVERIFY(what == u"folder" ? QDir().mkdir(file)
+                                  : ::mkfifo(QFile::encodeName(file).constData(), 0600) == 0);
+    }
+
+    const auto w = openWindow(m_launcher);
+    Ui::LauncherWindow &ui = w->interface->ui();
+    MessageBar *messages = w->interface->messages();
+    QSignalSpy told(messages, &MessageBar::messageShown);
+    w->interface->window()->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w->interface->window()));
+    QCOMPARE(messages->isVisible(), toldAtStart == 1);
+    if (toldAtStart)
+        QVERIFY2(messages->text().contains(file) && messages->text().contains(reason),
+                 qPrintable(messages->text()));
+    QVERIFY(!messages->accessibleName().isEmpty());
+
+    // Each change is one save; each failed save is told once.
+    QTest::keyClick(ui.fullscreenCheck, Qt::Key_Space);
+    ui.advancedOptionsEdit->setFocus();
+    QTest::keyClicks(ui.advancedOptionsEdit, QStringLiteral("+kept"));
+    w->interface->binding()->commitEditing();
+    QCOMPARE(told.count(), toldAtStart ? 0 : 2);
+    QVERIFY(messages->isVisible());
+    QVERIFY2(messages->text().contains(file) && messages->text().contains(reason),
+             qPrintable(messages->text()));
+
+    // The values stay in their controls and are this session's: Play uses them.
+    QVERIFY(ui.fullscreenCheck->isChecked());
+    QCOMPARE(ui.advancedOptionsEdit->text(), QStringLiteral("+kept"));
+    const Preferences prefs;
+    QCOMPARE(prefs.integerForKey(SettingsKeys::fullscreen), 1);
+    QCOMPARE(prefs.stringForKey(SettingsKeys::advancedOptions), QStringLiteral("+kept"));
+    QCOMPARE(w->terminateCalls, 0);
+    if (what != u"below a file")
+        QVERIFY(QFileInfo(file).isDir() == (what == u"folder") && !QFileInfo(file).isFile());
+}
+
+void LauncherTest::editDeleteInATextField_data()
+{
+    QTest::addColumn<int>("selectFrom"); // -1: nothing selected
+    QTest::addColumn<int>("selectLength");
+    QTest::addColumn<QString>("left");
+    QTest::newRow("nothing selected") << -1 << 0 << "abcdef";
+    QTest::newRow("a selection") << 1 << 2 << "adef";
+}
+
+void LauncherTest::editDeleteInATextField()
+{
+    QFETCH(int, selectFrom);
+    QFETCH(int, selectLength);
+    QFETCH(QString, left);
+    const auto w = openWindow(m_launcher);
+    Ui::LauncherWindow &ui = w->interface->ui();
+    w->interface->window()->show();
+    QVERIFY(QTest::qWaitForWindowActive(w->interface->window()));
+    QLineEdit *edit = ui.advancedOptionsEdit;
+    edit->setFocus();
+    edit->setText(QStringLiteral("abcdef"));
+    edit->setCursorPosition(2);
+    if (selectFrom >= 0)
+        edit->setSelection(selectFrom, selectLength);
+    QCOMPARE(QApplication::focusWidget(), edit);
+    ui.actionDelete->trigger();
+    QCOMPARE(edit->text(), left);
 }
 
 void LauncherTest::playStartsTheGame_data()

@@ -7,10 +7,14 @@
 #include "ToolbarItem.h"
 #include "WindowGeometry.h"
 
+#include <QAccessible>
+#include <QAccessibleActionInterface>
 #include <QApplication>
 #include <QDesktopServices>
 #include <QMainWindow>
 #include <QPointer>
+#include <QSet>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
@@ -30,6 +34,8 @@ private Q_SLOTS:
     void helpOpensHelpOnly();
     void switchingKeepsTopLeftAndPanes();
     void switchAskedForDuringASwitch();
+    void oneActionSwitchesOnce_data();
+    void oneActionSwitchesOnce();
     void otherTagsChangeNothing_data();
     void otherTagsChangeNothing();
 
@@ -209,6 +215,96 @@ void LauncherPanesTest::switchAskedForDuringASwitch()
             ++blanks;
     }
     QCOMPARE(blanks, 0);
+}
+
+namespace {
+
+// Counts the blank views a window is given and then rid of: each pane switch shows one while it
+// resizes, and deletes it when the pane is in.
+class SwitchCounter : public QObject
+{
+public:
+    explicit SwitchCounter(QWidget *window) { window->installEventFilter(this); }
+    int switches = 0;
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() != QEvent::ChildAdded)
+            return false;
+        QObject *child = static_cast<QChildEvent *>(event)->child();
+        // A blank view, not a pane coming back; it may come and go from the window twice.
+        if (child->metaObject() != &QWidget::staticMetaObject || !child->objectName().isEmpty() ||
+            m_blanks.contains(child))
+            return false;
+        m_blanks.insert(child);
+        connect(child, &QObject::destroyed, this, [this, child] {
+            m_blanks.remove(child);
+            ++switches;
+        });
+        return false;
+    }
+
+private:
+    QSet<QObject *> m_blanks;
+};
+
+} // namespace
+
+void LauncherPanesTest::oneActionSwitchesOnce_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<QString>("id");
+    QTest::addColumn<int>("toggles"); // of the item acted on
+
+    QTest::newRow("click on the other pane") << "click"
+                                             << "2" << 1;
+    // Clicking unchecks the shown item, and the toolbar checks it again.
+    QTest::newRow("click on the shown pane") << "click"
+                                             << "1" << 2;
+    QTest::newRow("space on the other pane's button") << "space"
+                                                      << "2" << 1;
+    QTest::newRow("assistive press on the other pane") << "assistive"
+                                                       << "2" << -1;
+}
+
+void LauncherPanesTest::oneActionSwitchesOnce()
+{
+    QFETCH(QString, how);
+    QFETCH(QString, id);
+    QFETCH(int, toggles);
+    const auto w = shownWindow();
+    QVERIFY(w);
+    QMainWindow *window = w->interface->window();
+    ToolbarItem *item = w->launcher()->toolBarItems().value(id);
+    auto *toolbar = window->findChild<Toolbar *>();
+    auto *button = qobject_cast<QToolButton *>(toolbar->widgetForAction(item));
+    QVERIFY(button);
+    QWidget *pane = id == u"1" ? w->launcher()->view1() : w->launcher()->view2();
+
+    QSignalSpy triggered(item, &QAction::triggered);
+    QSignalSpy toggled(item, &QAction::toggled);
+    SwitchCounter counter(window);
+    if (how == u"click") {
+        QTest::mouseClick(button, Qt::LeftButton);
+    } else if (how == u"space") {
+        QTest::keyClick(button, Qt::Key_Space);
+    } else {
+        QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(button);
+        QVERIFY(accessible && accessible->actionInterface());
+        const QStringList names = accessible->actionInterface()->actionNames();
+        QVERIFY(!names.isEmpty());
+        accessible->actionInterface()->doAction(names.first());
+    }
+    // Long enough for every queued and animated step of a switch, and of a second one.
+    QTest::qWait(600);
+    QCOMPARE(counter.switches, 1);
+    QCOMPARE(triggered.count(), 1);
+    if (toggles >= 0)
+        QCOMPARE(toggled.count(), toggles);
+    QCOMPARE(window->centralWidget(), pane);
+    QCOMPARE(toolbar->selectedItemIdentifier(), id);
+    QVERIFY(item->isChecked());
 }
 
 void LauncherPanesTest::otherTagsChangeNothing_data()

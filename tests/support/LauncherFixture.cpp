@@ -17,8 +17,7 @@ namespace {
 
 QSettings userSettings()
 {
-    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Velmora"),
-                     QStringLiteral("Launcher"));
+    return QSettings(Preferences::standardFileName(), QSettings::IniFormat);
 }
 
 // Makes the folder the game executable of `executablePath` lies in, and returns the game's path.
@@ -44,6 +43,13 @@ void usePrivatePreferences(const QString &configHome)
 
 void clearPreferences()
 {
+    // A test may have left a folder, a pipe or a link there; the settings below must not open it.
+    const QFileInfo left(preferencesFile());
+    if (left.isDir() && !left.isSymLink())
+        QDir(left.filePath()).removeRecursively();
+    else if (left.isSymLink() || (left.exists() && !left.isFile()))
+        QFile::remove(left.filePath());
+    Preferences::forgetSession(preferencesFile());
     QSettings settings = userSettings();
     settings.clear();
     settings.sync();
@@ -63,7 +69,7 @@ void storePreferences(std::initializer_list<std::pair<QString, QVariant>> values
 
 QString preferencesFile()
 {
-    return userSettings().fileName();
+    return Preferences::standardFileName();
 }
 
 QString gameExecutableOf(const QString &executablePath)

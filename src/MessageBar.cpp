@@ -1,0 +1,79 @@
+#include "MessageBar.h"
+
+#include <QAccessible>
+#include <QApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMainWindow>
+#include <QStatusBar>
+#include <QStyle>
+#include <QToolButton>
+
+MessageBar::MessageBar(QMainWindow *window) : QFrame(window), m_window(window)
+{
+    setObjectName(QStringLiteral("messageBar"));
+    setAccessibleName(tr("Message"));
+    auto *icon = new QLabel(this);
+    const int side = style()->pixelMetric(QStyle::PM_SmallIconSize, nullptr, this);
+    icon->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxWarning).pixmap(side, side));
+    icon->setAccessibleName(tr("Warning"));
+    m_text = new QLabel(this);
+    m_text->setObjectName(QStringLiteral("messageText"));
+    m_text->setAccessibleName(tr("Message"));
+    m_text->setWordWrap(true);
+    m_text->setTextFormat(Qt::PlainText);
+    m_text->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    auto *close = new QToolButton(this);
+    close->setObjectName(QStringLiteral("messageDismiss"));
+    close->setText(tr("Dismiss"));
+    close->setAccessibleName(tr("Dismiss message"));
+    connect(close, &QToolButton::clicked, this, &MessageBar::dismiss);
+    auto *layout = new QHBoxLayout(this);
+    layout->setContentsMargins(4, 2, 4, 2);
+    layout->addWidget(icon);
+    layout->addWidget(m_text, 1);
+    layout->addWidget(close);
+
+    QStatusBar *bar = window->statusBar();
+    bar->setSizeGripEnabled(false);
+    bar->addWidget(this, 1);
+    bar->hide();
+}
+
+QString MessageBar::text() const
+{
+    return m_text->text();
+}
+
+void MessageBar::showMessage(const QString &text)
+{
+    m_text->setText(text);
+    m_text->setAccessibleDescription(text);
+    QStatusBar *bar = m_window->statusBar();
+    if (bar->isHidden()) {
+        bar->show();
+        resizeWindowBy(bar->sizeHint().height());
+    }
+    QAccessibleEvent alert(m_text, QAccessible::Alert);
+    QAccessible::updateAccessibility(&alert);
+    Q_EMIT messageShown(text);
+}
+
+void MessageBar::dismiss()
+{
+    QStatusBar *bar = m_window->statusBar();
+    if (bar->isHidden())
+        return;
+    const int height = bar->height();
+    bar->hide();
+    resizeWindowBy(-height);
+}
+
+void MessageBar::resizeWindowBy(int height)
+{
+    QSize minimum = m_window->minimumSize();
+    if (minimum.height() > 0)
+        minimum.rheight() = qMax(0, minimum.height() + height);
+    m_window->setMinimumSize(minimum);
+    m_window->resize(m_window->width(), qMax(1, m_window->height() + height));
+}
