@@ -1,5 +1,7 @@
 #include "DedicatedServer.h"
 
+#include "CommandConsole.h"
+
 #include <chrono>
 #include <cstdio>
 #include <thread>
@@ -92,6 +94,8 @@ int DedicatedServer::run()
         return 1;
     if (m_options.noNewline && !m_out.writeNow(*m_options.noNewline))
         return 1;
+    if (m_options.commands)
+        return CommandConsole(m_out, STDIN_FILENO).run();
     if (m_options.exitCode)
         return *m_options.exitCode;
     if (m_options.flood && !flood(*m_options.flood))

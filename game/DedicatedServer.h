@@ -10,12 +10,15 @@
 //      unknown options and problems), ending with the line "Server ready.";
 //   2. with --binary, one line holding bytes above 127;
 //   3. with --no-newline TEXT, TEXT and no line feed;
-//   4. with --exit or --exit-code N: nothing more, the run ends with that status;
-//   5. with --flood N, N distinct lines of 60 characters, in large writes;
-//   6. with --then-exit: the run ends with status 0;
-//   7. the log, one line every --interval milliseconds (1000 by default), flushed line by line:
+//   4. with --commands: the commands it reads from its terminal, answered (see CommandConsole),
+//      until one of them ends the run;
+//   5. with --exit or --exit-code N: nothing more, the run ends with that status;
+//   6. with --flood N, N distinct lines of 60 characters, in large writes;
+//   7. with --then-exit: the run ends with status 0;
+//   8. the log, one line every --interval milliseconds (1000 by default), flushed line by line:
 //      heartbeats and clients joining and leaving. With --lines N it ends after N log lines with
 //      "Server stopped."; otherwise it runs until the process is killed.
+// Only --commands reads the terminal: in every other mode the server never reads its input.
 // No signal is handled: SIGKILL is the way to stop it. When the output can no longer be written
 // (the terminal is gone) the run ends with status 1 rather than spinning on.
 class DedicatedServer

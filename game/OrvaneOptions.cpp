@@ -110,6 +110,8 @@ OrvaneOptions parseOrvaneArguments(const std::vector<std::string> &arguments)
                 options.exitCode = static_cast<int>(*code);
         } else if (argument == "--exit") {
             options.exitCode = 0;
+        } else if (argument == "--commands") {
+            options.commands = true;
         } else if (argument == "--then-exit") {
             options.thenExit = true;
         } else if (argument == "--binary") {

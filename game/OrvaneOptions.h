@@ -37,6 +37,7 @@ struct OrvaneOptions
     bool binary = false;                     // --binary
     std::optional<int> exitCode;             // --exit (0) or --exit-code N
     bool thenExit = false;                   // --then-exit
+    bool commands = false;                   // --commands: answer commands from the terminal
     unsigned long long intervalMs = 1000;    // --interval MS between log lines
 
     // Every argument other than -d, -n, -p and -c, in order: what the server calls its extra

@@ -1,11 +1,13 @@
 #include "Launcher.h"
 
+#include "CommandField.h"
 #include "CommandLine.h"
 #include "ConsoleView.h"
 #include "DetachedProcess.h"
 #include "DisplayModeSource.h"
 #include "LauncherPaths.h"
 #include "Preferences.h"
+#include "ServerCommands.h"
 #include "ServerRun.h"
 #include "SettingsBinding.h"
 #include "SettingsKeys.h"
@@ -21,6 +23,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QKeySequence>
+#include <QLineEdit>
 #include <QMainWindow>
 #include <QMessageBox>
 #include <QPushButton>
@@ -83,6 +86,11 @@ void Launcher::setExecutablePathProvider(std::function<QString()> provider)
 
 void Launcher::awakeFromNib()
 {
+    if (command()) {
+        command()->setEnabled(false);
+        m_commandField = new CommandField(command());
+        connect(m_commandField, &CommandField::submitted, this, &Launcher::sendServerCommand);
+    }
     initViews();
     initResolutions();
     m_startupPrefs.reset();
@@ -254,6 +262,8 @@ void Launcher::setServerActive(bool start)
     m_currentRun = run.get();
     m_runs.push_back(std::move(run));
     multiplayer()->setText(tr("Stop"));
+    if (command())
+        command()->setEnabled(true);
     m_currentRun->readInBackgroundAndNotify();
 }
 
@@ -263,6 +273,8 @@ void Launcher::serverTerminated()
         return;
     m_currentRun = nullptr;
     multiplayer()->setText(tr("Start"));
+    if (command())
+        command()->setEnabled(false);
     console()->appendText(QStringLiteral("\n \n"));
 }
 
@@ -278,6 +290,27 @@ void Launcher::serverDataAvailable(ServerRun *run, const QString &text, ServerRu
     run->closeOutput();
     if (run == m_currentRun)
         setServerActive(false);
+}
+
+void Launcher::sendServerCommand(const QString &command)
+{
+    if (!m_currentRun)
+        return;
+    switch (m_currentRun->writeInput(terminalCommandBytes(command))) {
+    case PtyWriter::Write::Sent:
+    case PtyWriter::Write::Queued:
+        if (m_commandField)
+            m_commandField->accept(command);
+        return;
+    case PtyWriter::Write::Refused:
+        console()->appendLine(
+            tr("Command not sent: the server is not reading its input (%1 KiB still waiting)")
+                .arg(m_currentRun->pendingInput() / 1024));
+        return;
+    case PtyWriter::Write::Closed:
+        console()->appendLine(tr("Command not sent: the server's terminal is closed"));
+        return;
+    }
 }
 
 void Launcher::releaseRun(ServerRun *run)
@@ -382,6 +415,9 @@ void Launcher::switchViews(ToolbarItem *item)
         delete out;
     setContentMinSize(window, QSizeF(prefsView->rect().size()));
     m_switchingViews = false;
+    // Whoever asks for the Server pane while a server runs is about to talk to it.
+    if (prefsView == view2() && m_currentRun && command() && command()->isEnabled())
+        command()->setFocus(Qt::ShortcutFocusReason);
 
     if (QPointer<ToolbarItem> next = std::exchange(m_pendingSwitch, nullptr))
         switchViews(next);

@@ -14,10 +14,12 @@
 
 #include <sys/types.h>
 
+class CommandField;
 class ConsoleView;
 class DisplayModeSource;
 class Preferences;
 class QComboBox;
+class QLineEdit;
 class QMainWindow;
 class QPushButton;
 class QWidget;
@@ -46,6 +48,8 @@ public:
         QComboBox *resolutions = nullptr;
         QPushButton *multiplayer = nullptr;
         ConsoleView *console = nullptr;
+        // The Server pane's command line: enabled while a server runs.
+        QLineEdit *command = nullptr;
     };
 
     // Connected by the interface loader before awakeFromNib(). The binding (owned by the window)
@@ -62,6 +66,9 @@ public:
     QComboBox *resolutions() const { return m_outlets.resolutions; }
     QPushButton *multiplayer() const { return m_outlets.multiplayer; }
     ConsoleView *console() const { return m_outlets.console; }
+    QLineEdit *command() const { return m_outlets.command; }
+    // The command line's history and key handling; made by awakeFromNib().
+    CommandField *commandField() const { return m_commandField; }
 
     // Toolbar item identifier to item; the Launcher owns the items.
     const QHash<QString, ToolbarItem *> &toolBarItems() const { return m_toolBarItems; }
@@ -78,6 +85,9 @@ public:
     void setServerActive(bool start);
     void serverTerminated();
     void serverDataAvailable(ServerRun *run, const QString &text, ServerRun::Read read);
+    // Writes a typed command and a line feed to the running server's terminal, never waiting on
+    // it; a command that cannot be taken is refused with a console line and stays in the field.
+    void sendServerCommand(const QString &command);
 
     void initResolutions();
     void addResolutionsForDisplay(quint32 display);
@@ -128,4 +138,5 @@ private:
     QPointer<ToolbarItem> m_pendingSwitch;
     // The running server; a stopped run still draining its output is not it.
     ServerRun *m_currentRun = nullptr;
+    CommandField *m_commandField = nullptr; // owned by the command line's widget
 };

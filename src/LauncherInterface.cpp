@@ -98,6 +98,7 @@ LauncherInterface::LauncherInterface()
     outlets.resolutions = m_ui->resolutions;
     outlets.multiplayer = m_ui->multiplayer;
     outlets.console = m_ui->console;
+    outlets.command = m_ui->serverCommand;
     m_launcher->setOutlets(outlets);
     m_launcher->setSettingsBinding(m_binding);
     m_launcher->setStartupPreferences(prefs);

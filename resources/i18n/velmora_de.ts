@@ -38,6 +38,14 @@
         <source>Start</source>
         <translation>Starten</translation>
     </message>
+    <message>
+        <source>Command not sent: the server is not reading its input (%1 KiB still waiting)</source>
+        <translation>Befehl nicht gesendet: Der Server liest seine Eingabe nicht (%1 KiB warten noch)</translation>
+    </message>
+    <message>
+        <source>Command not sent: the server&apos;s terminal is closed</source>
+        <translation>Befehl nicht gesendet: Das Terminal des Servers ist geschlossen</translation>
+    </message>
 </context>
 <context>
     <name>LauncherInterface</name>
@@ -267,6 +275,37 @@
     <message>
         <source>F1</source>
         <translation>F1</translation>
+    </message>
+    <message>
+        <source>Co&amp;mmand:</source>
+        <translation>Be&amp;fehl:</translation>
+    </message>
+    <message>
+        <source>Type a command for the running server and press Return</source>
+        <translation>Befehl für den laufenden Server eingeben und Eingabetaste drücken</translation>
+    </message>
+    <message>
+        <source>Server command</source>
+        <translation>Serverbefehl</translation>
+    </message>
+    <message>
+        <source>Sent to the running server with Return; Up and Down recall this session&apos;s commands</source>
+        <translation>Wird mit der Eingabetaste an den laufenden Server gesendet; Pfeil hoch und runter holen die Befehle dieser Sitzung zurück</translation>
+    </message>
+</context>
+<context>
+    <name>NewRowsButton</name>
+    <message>
+        <source>Scrolls to the end of the console and follows new output again</source>
+        <translation>Blättert ans Ende der Konsole und folgt wieder neuen Ausgaben</translation>
+    </message>
+    <message>
+        <source>1 new line</source>
+        <translation>1 neue Zeile</translation>
+    </message>
+    <message>
+        <source>%1 new lines</source>
+        <translation>%1 neue Zeilen</translation>
     </message>
 </context>
 <context>

@@ -67,6 +67,8 @@ void ConsoleModel::appendLine(const QString &line)
         const QRectF vrect(0.0f, float(12 * i - 12), FrameWidth, RowHeight);
         scrolled = scrollRectToVisible(vrect);
     }
+    // Counted after the rules have placed the viewport: a row that came into view is seen.
+    m_unseenRows = !m_endScroll && !atEnd() ? m_unseenRows + 1 : 0;
 
     if (scrolled) {
         m_lastScrolled = true;
@@ -109,6 +111,7 @@ void ConsoleModel::deleteLines()
         m_ring[(m_head + i) % MaxLines] = QString();
     m_head = 0;
     m_count = 0;
+    m_unseenRows = 0;
     m_pending.linesChanged = true;
     setFrame(0.0f, 0.0f, 0.0f, 0.0f);
     m_lastRedraw = Redraw::None;
@@ -151,17 +154,36 @@ void ConsoleModel::setViewport(float top, float height)
     m_hasViewport = true;
     m_viewportHeight = std::max(0.0f, height);
     m_viewportTop = std::clamp(top, 0.0f, maxTop());
+    forgetUnseenAtEnd();
 }
 
 void ConsoleModel::setViewportTop(float top)
 {
     m_viewportTop = std::clamp(top, 0.0f, maxTop());
+    forgetUnseenAtEnd();
 }
 
 void ConsoleModel::setViewportHeight(float height)
 {
     m_viewportHeight = std::max(0.0f, height);
     m_viewportTop = std::min(m_viewportTop, maxTop());
+    forgetUnseenAtEnd();
+}
+
+void ConsoleModel::forgetUnseenAtEnd()
+{
+    if (atEnd())
+        m_unseenRows = 0;
+}
+
+void ConsoleModel::jumpToEnd()
+{
+    m_endScroll = true;
+    m_unseenRows = 0;
+    if (!m_hasViewport || m_viewportTop == maxTop())
+        return;
+    m_viewportTop = maxTop();
+    m_pending.scrolled = true;
 }
 
 QRectF ConsoleModel::visibleRect() const
@@ -188,6 +210,7 @@ bool ConsoleModel::scrollRectToVisible(const QRectF &rect)
         return false;
     m_viewportTop = target;
     m_pending.scrolled = true;
+    forgetUnseenAtEnd();
     return true;
 }
 

@@ -56,6 +56,12 @@ public:
     void scrollToEnd(bool enable) { m_endScroll = enable; }
     bool endScroll() const { return m_endScroll; }
 
+    // Rows that arrived while the view did not follow the end and that the viewport has not
+    // reached since: 0 whenever the viewport stands at the end of the document.
+    int unseenRows() const { return m_unseenRows; }
+    // The way back from reading older rows: follows the end again and moves the viewport there.
+    void jumpToEnd();
+
     QRectF frame() const { return QRectF(m_frameX, m_frameY, m_frameWidth, m_frameHeight); }
     // The frame the host gave the view before any append; asks for no work.
     void setInitialFrame(const QRectF &frame);
@@ -89,12 +95,15 @@ public:
 private:
     void setFrame(float x, float y, float width, float height);
     float maxTop() const;
+    bool atEnd() const { return !m_hasViewport || m_viewportTop >= maxTop(); }
+    void forgetUnseenAtEnd();
 
     QVector<QString> m_ring;
     int m_head = 0; // slot of line 0
     int m_count = 0;
     quint64 m_appended = 0;
     bool m_endScroll = false;
+    int m_unseenRows = 0;
 
     float m_frameX = 0.0f;
     float m_frameY = 0.0f;

@@ -1,6 +1,7 @@
 #include "ConsoleView.h"
 
 #include "ConsoleAccessible.h"
+#include "NewRowsButton.h"
 #include "VScroller.h"
 
 #include <QAccessible>
@@ -76,6 +77,8 @@ void ConsoleView::awakeFromNib()
     m_area->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     bar->setSingleStep(int(ConsoleModel::RowHeight));
     watchScrollBar(bar);
+    if (!m_newRowsButton)
+        m_newRowsButton = new NewRowsButton(this, m_area);
 }
 
 QScrollArea *ConsoleView::enclosingScrollArea() const
@@ -114,6 +117,24 @@ void ConsoleView::userScrolled(int value)
     if (m_applying || !isVisible())
         return;
     m_model.setViewportTop(float(value));
+    announceUnseenRows();
+}
+
+void ConsoleView::announceUnseenRows()
+{
+    const int rows = m_model.unseenRows();
+    if (rows == m_announcedUnseen)
+        return;
+    m_announcedUnseen = rows;
+    Q_EMIT unseenRowsChanged(rows);
+}
+
+void ConsoleView::jumpToEnd()
+{
+    m_model.jumpToEnd();
+    scheduleApply();
+    flush();
+    announceUnseenRows();
 }
 
 void ConsoleView::scrollToEnd(bool enable)
@@ -206,6 +227,7 @@ void ConsoleView::flush()
         m_model.setViewportTop(float(m_bar->value()));
     }
     ++m_applyCount;
+    announceUnseenRows();
 
     if (work.linesChanged && QAccessible::isActive()) {
         QAccessibleEvent changed(this, QAccessible::VisibleDataChanged);
@@ -283,6 +305,11 @@ void ConsoleView::keyPressEvent(QKeyEvent *event)
 {
     if (event->key() == Qt::Key_Delete && (event->modifiers() & ~Qt::KeypadModifier) == 0) {
         deleteLines();
+        return;
+    }
+    if (event->key() == Qt::Key_End &&
+        (event->modifiers() & ~(Qt::KeypadModifier | Qt::ControlModifier)) == 0) {
+        jumpToEnd();
         return;
     }
     // Paging keys go on to the scroll area, which must scroll the geometry the rules gave.

@@ -9,6 +9,7 @@
 
 #include <utility>
 
+class NewRowsButton;
 class QAction;
 class QScrollArea;
 class QScrollBar;
@@ -54,6 +55,9 @@ public:
 
     // "Clear", also in the context menu; connect an Edit menu item to it or to deleteLines().
     QAction *clearAction() const { return m_clearAction; }
+    // Over the console's lower edge while rows arrive unseen; made by awakeFromNib().
+    NewRowsButton *newRowsButton() const { return m_newRowsButton; }
+    int unseenRows() const { return m_model.unseenRows(); }
 
     void flush();
 
@@ -64,6 +68,13 @@ public:
 
 public Q_SLOTS:
     void deleteLines();
+    // Scrolls to the end and follows it again (the new-rows button, End and Ctrl+End).
+    void jumpToEnd();
+
+Q_SIGNALS:
+    // The count of unseen rows changed, as the screen shows it: emitted when the widget catches
+    // up, and at once for the user's own scrolling.
+    void unseenRowsChanged(int rows);
 
 protected:
     bool event(QEvent *event) override;
@@ -78,12 +89,15 @@ private:
     void watchScrollBar(QScrollBar *bar);
     void userScrolled(int value);
     void scheduleApply();
+    void announceUnseenRows();
 
     ConsoleModel m_model;
     QFont m_font;
     QColor m_color;
     qreal m_ascent = 0.0;
     QAction *m_clearAction = nullptr;
+    NewRowsButton *m_newRowsButton = nullptr;
+    int m_announcedUnseen = 0;
 
     QPointer<QScrollArea> m_area;
     QPointer<QWidget> m_viewport;

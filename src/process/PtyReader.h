@@ -27,6 +27,8 @@ public:
     bool isArmed() const { return m_armed; }
     void close();
     bool isOpen() const { return m_master.isValid(); }
+    // The master, for a writer that shares it; -1 once closed.
+    int descriptor() const { return m_master.get(); }
 
 Q_SIGNALS:
     // `data` empty and `failed` false: end of output. `failed` true: the read failed.

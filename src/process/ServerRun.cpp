@@ -75,6 +75,8 @@ ServerRun::ServerRun(QObject *parent) : QObject(parent) {}
 
 ServerRun::~ServerRun()
 {
+    if (m_writer)
+        m_writer->close();
     if (m_reader)
         m_reader->close();
     if (m_watch)
@@ -118,6 +120,7 @@ pid_t ServerRun::start(const QByteArray &path, const QList<QByteArray> &argv,
 
     m_pid = pid;
     m_reader = new PtyReader(UniqueFd(master), this);
+    m_writer = new PtyWriter(m_reader->descriptor(), this);
     m_watch = new ChildWatch(pid, this);
     connect(m_reader, &PtyReader::readDone, this, [this](const QByteArray &data, bool failed) {
         if (failed)
@@ -137,6 +140,16 @@ void ServerRun::readInBackgroundAndNotify()
         m_reader->arm();
 }
 
+PtyWriter::Write ServerRun::writeInput(const QByteArray &bytes)
+{
+    return m_writer ? m_writer->write(bytes) : PtyWriter::Write::Closed;
+}
+
+qsizetype ServerRun::pendingInput() const
+{
+    return m_writer ? m_writer->pending() : 0;
+}
+
 void ServerRun::kill()
 {
     if (m_watch)
@@ -147,6 +160,7 @@ void ServerRun::closeOutput()
 {
     if (!m_reader || !m_reader->isOpen())
         return;
+    m_writer->close();
     m_reader->close();
     maybeFinish();
 }

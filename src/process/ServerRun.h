@@ -10,6 +10,7 @@
 struct termios;
 struct winsize;
 
+#include "PtyWriter.h"
 #include "Utf8ChunkDecoder.h"
 
 class ChildWatch;
@@ -46,6 +47,11 @@ public:
     // Requests one read of up to 64 KiB; readCompleted follows from the event loop. A request
     // while one is pending, or after closeOutput(), does nothing.
     void readInBackgroundAndNotify();
+    // Writes to the server's terminal without blocking (see PtyWriter): Closed before start(),
+    // after closeOutput() and once the terminal has failed.
+    PtyWriter::Write writeInput(const QByteArray &bytes);
+    // Bytes given to writeInput() that the terminal has not taken yet.
+    qsizetype pendingInput() const;
     // SIGKILL to the child unless it has been reaped already.
     void kill();
     // Closes the pseudo-terminal master; later calls do nothing.
@@ -75,6 +81,7 @@ private:
 
     pid_t m_pid = -1;
     PtyReader *m_reader = nullptr;
+    PtyWriter *m_writer = nullptr; // shares the reader's descriptor; closed before it
     ChildWatch *m_watch = nullptr;
     bool m_started = false;
     bool m_finishPosted = false;

@@ -35,6 +35,8 @@ private Q_SLOTS:
     void scrollRectToVisible_data();
     void scrollRectToVisible();
     void pendingWorkIsGatheredAcrossAppends();
+    void unseenRows_data();
+    void unseenRows();
 };
 
 void TestConsoleModel::bufferKeepsNewest201_data()
@@ -286,6 +288,82 @@ void TestConsoleModel::pendingWorkIsGatheredAcrossAppends()
     // Rows already on screen hold other text after a chop, even though the rules asked for no
     // redisplay of their own.
     QVERIFY(work.wholeView);
+}
+
+// Rows that arrive while the user reads older ones are counted until the view stands at the end
+// again; `then` is what happens next: "" nothing, "top N" the user scrolls to N, "end" the user
+// scrolls to the very end, "taller" the viewport grows over the whole document, "jump" the way
+// back to the end, "clear" the console is cleared.
+void TestConsoleModel::unseenRows_data()
+{
+    QTest::addColumn<bool>("follow");
+    QTest::addColumn<int>("before");
+    QTest::addColumn<float>("top");
+    QTest::addColumn<int>("appends");
+    QTest::addColumn<int>("unseen");
+    QTest::addColumn<QString>("then");
+    QTest::addColumn<int>("after");
+
+    QTest::newRow("following at the end") << true << 50 << 480.f << 5 << 0 << "" << 0;
+    QTest::newRow("following from higher up") << true << 50 << 0.f << 1 << 0 << "" << 0;
+    QTest::newRow("scrolled back") << false << 50 << 120.f << 5 << 5 << "" << 5;
+    QTest::newRow("scrolled back, then nearly to the end")
+        << false << 50 << 120.f << 5 << 5 << "top 530" << 5;
+    QTest::newRow("scrolled back, then to the end") << false << 50 << 120.f << 5 << 5 << "end" << 0;
+    QTest::newRow("not following, at the end: the next row is below")
+        << false << 50 << 480.f << 1 << 1 << "" << 1;
+    QTest::newRow("not following, everything fits") << false << 3 << 0.f << 4 << 0 << "" << 0;
+    QTest::newRow("not following, filling the viewport")
+        << false << 8 << 0.f << 4 << 2 << "taller" << 0;
+    QTest::newRow("dropping the oldest rows") << false << 201 << 120.f << 10 << 10 << "jump" << 0;
+    QTest::newRow("way back to the end") << false << 50 << 120.f << 3 << 3 << "jump" << 0;
+    QTest::newRow("cleared") << false << 50 << 120.f << 3 << 3 << "clear" << 0;
+}
+
+void TestConsoleModel::unseenRows()
+{
+    QFETCH(bool, follow);
+    QFETCH(int, before);
+    QFETCH(float, top);
+    QFETCH(int, appends);
+    QFETCH(int, unseen);
+    QFETCH(QString, then);
+    QFETCH(int, after);
+
+    ConsoleModel model;
+    model.setViewport(0.0f, ViewportHeight);
+    model.scrollToEnd(true);
+    fill(model, before);
+    model.setViewportTop(top);
+    model.scrollToEnd(follow);
+    QCOMPARE(model.unseenRows(), 0);
+    for (int i = 0; i < appends; ++i)
+        model.appendLine(QStringLiteral("new %1").arg(i));
+    QCOMPARE(model.unseenRows(), unseen);
+
+    const float end = std::max(0.0f, float(model.frame().height()) - ViewportHeight);
+    if (then.startsWith(u"top "))
+        model.setViewportTop(then.mid(4).toFloat());
+    else if (then == u"end")
+        model.setViewportTop(end);
+    else if (then == u"taller")
+        model.setViewportHeight(float(model.frame().height()));
+    else if (then == u"jump")
+        model.jumpToEnd();
+    else if (then == u"clear")
+        model.deleteLines();
+    QCOMPARE(model.unseenRows(), after);
+
+    if (then == u"jump") {
+        // Following again, at the end, and the next row scrolls into view.
+        QVERIFY(model.endScroll());
+        QCOMPARE(model.viewportTop(), end);
+        model.appendLine(QStringLiteral("next"));
+        QCOMPARE(model.unseenRows(), 0);
+        QCOMPARE(model.viewportTop() + ViewportHeight, float(model.frame().height()));
+    } else {
+        QCOMPARE(model.endScroll(), follow);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestConsoleModel)

@@ -1,4 +1,5 @@
 #include "ConsoleView.h"
+#include "NewRowsButton.h"
 #include "VScroller.h"
 
 #include <QAccessible>
@@ -97,6 +98,7 @@ private Q_SLOTS:
     void wheelAndKeysLeaveFollowing();
     void clearByKeyAndMenu();
     void accessibleText();
+    void newRowsButtonLeadsBackToTheEnd();
 };
 
 void TestConsoleView::awakeInstallsScroller()
@@ -405,6 +407,71 @@ void TestConsoleView::accessibleText()
     h.view->deleteLines();
     QCOMPARE(iface->text(QAccessible::Value), QString());
     QCOMPARE(text->characterCount(), 0);
+}
+
+void TestConsoleView::newRowsButtonLeadsBackToTheEnd()
+{
+    Harness h;
+    NewRowsButton *button = h.view->newRowsButton();
+    QVERIFY(button);
+    QCOMPARE(button->parentWidget(), &h.area);
+    QCOMPARE(button->focusPolicy(), Qt::NoFocus);
+    h.fill(50);
+    h.view->flush();
+    QVERIFY(!button->isVisible()); // following: every row is seen
+
+    const auto scrollBack = [&] {
+        h.view->scrollToEnd(false);
+        h.bar()->triggerAction(QAbstractSlider::SliderPageStepSub);
+        QVERIFY(h.bar()->value() < h.bar()->maximum());
+    };
+    const auto verifyBackAtEnd = [&] {
+        QVERIFY(!button->isVisible());
+        QVERIFY(h.view->endScroll());
+        QCOMPARE(h.bar()->value(), h.bar()->maximum());
+        QCOMPARE(h.view->unseenRows(), 0);
+        h.verifyInStep();
+    };
+
+    scrollBack();
+    h.fill(3);
+    h.view->flush();
+    QVERIFY(button->isVisible());
+    QCOMPARE(button->text(), QStringLiteral("3 new lines"));
+    QCOMPARE(button->accessibleName(), QStringLiteral("3 new lines"));
+    // Over the viewport's lower edge, inside it.
+    const QRect viewport = h.area.viewport()->geometry();
+    QVERIFY(viewport.contains(button->geometry()));
+    QVERIFY(button->geometry().bottom() > viewport.bottom() - 2 * button->height());
+    const int readingAt = h.bar()->value();
+
+    QTest::mouseClick(button, Qt::LeftButton);
+    verifyBackAtEnd();
+    QVERIFY(h.bar()->value() > readingAt);
+    h.fill(1); // following again: the new row scrolls in
+    h.view->flush();
+    QVERIFY(!button->isVisible());
+    QCOMPARE(h.bar()->value(), h.bar()->maximum());
+
+    // End and Ctrl+End in the console do the same.
+    for (const Qt::KeyboardModifiers modifiers : {Qt::NoModifier, Qt::ControlModifier}) {
+        scrollBack();
+        h.fill(1);
+        h.view->flush();
+        QCOMPARE(button->text(), QStringLiteral("1 new line"));
+        h.view->setFocus();
+        QTest::keyClick(h.view, Qt::Key_End, modifiers);
+        verifyBackAtEnd();
+    }
+
+    // Reaching the end by scrolling hides it at once; following stays as the user left it.
+    scrollBack();
+    h.fill(2);
+    h.view->flush();
+    QVERIFY(button->isVisible());
+    h.bar()->setValue(h.bar()->maximum());
+    QVERIFY(!button->isVisible());
+    QVERIFY(!h.view->endScroll());
 }
 
 QTEST_MAIN(TestConsoleView)

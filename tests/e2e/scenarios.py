@@ -157,7 +157,7 @@ def play():
 
 def server_console():
     settings = {"server_description": "E2E night", "server_maxclients": 6,
-                "server_options": "--interval 60000"}
+                "server_options": "--commands"}
     with Session("server") as session:
         window = started(session, settings=settings)
         window.show_pane("Server", "Server settings")
@@ -172,11 +172,27 @@ def server_console():
         for line in ('Description: "E2E night"', "Client limit: 6", "Password: none"):
             check(line in banner, "%r is missing from the banner %r" % (line, banner))
 
+        # The command line under the console: typed, sent with Return, answered, recalled.
+        field = window.get(role="text", name="Server command")
+        check(window.enabled(field), "the command line is disabled while a server runs")
+        window.focus(field)
+        session.xdotool("type", "--delay", "15", "--file", "-", input="say hello from e2e")
+        session.xdotool("key", "Return")
+        wait_for(lambda: "Console: hello from e2e" in console_lines(window), 15,
+                 "the server's answer to the command in the console")
+        check_equal(window.text_of(field), "", "the command line after Return")
+        session.xdotool("key", "Up")
+        wait_for(lambda: window.text_of(field) == "say hello from e2e", 10,
+                 "Up to recall the command")
+        session.xdotool("key", "Down")
+        wait_for(lambda: window.text_of(field) == "", 10, "Down to return to the empty line")
+
         window.press(button)
         wait_for(lambda: button.get_name() == "Start", 15, "the button to read Start again")
         after = wait_for(lambda: (lambda ls: ls if " " in ls[ls.index(BANNER_END):] else None)(
             console_lines(window)), 15, "the separator line after the server's output")
         check(after[-1] == " ", "the console ends with %r instead of the separator" % after[-1])
+        check(not window.enabled(field), "the command line is enabled with no server running")
         session.wait_gone(pid, 15, "the stopped server to be gone")
         check(session.launcher.poll() is None, "the launcher ended when the server stopped")
 

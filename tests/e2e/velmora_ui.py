@@ -68,6 +68,9 @@ class LauncherWindow:
     def showing(self, accessible):
         return accessible.get_state_set().contains(self.Atspi.StateType.SHOWING)
 
+    def enabled(self, accessible):
+        return accessible.get_state_set().contains(self.Atspi.StateType.ENABLED)
+
     def find_all(self, role=None, name=None, description=None, showing=True, within=None):
         found = []
         for accessible in self._walk(within or self.app):

@@ -1,5 +1,7 @@
-// The game's and the server's command lines, as the game and the server will receive them.
+// The game's and the server's command lines, as the game and the server will receive them, and
+// the commands a user types for a running server.
 #include "CommandLine.h"
+#include "ServerCommands.h"
 
 #include <QTest>
 
@@ -13,6 +15,10 @@ private Q_SLOTS:
     void resolutionTitles();
     void serverArguments_data();
     void serverArguments();
+    void terminalCommandBytes_data();
+    void terminalCommandBytes();
+    void commandHistory_data();
+    void commandHistory();
 };
 
 void CommandLineTest::gameArguments_data()
@@ -151,6 +157,105 @@ void CommandLineTest::serverArguments()
     QFETCH(QList<QByteArray>, expected);
     const ServerSettings settings{options, description, password, maxClients};
     QCOMPARE(::serverArguments(expected.first(), settings), expected);
+}
+
+void CommandLineTest::terminalCommandBytes_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::newRow("plain") << "say hello" << QByteArray("say hello\n");
+    QTest::newRow("empty is a bare line feed") << "" << QByteArray("\n");
+    QTest::newRow("spaces and tabs stay") << " kick\tWren " << QByteArray(" kick\tWren \n");
+    QTest::newRow("UTF-8") << "say Grüße €"
+                           << QByteArray("say Gr\xc3\xbc\xc3\x9f"
+                                         "e \xe2\x82\xac\n");
+    QTest::newRow("interrupt, end of file, suspend left out")
+        << "quit\x03\x04\x1a" << QByteArray("quit\n");
+    QTest::newRow("output stop and start left out") << "\x13say\x11" << QByteArray("say\n");
+    QTest::newRow("line breaks make no second command")
+        << "say a\nexit 3\r" << QByteArray("say aexit 3\n");
+    QTest::newRow("erase, kill line, literal next, escape left out")
+        << "ab\x7f\x15\x16\x1b[2Jc" << QByteArray("ab[2Jc\n");
+    QTest::newRow("C1 controls left out")
+        << QStringLiteral("a\u0085b\u009bc") << QByteArray("abc\n");
+}
+
+void CommandLineTest::terminalCommandBytes()
+{
+    QFETCH(QString, command);
+    QFETCH(QByteArray, bytes);
+    QCOMPARE(::terminalCommandBytes(command), bytes);
+}
+
+// Steps on a history and the field it fills: "type TEXT" puts TEXT in the field, "send" hands the
+// field's text to the history and clears the field, "up" and "down" walk, "= TEXT" checks the
+// field. The last column is what the history keeps.
+void CommandLineTest::commandHistory_data()
+{
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<QStringList>("kept");
+
+    QTest::newRow("walk back and forth, stopping at both ends")
+        << QStringList{"type a", "send", "type b", "send", "type c", "send", "up",   "= c",
+                       "up",     "= b",  "up",     "= a",  "up",     "= a",  "down", "= b",
+                       "down",   "= c",  "down",   "= ",   "down",   "= "}
+        << QStringList{"a", "b", "c"};
+    QTest::newRow("the draft comes back past the newest")
+        << QStringList{"type a", "send", "type hal", "up", "= a", "down", "= hal"}
+        << QStringList{"a"};
+    QTest::newRow("an immediate repeat is kept once")
+        << QStringList{"type a", "send", "type a", "send", "type b", "send", "type a", "send"}
+        << QStringList{"a", "b", "a"};
+    QTest::newRow("an empty command is not kept")
+        << QStringList{"send", "up", "= ", "type  ", "send"} << QStringList{" "};
+    QTest::newRow("nothing to walk")
+        << QStringList{"type draft", "up", "= draft", "down", "= draft"} << QStringList{};
+    QTest::newRow("a recalled command sent again is the newest")
+        << QStringList{"type a", "send", "type b", "send", "up", "up", "= a",
+                       "send",   "= ",   "up",     "= a",  "up", "= b"}
+        << QStringList{"a", "b", "a"};
+    QTest::newRow("a recalled command edited and sent")
+        << QStringList{"type a", "send", "up", "type a2", "send", "up", "= a2", "up", "= a"}
+        << QStringList{"a", "a2"};
+    QTest::newRow("a recalled newest command sent again is kept once")
+        << QStringList{"type a", "send", "up", "send", "up", "= a", "up", "= a"}
+        << QStringList{"a"};
+
+    QStringList many;
+    QStringList kept;
+    for (int i = 0; i < CommandHistory::MaxEntries + 5; ++i) {
+        many << QStringLiteral("type c%1").arg(i) << QStringLiteral("send");
+        if (i >= 5)
+            kept << QStringLiteral("c%1").arg(i);
+    }
+    for (int i = 0; i < CommandHistory::MaxEntries; ++i)
+        many << QStringLiteral("up");
+    many << QStringLiteral("= c5") << QStringLiteral("up") << QStringLiteral("= c5");
+    QTest::newRow("at most 100, the oldest go") << many << kept;
+}
+
+void CommandLineTest::commandHistory()
+{
+    QFETCH(QStringList, steps);
+    QFETCH(QStringList, kept);
+    CommandHistory history;
+    QString field;
+    for (const QString &step : std::as_const(steps)) {
+        if (step.startsWith(u"type "))
+            field = step.mid(5);
+        else if (step == u"send")
+            history.add(std::exchange(field, QString()));
+        else if (step == u"up")
+            field = history.previous(field).value_or(field);
+        else if (step == u"down")
+            field = history.next().value_or(field);
+        else if (step.startsWith(u"= "))
+            QVERIFY2(field == step.mid(2),
+                     qPrintable(step + QStringLiteral(": field holds ") + field));
+        else
+            QFAIL(qPrintable(step));
+    }
+    QCOMPARE(history.entries(), kept);
 }
 
 QTEST_GUILESS_MAIN(CommandLineTest)

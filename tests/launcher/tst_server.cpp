@@ -1,6 +1,6 @@
 // The dedicated server driven through the whole launcher window: the argument vector and working
 // directory a real child receives, Start/Stop and the console, runs that end by themselves or
-// never start, closing the window, and Play beside a server.
+// never start, closing the window, Play beside a server, and the commands typed for it.
 #include "LauncherFixture.h"
 
 #include "ConsoleView.h"
@@ -17,10 +17,12 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLineEdit>
 #include <QMainWindow>
 #include <QPushButton>
 #include <QTest>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <unistd.h>
@@ -52,6 +54,11 @@ private Q_SLOTS:
     void closingTheWindowKillsTheServer_data();
     void closingTheWindowKillsTheServer();
     void playWhileServerRuns();
+    void commandsRoundTripAndHistory();
+    void commandEndsTheServer_data();
+    void commandEndsTheServer();
+    void serverThatNeverReads();
+    void keyboardReachesTheCommandLine();
 
 private:
     QJsonObject waitForRecord(const QString &file, bool game = false);
@@ -401,6 +408,185 @@ void ServerTest::playWhileServerRuns()
         }
     }
     QVERIFY(games.at(0) != games.at(1));
+
+    w->launcher()->multiplayerAction();
+    QVERIFY(drained(*w));
+}
+
+void ServerTest::commandsRoundTripAndHistory()
+{
+    storePreferences({{SettingsKeys::serverOptions, QStringLiteral("--commands")}});
+    const auto w = openWindow(m_launcher);
+    QLineEdit *field = commandLine(*w);
+    QCOMPARE(field->accessibleName(), QStringLiteral("Server command"));
+    QVERIFY(!field->isEnabled());
+    w->launcher()->multiplayerAction();
+    QVERIFY(field->isEnabled());
+    QVERIFY(waitForLine(*w, QStringLiteral("Server ready.\r")));
+
+    typeCommand(*w, QStringLiteral("say hello there"));
+    QCOMPARE(field->text(), QString());
+    QVERIFY(waitForLine(*w, QStringLiteral("Console: hello there\r")));
+    // The terminal's echo comes first, as any output does.
+    const QStringList seen = lines(*w);
+    QVERIFY(seen.indexOf(QStringLiteral("say hello there\r")) >= 0);
+    QVERIFY(seen.indexOf(QStringLiteral("say hello there\r")) <
+            seen.indexOf(QStringLiteral("Console: hello there\r")));
+    typeCommand(*w, QStringLiteral("say Grüße ☃"));
+    QVERIFY(waitForLine(*w, QStringLiteral("Console: Grüße ☃\r")));
+    typeCommand(*w, QStringLiteral("players"));
+    QVERIFY(waitForLine(*w, QStringLiteral("Players: 0\r")));
+    typeCommand(*w, QStringLiteral("players")); // an immediate repeat
+    typeCommand(*w, QStringLiteral("say secret hunter2"));
+    QVERIFY(waitForLine(*w, QStringLiteral("Console: secret hunter2\r")));
+
+    // Up and Down in the field walk this session's commands, the repeat kept once.
+    QTest::keyClicks(field, QStringLiteral("half"));
+    const QStringList walk{"say secret hunter2", "players", "say Grüße ☃", "say hello there",
+                           "say hello there"};
+    for (const QString &expected : walk) {
+        QTest::keyClick(field, Qt::Key_Up);
+        QCOMPARE(field->text(), expected);
+    }
+    QTest::keyClick(field, Qt::Key_Down);
+    QCOMPARE(field->text(), QStringLiteral("say Grüße ☃"));
+    for (int i = 0; i < 3; ++i)
+        QTest::keyClick(field, Qt::Key_Down);
+    QCOMPARE(field->text(), QStringLiteral("half"));
+    QTest::keyClick(field, Qt::Key_Up);
+    QTest::keyClick(field, Qt::Key_Return); // a recalled command is sent like a typed one
+    QCOMPARE(field->text(), QString());
+    QTRY_COMPARE_WITH_TIMEOUT(lines(*w).count(QStringLiteral("Console: secret hunter2\r")), 2,
+                              Patience);
+
+    w->launcher()->multiplayerAction();
+    QVERIFY(!field->isEnabled());
+    QVERIFY(drained(*w));
+    // Return in a disabled field (or with no server) sends nothing and keeps the text.
+    field->setText(QStringLiteral("say late"));
+    w->launcher()->sendServerCommand(field->text());
+    QCOMPARE(field->text(), QStringLiteral("say late"));
+    // Commands may hold passwords: they stay in memory.
+    QFile prefs(preferencesFile());
+    if (prefs.open(QIODevice::ReadOnly))
+        QVERIFY(!prefs.readAll().contains("hunter2"));
+}
+
+void ServerTest::commandEndsTheServer_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QString>("answer");
+    QTest::newRow("quit") << "quit"
+                          << "Server stopped.\r";
+    QTest::newRow("exit status 3") << "exit 3"
+                                   << "Exiting with status 3\r";
+    QTest::newRow("signal 15") << "signal 15"
+                               << "Raising signal 15\r";
+}
+
+void ServerTest::commandEndsTheServer()
+{
+    QFETCH(QString, command);
+    QFETCH(QString, answer);
+    storePreferences({{SettingsKeys::serverOptions, QStringLiteral("--commands")}});
+    const auto w = openWindow(m_launcher);
+    w->launcher()->multiplayerAction();
+    const pid_t pid = w->launcher()->server();
+    QVERIFY(pid > 0);
+    QVERIFY(waitForLine(*w, QStringLiteral("Server ready.\r")));
+
+    typeCommand(*w, command);
+    QTRY_COMPARE_WITH_TIMEOUT(title(*w), QStringLiteral("Start"), Patience);
+    QVERIFY(!commandLine(*w)->isEnabled());
+    QVERIFY(drained(*w));
+    QVERIFY(processGone(pid));
+    const QStringList all = lines(*w);
+    QCOMPARE(all.last(), Separator);
+    QCOMPARE(all.count(Separator), 1);
+    QVERIFY(all.contains(answer));
+    QVERIFY(all.indexOf(answer) > all.indexOf(command + QStringLiteral("\r")));
+}
+
+// A server that never reads its terminal: every Return comes straight back, commands wait in the
+// launcher up to the limit, the one that would overflow it is refused with a line in the console
+// and stays in the field, and Stop still works.
+void ServerTest::serverThatNeverReads()
+{
+    storePreferences({{SettingsKeys::serverOptions, QStringLiteral("--interval 60000")}});
+    const auto w = openWindow(m_launcher);
+    w->launcher()->multiplayerAction();
+    const pid_t pid = w->launcher()->server();
+    QVERIFY(pid > 0);
+    QVERIFY(waitForLine(*w, QStringLiteral("Server ready.\r")));
+
+    QLineEdit *field = commandLine(*w);
+    const QString big = QStringLiteral("say ") + QString(30000, u'x');
+    const int limit = 1024 * 1024;
+    int sent = 0;
+    bool refused = false;
+    while (!refused && sent <= limit / big.size() + 2) {
+        field->setText(big + QString::number(sent));
+        QTest::keyClick(field, Qt::Key_Return);
+        refused = !field->text().isEmpty();
+        if (!refused)
+            ++sent;
+    }
+    QVERIFY2(refused, "no command was refused");
+    // The queue was full, not merely the terminal.
+    QVERIFY(qint64(sent) * (big.size() + 3) >= limit - big.size() - 3);
+    QCOMPARE(field->text(), big + QString::number(sent));
+    const auto overflowLines = [&] {
+        const QStringList all = lines(*w);
+        return std::count_if(all.cbegin(), all.cend(), [](const QString &line) {
+            return line.startsWith(u"Command not sent: the server is not reading its input (") &&
+                   line.endsWith(u" KiB still waiting)");
+        });
+    };
+    QCOMPARE(overflowLines(), 1);
+
+    // A second try is refused the same way, and the window goes on working.
+    QTest::keyClick(field, Qt::Key_Return);
+    QVERIFY(!field->text().isEmpty());
+    QCOMPARE(overflowLines(), 2);
+    QCOMPARE(::kill(pid, 0), 0);
+    w->launcher()->multiplayerAction();
+    QCOMPARE(title(*w), QStringLiteral("Start"));
+    QVERIFY(drained(*w));
+    QVERIFY(processGone(pid));
+}
+
+void ServerTest::keyboardReachesTheCommandLine()
+{
+    storePreferences({{SettingsKeys::serverOptions, QStringLiteral("--commands")}});
+    const auto w = openWindow(m_launcher);
+    QMainWindow *window = w->interface->window();
+    window->show();
+    window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window));
+    QLineEdit *field = commandLine(*w);
+    ConsoleView *console = w->interface->ui().console;
+
+    // Without a server Ctrl+2 shows the pane and leaves the disabled field alone.
+    QTest::keyClick(window, Qt::Key_2, Qt::ControlModifier);
+    QTRY_COMPARE_WITH_TIMEOUT(window->centralWidget(), w->launcher()->view2(), Patience);
+    QVERIFY(!field->hasFocus());
+
+    QTest::keyClick(window, Qt::Key_1, Qt::ControlModifier);
+    QTRY_COMPARE_WITH_TIMEOUT(window->centralWidget(), w->launcher()->view1(), Patience);
+    w->launcher()->multiplayerAction();
+    QVERIFY(waitForLine(*w, QStringLiteral("Server ready.\r")));
+    QTest::keyClick(window, Qt::Key_2, Qt::ControlModifier);
+    QTRY_COMPARE_WITH_TIMEOUT(window->centralWidget(), w->launcher()->view2(), Patience);
+    QTRY_VERIFY_WITH_TIMEOUT(field->hasFocus(), Patience);
+
+    // Tab goes from the console to the command line.
+    console->setFocus(Qt::OtherFocusReason);
+    QTRY_VERIFY(console->hasFocus());
+    QTest::keyClick(console, Qt::Key_Tab);
+    QTRY_VERIFY(field->hasFocus());
+    QTest::keyClicks(field, QStringLiteral("say typed"));
+    QTest::keyClick(field, Qt::Key_Return);
+    QVERIFY(waitForLine(*w, QStringLiteral("Console: typed\r")));
 
     w->launcher()->multiplayerAction();
     QVERIFY(drained(*w));

@@ -1,6 +1,7 @@
 // The German interface, and the texts that must never be translated.
 #include "LauncherFixture.h"
 
+#include "NewRowsButton.h"
 #include "ToolbarItem.h"
 #include "Translations.h"
 #include "ui_Launcher.h"
@@ -65,6 +66,9 @@ void TranslationsTest::germanLocaleShowsGermanInterface()
     QCOMPARE(ui.multiplayer->text(), QStringLiteral("Starten"));
     QCOMPARE(ui.fsaaCombo->itemText(0), QStringLiteral("Aus"));
     QCOMPARE(ui.console->accessibleName(), QStringLiteral("Serverkonsole"));
+    QCOMPARE(ui.serverCommand->accessibleName(), QStringLiteral("Serverbefehl"));
+    QCOMPARE(NewRowsButton::label(1), QStringLiteral("1 neue Zeile"));
+    QCOMPARE(NewRowsButton::label(12), QStringLiteral("12 neue Zeilen"));
 
     // The stored keys and the entry titles handed to the game are not the interface's to translate.
     QCOMPARE(ui.resolutions->itemText(0), QStringLiteral("1024 x 768"));

@@ -1,7 +1,9 @@
-// What the child is given: its argument vector, working directory and descriptors, and what
-// happens when it cannot be made or cannot be executed.
+// What the child is given: its argument vector, working directory and descriptors, what happens
+// when it cannot be made or cannot be executed, and what it is sent on its terminal.
 #include "ProcessTestSupport.h"
+#include "PtyWriter.h"
 #include "ServerRun.h"
+#include "UniqueFd.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,6 +15,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <pty.h>
+#include <termios.h>
 #include <unistd.h>
 
 using namespace ProcessTestSupport;
@@ -50,6 +53,8 @@ private Q_SLOTS:
     void forkPtyFailureLeavesNothingOpen();
     void forkPtySeamIsUsedAndRestored();
     void childInheritsOnlyItsTerminal();
+    void inputReachesTheChild();
+    void writerNeverBlocksAndKeepsOrder();
 
 private:
     QTemporaryDir m_dir;
@@ -250,6 +255,90 @@ void TestServerRunProcess::childInheritsOnlyItsTerminal()
     QCOMPARE(openDescriptors(), before);
     ::close(leaky[0]);
     ::close(leaky[1]);
+}
+
+void TestServerRunProcess::inputReachesTheChild()
+{
+    ServerRun run;
+    QCOMPARE(run.writeInput("before\n"), PtyWriter::Write::Closed);
+    RunLog log(&run);
+    const QByteArrayList argv{"sh", "-c",
+                              "read first; read second; echo \"got <$first> <$second>\""};
+    QVERIFY(run.start("/bin/sh", argv, QFile::encodeName(m_dir.path())) > 0);
+    run.readInBackgroundAndNotify();
+    QCOMPARE(run.writeInput("hello there\n"), PtyWriter::Write::Sent);
+    QCOMPARE(run.writeInput("Grüße\n"), PtyWriter::Write::Sent);
+    QTRY_VERIFY_WITH_TIMEOUT(log.finishes == 1, Patience);
+
+    // The terminal echoes what it is given, then the child's answer follows.
+    QVERIFY2(log.text.contains(QStringLiteral("got <hello there> <Grüße>\r\n")),
+             qPrintable(log.text));
+    QVERIFY(log.text.indexOf(QStringLiteral("hello there\r\n")) <
+            log.text.indexOf(QStringLiteral("got <")));
+    QCOMPARE(run.writeInput("after\n"), PtyWriter::Write::Closed);
+}
+
+// A reader that takes nothing: what the terminal cannot hold waits in the queue up to its limit,
+// a command that would overflow it is refused whole, and once the other side reads, every byte
+// taken arrives once and in order. Every write returns at once; a blocking one would hang here.
+void TestServerRunProcess::writerNeverBlocksAndKeepsOrder()
+{
+    int masterFd = -1;
+    int slaveFd = -1;
+    QCOMPARE(::openpty(&masterFd, &slaveFd, nullptr, nullptr, nullptr), 0);
+    const UniqueFd master(masterFd);
+    const UniqueFd slave(slaveFd);
+    termios raw{};
+    QCOMPARE(::tcgetattr(slaveFd, &raw), 0);
+    ::cfmakeraw(&raw);
+    QCOMPARE(::tcsetattr(slaveFd, TCSANOW, &raw), 0);
+    ::fcntl(masterFd, F_SETFL, ::fcntl(masterFd, F_GETFL) | O_NONBLOCK);
+    ::fcntl(slaveFd, F_SETFL, ::fcntl(slaveFd, F_GETFL) | O_NONBLOCK);
+
+    PtyWriter writer(masterFd);
+    QCOMPARE(writer.write(QByteArray(PtyWriter::QueueLimit + 1, 'x')), PtyWriter::Write::Refused);
+    QCOMPARE(writer.pending(), 0);
+
+    QByteArray taken;
+    PtyWriter::Write last = PtyWriter::Write::Sent;
+    int queued = 0;
+    for (int i = 0; last != PtyWriter::Write::Refused; ++i) {
+        QVERIFY2(i < 2000, "the queue never filled");
+        QByteArray command = QByteArray::number(i).rightJustified(6, '0');
+        command += ' ' + QByteArray(1000, char('a' + i % 26)) + '\n';
+        const qsizetype before = writer.pending();
+        last = writer.write(command);
+        if (last == PtyWriter::Write::Refused) {
+            QCOMPARE(writer.pending(), before);
+            QVERIFY(before + command.size() > PtyWriter::QueueLimit);
+        } else {
+            taken += command;
+            queued += last == PtyWriter::Write::Queued;
+        }
+        QVERIFY(writer.pending() <= PtyWriter::QueueLimit);
+    }
+    QVERIFY(queued > 0);
+    QVERIFY(writer.pending() > PtyWriter::QueueLimit - 1100);
+
+    QByteArray arrived;
+    char buffer[65536];
+    const bool all = QTest::qWaitFor(
+        [&] {
+            ssize_t n;
+            while ((n = ::read(slaveFd, buffer, sizeof buffer)) > 0)
+                arrived.append(buffer, n);
+            return arrived.size() >= taken.size() && writer.pending() == 0;
+        },
+        Patience);
+    QVERIFY2(all,
+             qPrintable(QStringLiteral("%1 of %2 bytes").arg(arrived.size()).arg(taken.size())));
+    QVERIFY(arrived == taken);
+
+    // Emptied, it takes commands again; closed, it takes none.
+    QCOMPARE(writer.write("again\n"), PtyWriter::Write::Sent);
+    writer.close();
+    QCOMPARE(writer.write("closed\n"), PtyWriter::Write::Closed);
+    QCOMPARE(writer.pending(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestServerRunProcess)

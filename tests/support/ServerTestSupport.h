@@ -7,6 +7,7 @@
 #include "ui_Launcher.h"
 
 #include <QCoreApplication>
+#include <QLineEdit>
 #include <QLoggingCategory>
 #include <QPushButton>
 #include <QStringList>
@@ -31,6 +32,21 @@ inline QStringList lines(const LauncherFixture::Window &w)
 inline QString title(const LauncherFixture::Window &w)
 {
     return w.interface->ui().multiplayer->text();
+}
+
+// The Server pane's command line.
+inline QLineEdit *commandLine(const LauncherFixture::Window &w)
+{
+    return w.interface->ui().serverCommand;
+}
+
+// Types `command` into the command line as a user would and presses Return.
+inline void typeCommand(const LauncherFixture::Window &w, const QString &command)
+{
+    QLineEdit *field = commandLine(w);
+    field->clear();
+    QTest::keyClicks(field, command);
+    QTest::keyClick(field, Qt::Key_Return);
 }
 
 inline bool waitForLine(const LauncherFixture::Window &w, const QString &line)

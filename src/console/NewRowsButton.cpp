@@ -1,0 +1,66 @@
+#include "NewRowsButton.h"
+
+#include "ConsoleView.h"
+
+#include <QAbstractScrollArea>
+#include <QEvent>
+
+namespace {
+
+// Distance between the button and the viewport's lower edge.
+constexpr int EdgeGap = 6;
+
+} // namespace
+
+NewRowsButton::NewRowsButton(ConsoleView *console, QAbstractScrollArea *area)
+    : QPushButton(area), m_area(area)
+{
+    setObjectName(QStringLiteral("newRowsButton"));
+    setFocusPolicy(Qt::NoFocus);
+    setAccessibleDescription(tr("Scrolls to the end of the console and follows new output again"));
+    hide();
+    connect(this, &QPushButton::clicked, console, &ConsoleView::jumpToEnd);
+    connect(console, &ConsoleView::unseenRowsChanged, this, &NewRowsButton::showCount);
+    // The viewport's size and place decide where the lower edge is.
+    area->viewport()->installEventFilter(this);
+}
+
+QString NewRowsButton::label(int rows)
+{
+    return rows == 1 ? tr("1 new line") : tr("%1 new lines").arg(rows);
+}
+
+void NewRowsButton::showCount(int rows)
+{
+    if (rows <= 0) {
+        hide();
+        return;
+    }
+    const QString text = label(rows);
+    setText(text);
+    setAccessibleName(text);
+    place();
+    if (isHidden()) {
+        show();
+        raise();
+    }
+}
+
+void NewRowsButton::place()
+{
+    if (!m_area)
+        return;
+    const QRect viewport = m_area->viewport()->geometry();
+    const QSize size = sizeHint();
+    move(viewport.x() + (viewport.width() - size.width()) / 2,
+         viewport.bottom() + 1 - size.height() - EdgeGap);
+    resize(size);
+}
+
+bool NewRowsButton::eventFilter(QObject *watched, QEvent *event)
+{
+    if (m_area && watched == m_area->viewport() &&
+        (event->type() == QEvent::Resize || event->type() == QEvent::Move))
+        place();
+    return QPushButton::eventFilter(watched, event);
+}
