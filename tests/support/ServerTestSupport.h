@@ -40,12 +40,13 @@ inline QLineEdit *commandLine(const LauncherFixture::Window &w)
     return w.interface->ui().serverCommand;
 }
 
-// Types `command` into the command line as a user would and presses Return.
+// Puts `command` into the command line as typing would (QTest types ASCII only) and presses
+// Return.
 inline void typeCommand(const LauncherFixture::Window &w, const QString &command)
 {
     QLineEdit *field = commandLine(w);
     field->clear();
-    QTest::keyClicks(field, command);
+    field->insert(command);
     QTest::keyClick(field, Qt::Key_Return);
 }
 
