@@ -275,7 +275,8 @@ class Session:
                 values[key.strip()] = value.strip()
         return values
 
-    def start_launcher(self, extra_env=None):
+    def start_launcher(self, extra_env=None, program=None):
+        """Starts the launcher in the session folder, or `program` (a command that leads to it)."""
         env = dict(self.env)
         env.update({
             "QT_QPA_PLATFORM": "xcb",
@@ -284,8 +285,8 @@ class Session:
         })
         env.update(extra_env or {})
         # Started from elsewhere: the launcher must find its game beside itself, not in its cwd.
-        self.launcher = self._spawn("launcher", [os.path.join(self.folder, "velmora-launcher")],
-                                    env=env, cwd=self.root)
+        program = program or os.path.join(self.folder, "velmora-launcher")
+        self.launcher = self._spawn("launcher", [program], env=env, cwd=self.root)
         return self.launcher
 
     def xrandr(self, *args):

@@ -23,10 +23,10 @@ grep -qxF "Icon=$prefix/velmora-launcher.svg" "$desktop" || fail "desktop entry 
 if command -v desktop-file-validate >/dev/null; then
     desktop-file-validate "$desktop" || fail "desktop entry does not validate"
 fi
-# A staged install (DESTDIR) still names the final folder.
+# A staged install (DESTDIR) still names the final folder, unquoted where nothing needs quotes.
 staged="$tmp/stage"
 DESTDIR="$staged" cmake --install "$build" --prefix "/opt/Velmora" >/dev/null
-grep -qxF 'Exec="/opt/Velmora/velmora-launcher"' "$staged/opt/Velmora/velmora-launcher.desktop" ||
+grep -qxF 'Exec=/opt/Velmora/velmora-launcher' "$staged/opt/Velmora/velmora-launcher.desktop" ||
     fail "staged desktop entry: $(grep ^Exec "$staged/opt/Velmora/velmora-launcher.desktop")"
 # The installed game still runs as a server from its new home.
 out=$("$prefix/Orvane/orvane.app/Contents/MacOS/orvane" -d -nInstalled --exit)
