@@ -81,6 +81,7 @@ echo "$depends"
 for needed in libc6 libqt6widgets6 libx11-6 libqt6gui6 qt6-wayland libqt6svg6; do
     grep -qE "(^|, )$needed( |,|$)" <<<"$depends" || fail "Depends lacks $needed"
 done
+[[ $(dpkg-deb -f "$deb" Recommends) == *qt6-translations-l10n* ]] || fail "Qt's translations are not recommended"
 
 echo "== lintian"
 # Nothing may be reported, information tags included: a tag that stays is overridden in the
