@@ -28,14 +28,15 @@ mkdir -p "$tree"
 if git -C "$source_dir" rev-parse --is-inside-work-tree >/dev/null 2>&1; then
     # Tracked and new files as they are in the working tree; build folders are ignored.
     git -C "$source_dir" ls-files -z --cached --others --exclude-standard |
-        (cd "$source_dir" && xargs -0 sh -c 'for f; do [ -e "$f" ] && printf "%s\0" "$f"; done' sh) |
+        (cd "$source_dir" && xargs -0 sh -c 'for f; do [ ! -e "$f" ] || printf "%s\0" "$f"; done' sh) |
         tar -C "$source_dir" --null -T - -cf - | tar -C "$tree" -xf -
 else
     tar -C "$source_dir" --exclude='./build*' --exclude='./obj-*' -cf - . | tar -C "$tree" -xf -
 fi
 
 echo "== dpkg-buildpackage -us -uc -b"
-export DEB_BUILD_OPTIONS="parallel=$(nproc) ${DEB_BUILD_OPTIONS:-}"
+DEB_BUILD_OPTIONS="parallel=$(nproc) ${DEB_BUILD_OPTIONS:-}"
+export DEB_BUILD_OPTIONS
 if command -v ccache >/dev/null; then
     export CMAKE_CXX_COMPILER_LAUNCHER=ccache
     # debhelper gives the build a HOME of its own, where ccache would look for an empty cache.
