@@ -87,11 +87,11 @@ done
 echo "== lintian"
 # Nothing may be reported, information tags included: a tag that stays is overridden in the
 # package's override file under a comment that explains it (an override that no longer applies is
-# reported too). The overridden ones are shown for the log.
+# reported too). The overridden ones and their comments (N:) are shown for the log.
 report=$(lintian --display-info --pedantic --show-overrides --tag-display-limit 0 "$changes" 2>&1 |
     grep -v 'running with root privileges is not recommended' || true)
-grep '^O: ' <<<"$report" || true
-unexplained=$(grep -v '^O: ' <<<"$report" || true)
+grep -E '^(O|N): ' <<<"$report" || true
+unexplained=$(grep -v -E '^(O|N): ' <<<"$report" || true)
 [[ -z "$unexplained" ]] || { echo "$unexplained"; fail "lintian reported tags"; }
 overrides="$tree/debian/velmora-launcher.lintian-overrides"
 awk '/^#/ { explained = 1; next } /^[^#[:space:]]/ { if (!explained) { print; bad = 1 } explained = 0 }
