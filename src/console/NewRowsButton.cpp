@@ -13,7 +13,7 @@ constexpr int EdgeGap = 6;
 } // namespace
 
 NewRowsButton::NewRowsButton(ConsoleView *console, QAbstractScrollArea *area)
-    : QPushButton(area), m_area(area)
+    : QPushButton(area), m_viewport(area->viewport())
 {
     setObjectName(QStringLiteral("newRowsButton"));
     setFocusPolicy(Qt::NoFocus);
@@ -22,7 +22,7 @@ NewRowsButton::NewRowsButton(ConsoleView *console, QAbstractScrollArea *area)
     connect(this, &QPushButton::clicked, console, &ConsoleView::jumpToEnd);
     connect(console, &ConsoleView::unseenRowsChanged, this, &NewRowsButton::showCount);
     // The viewport's size and place decide where the lower edge is.
-    area->viewport()->installEventFilter(this);
+    m_viewport->installEventFilter(this);
 }
 
 QString NewRowsButton::label(int rows)
@@ -48,9 +48,9 @@ void NewRowsButton::showCount(int rows)
 
 void NewRowsButton::place()
 {
-    if (!m_area)
+    if (!m_viewport)
         return;
-    const QRect viewport = m_area->viewport()->geometry();
+    const QRect viewport = m_viewport->geometry();
     const QSize size = sizeHint();
     move(viewport.x() + (viewport.width() - size.width()) / 2,
          viewport.bottom() + 1 - size.height() - EdgeGap);
@@ -59,8 +59,7 @@ void NewRowsButton::place()
 
 bool NewRowsButton::eventFilter(QObject *watched, QEvent *event)
 {
-    if (m_area && watched == m_area->viewport() &&
-        (event->type() == QEvent::Resize || event->type() == QEvent::Move))
+    if (watched == m_viewport && (event->type() == QEvent::Resize || event->type() == QEvent::Move))
         place();
     return QPushButton::eventFilter(watched, event);
 }

@@ -27,5 +27,7 @@ private:
     void showCount(int rows);
     void place();
 
-    QPointer<QAbstractScrollArea> m_area;
+    // Compared by identity only: its events still arrive while the scroll area is being
+    // destroyed, when the area is no longer one.
+    QPointer<QWidget> m_viewport;
 };
