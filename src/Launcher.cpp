@@ -280,12 +280,13 @@ void Launcher::serverTerminated()
 
 void Launcher::serverDataAvailable(ServerRun *run, const QString &text, ServerRun::Read read)
 {
-    console()->appendText(text);
+    console()->appendText(text, run);
     if (read == ServerRun::Read::Output) {
         run->readInBackgroundAndNotify();
         return;
     }
     // The run's output has ended (or cannot be read): it is not read again.
+    console()->endText(run);
     disconnect(run, &ServerRun::readCompleted, this, &Launcher::serverDataAvailable);
     run->closeOutput();
     if (run == m_currentRun)

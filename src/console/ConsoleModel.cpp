@@ -1,7 +1,9 @@
 #include "ConsoleModel.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <utility>
 
 namespace {
 
@@ -37,13 +39,19 @@ QStringList ConsoleModel::lines() const
 
 void ConsoleModel::appendLine(const QString &line)
 {
+    m_open = false;
+    appendRow(line);
+}
+
+void ConsoleModel::appendRow(QString row)
+{
     const bool chop = m_count > MaxLines - 1;
     if (chop) {
         m_ring[m_head] = QString();
         m_head = (m_head + 1) % MaxLines;
         --m_count;
     }
-    m_ring[(m_head + m_count) % MaxLines] = line;
+    m_ring[(m_head + m_count) % MaxLines] = std::move(row);
     ++m_count;
     ++m_appended;
     const int n = m_count;
@@ -88,21 +96,138 @@ void ConsoleModel::appendLine(const QString &line)
     }
 }
 
-void ConsoleModel::appendText(const QString &text)
+void ConsoleModel::growOpenRow(QStringView piece)
 {
-    // Walks the text instead of splitting it so that a flood of chunks allocates only the
-    // lines it keeps.
+    lastRow().append(piece);
+    // The row keeps its place: nothing moves, only its own band needs drawing again.
+    const QRectF rect(0.0f, float(12 * m_count - 12), FrameWidth, RowHeight);
+    m_pending.linesChanged = true;
+    m_pending.dirty = m_pending.dirty.isNull() ? rect : m_pending.dirty.united(rect);
+    m_lastRedraw = Redraw::Row;
+    m_lastRedrawRect = rect;
+    m_lastScrolled = false;
+}
+
+namespace {
+
+// How much of `piece` fits in `room` code units without cutting a surrogate pair in two.
+qsizetype fitting(QStringView piece, qsizetype room)
+{
+    if (piece.size() <= room)
+        return piece.size();
+    if (room > 0 && piece[room - 1].isHighSurrogate() && piece[room].isLowSurrogate())
+        return room - 1;
+    return room;
+}
+
+} // namespace
+
+void ConsoleModel::addPiece(QStringView piece, quintptr source)
+{
+    while (!piece.isEmpty()) {
+        if (m_open) {
+            const qsizetype take = fitting(piece, MaxRowLength - lastRow().size());
+            if (take > 0) {
+                growOpenRow(piece.first(take));
+                piece = piece.sliced(take);
+            }
+            if (piece.isEmpty())
+                return;
+            // The row is full: the rest of its line goes on in rows of its own.
+            m_open = false;
+        }
+        const qsizetype take = std::max<qsizetype>(1, fitting(piece, MaxRowLength));
+        appendRow(piece.first(take).toString());
+        m_open = true;
+        m_openSource = source;
+        piece = piece.sliced(take);
+    }
+}
+
+void ConsoleModel::appendText(QStringView text, quintptr source)
+{
+    if (m_open && m_openSource != source)
+        m_open = false;
+    if (m_open) {
+        // The text's first line is the rest of the open row.
+        const qsizetype feed = text.indexOf(QLatin1Char('\n'));
+        addPiece(text.first(feed < 0 ? text.size() : feed), source);
+        if (feed < 0)
+            return;
+        m_open = false;
+        text = text.sliced(feed + 1);
+    }
+    appendRows(text, source);
+}
+
+void ConsoleModel::appendRows(QStringView text, quintptr source)
+{
+    // One pass finds every row the text makes but remembers where the last MaxLines lie: the
+    // rows before those are pushed out again within this call, so they only run the rules'
+    // arithmetic and never become strings.
+    struct Span
+    {
+        qsizetype start = 0;
+        qsizetype length = 0;
+    };
+    std::array<Span, MaxLines> last;
+    quint64 rows = 0;
+    bool open = false;
     const qsizetype size = text.size();
     qsizetype start = 0;
-    while (start <= size) {
-        qsizetype feed = text.indexOf(QLatin1Char('\n'), start);
+    while (start < size) {
+        const qsizetype feed = text.indexOf(QLatin1Char('\n'), start);
         const qsizetype end = feed < 0 ? size : feed;
-        if (end > start)
-            appendLine(text.mid(start, end - start));
-        if (feed < 0)
+        for (qsizetype at = start; at < end;) {
+            const qsizetype take =
+                std::max<qsizetype>(1, fitting(text.sliced(at, end - at), MaxRowLength));
+            last[rows % MaxLines] = {at, take};
+            ++rows;
+            at += take;
+        }
+        if (feed < 0) {
+            open = end > start;
             break;
+        }
         start = feed + 1;
     }
+
+    const quint64 kept = std::min<quint64>(rows, MaxLines);
+    advanceRows(rows - kept);
+    for (quint64 row = rows - kept; row < rows; ++row) {
+        const Span span = last[row % MaxLines];
+        appendRow(text.sliced(span.start, span.length).toString());
+    }
+    if (open) {
+        m_open = true;
+        m_openSource = source;
+    }
+}
+
+void ConsoleModel::advanceRows(quint64 count)
+{
+    // Only for rows that MaxLines later rows of the same call replace: the slots written here
+    // are all overwritten before anyone can read them.
+    while (count > 0) {
+        const bool full = m_count == MaxLines;
+        appendRow(QString());
+        --count;
+        // A row that chops and scrolls nothing leaves the state as it found it, so every further
+        // row does exactly the same: they only need counting.
+        if (full && !m_lastScrolled) {
+            m_head = int((quint64(m_head) + count) % MaxLines);
+            m_appended += count;
+            if (m_unseenRows > 0)
+                m_unseenRows = int(std::min<quint64>(quint64(m_unseenRows) + count, INT_MAX));
+            return;
+        }
+    }
+}
+
+void ConsoleModel::endText(quintptr source)
+{
+    if (m_open && m_openSource == source)
+        m_open = false;
 }
 
 void ConsoleModel::deleteLines()
@@ -112,6 +237,7 @@ void ConsoleModel::deleteLines()
     m_head = 0;
     m_count = 0;
     m_unseenRows = 0;
+    m_open = false;
     m_pending.linesChanged = true;
     setFrame(0.0f, 0.0f, 0.0f, 0.0f);
     m_lastRedraw = Redraw::None;

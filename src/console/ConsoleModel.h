@@ -13,12 +13,22 @@
 // the real widget must do to catch up (resize, scroll, repaint) is gathered in Pending until the
 // widget takes it, which lets the widget apply a whole flood of lines in one go.
 //
+// Rows are whole lines. Output arrives as a stream of texts from one or more sources (server
+// runs): a text without its line feed shows at once as the last row, which stays open and grows
+// in place when the same source sends the rest; the line feed closes it and the next line starts
+// a new row. appendLine() is for the launcher's own lines: it closes whatever row is open and
+// adds a complete row of its own. A row that never ends is cut into rows of at most MaxRowLength.
+// The buffer, frame and scrolling rules count rows: each new row is one append of those rules,
+// and growing the open row asks for a redraw of that row alone.
+//
 // All geometry is in the document's top-left coordinates and computed in single precision.
 // Only vertical scrolling is modelled: the rules never look at the horizontal position.
 class ConsoleModel
 {
 public:
     static constexpr int MaxLines = 201;
+    // 64 KiB of ASCII output; a surrogate pair is never cut in two.
+    static constexpr qsizetype MaxRowLength = 64 * 1024;
     static constexpr float RowHeight = 12.0f;
     static constexpr float FrameWidth = 500.0f;
 
@@ -49,8 +59,16 @@ public:
     // Lets a painter that lags behind find the lines it last laid out, or learn that they are gone.
     quint64 firstSequence() const { return m_appended - quint64(m_count); }
 
+    // A launcher line: always a complete row of its own.
     void appendLine(const QString &line);
-    void appendText(const QString &text);
+    // Output of `source` (any tag that tells senders apart, 0 for a single sender). Empty lines
+    // add nothing.
+    void appendText(QStringView text, quintptr source = 0);
+    // The source's output has ended: its open row, if any, is complete. A later text of the same
+    // tag starts a new row.
+    void endText(quintptr source);
+    // Whether the last row still waits for its line feed.
+    bool hasOpenRow() const { return m_open; }
     void deleteLines();
 
     void scrollToEnd(bool enable) { m_endScroll = enable; }
@@ -93,6 +111,12 @@ public:
     static std::pair<int, int> rowRange(const QRectF &dirty, int lineCount);
 
 private:
+    void appendRow(QString row);
+    void growOpenRow(QStringView piece);
+    void addPiece(QStringView piece, quintptr source);
+    void appendRows(QStringView text, quintptr source);
+    void advanceRows(quint64 count);
+    QString &lastRow() { return m_ring[(m_head + m_count - 1) % MaxLines]; }
     void setFrame(float x, float y, float width, float height);
     float maxTop() const;
     bool atEnd() const { return !m_hasViewport || m_viewportTop >= maxTop(); }
@@ -104,6 +128,8 @@ private:
     quint64 m_appended = 0;
     bool m_endScroll = false;
     int m_unseenRows = 0;
+    bool m_open = false; // the last row waits for its line feed
+    quintptr m_openSource = 0;
 
     float m_frameX = 0.0f;
     float m_frameY = 0.0f;

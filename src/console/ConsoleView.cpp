@@ -150,14 +150,19 @@ void ConsoleView::appendLine(const QString &line)
     scheduleApply();
 }
 
-void ConsoleView::appendText(const QString &text)
+void ConsoleView::appendText(const QString &text, const QObject *source)
 {
     if (text.isEmpty())
         return;
     if (!m_area)
         attach();
-    m_model.appendText(text);
+    m_model.appendText(text, quintptr(source));
     scheduleApply();
+}
+
+void ConsoleView::endText(const QObject *source)
+{
+    m_model.endText(quintptr(source));
 }
 
 void ConsoleView::deleteLines()

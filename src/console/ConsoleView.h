@@ -41,9 +41,13 @@ public:
     void scrollToEnd(bool enable);
     bool endScroll() const { return m_model.endScroll(); }
 
+    // A launcher line (separator, error, exit status): always a row of its own.
     void appendLine(const QString &line);
-    // A null or empty text adds nothing.
-    void appendText(const QString &text);
+    // Output of `source` (a server run), in whole lines: see ConsoleModel. A null or empty text
+    // adds nothing.
+    void appendText(const QString &text, const QObject *source = nullptr);
+    // The source's output has ended: its unfinished last row counts as complete.
+    void endText(const QObject *source);
 
     const ConsoleModel &model() const { return m_model; }
     QStringList lines() const { return m_model.lines(); }

@@ -1,6 +1,9 @@
 #include "ConsoleModel.h"
+#include "Utf8ChunkDecoder.h"
 
 #include <QtTest>
+
+#include <functional>
 
 Q_DECLARE_METATYPE(ConsoleModel::Redraw)
 
@@ -26,6 +29,14 @@ private Q_SLOTS:
     void appendTextSplitsAtLineFeeds_data();
     void appendTextSplitsAtLineFeeds();
     void appendLineKeepsEmptyLine();
+    void wholeLinesWhereverReadsFall_data();
+    void wholeLinesWhereverReadsFall();
+    void textMatchesLineByLine_data();
+    void textMatchesLineByLine();
+    void growingRowRedrawsItAlone();
+    void ownLinesAndSourcesStartRows();
+    void endlessRowIsCut_data();
+    void endlessRowIsCut();
     void scrollingAndRedisplay_data();
     void scrollingAndRedisplay();
     void scrollToEndAloneMovesNothing();
@@ -95,8 +106,8 @@ void TestConsoleModel::appendTextSplitsAtLineFeeds()
     ConsoleModel model;
     model.appendText(text);
     QCOMPARE(model.lines(), lines);
-    // Nothing is carried over: the next text starts a line of its own.
-    model.appendText(QStringLiteral("tail"));
+    // A launcher line is a row of its own, even after a text without its line feed.
+    model.appendLine(QStringLiteral("tail"));
     QCOMPARE(model.line(model.lineCount() - 1), QStringLiteral("tail"));
     QCOMPARE(model.lineCount(), lines.size() + 1);
 }
@@ -109,6 +120,246 @@ void TestConsoleModel::appendLineKeepsEmptyLine()
     QCOMPARE(model.lineCount(), 2);
     QCOMPARE(model.frame(), QRectF(0, 0, 500, 24));
     QCOMPARE(model.lastRedrawRect(), QRectF(0, 12, 500, 12));
+}
+
+// The same output gives the same rows however the reads cut it: every cut into two pieces at each
+// byte, and one piece per byte, decoded as the server's reads are.
+void TestConsoleModel::wholeLinesWhereverReadsFall_data()
+{
+    QTest::addColumn<QByteArray>("output");
+    QTest::addColumn<QStringList>("rows");
+    QTest::addColumn<bool>("open"); // the last row still waits for its line feed
+
+    QTest::newRow("terminal lines")
+        << QByteArray("alpha\r\nbeta\r\n") << QStringList{"alpha\r", "beta\r"} << false;
+    QTest::newRow("unfinished last line")
+        << QByteArray("one\ntwo") << QStringList{"one", "two"} << true;
+    QTest::newRow("empty lines add nothing")
+        << QByteArray("\na\n\n\nb\n\n") << QStringList{"a", "b"} << false;
+    QTest::newRow("lone carriage return")
+        << QByteArray("a\n\r\nb") << QStringList{"a", "\r", "b"} << true;
+    QTest::newRow("multi-byte characters")
+        << QByteArray("caf\xc3\xa9 \xe2\x82\xac\n\xf0\x9d\x84\x9e clef\n")
+        << QStringList{u"caf\u00e9 \u20ac"_qs, u"\U0001D11E clef"_qs} << false;
+    QTest::newRow("invalid bytes") << QByteArray("x\xff\xfey\nz\x80\n")
+                                   << QStringList{u"x\uFFFD\uFFFDy"_qs, u"z\uFFFD"_qs} << false;
+    QTest::newRow("only line feeds") << QByteArray("\n\n\n") << QStringList{} << false;
+
+    // Past 201 rows: the oldest go, counted in rows.
+    QByteArray many;
+    QStringList kept;
+    for (int i = 0; i < 230; ++i) {
+        const QByteArray line = "row " + QByteArray::number(i);
+        many += line + (i % 3 ? "\r\n" : "\n\n");
+        if (i >= 29)
+            kept << QString::fromLatin1(line) + (i % 3 ? "\r" : "");
+    }
+    QTest::newRow("more rows than kept") << many << kept << false;
+}
+
+void TestConsoleModel::wholeLinesWhereverReadsFall()
+{
+    QFETCH(QByteArray, output);
+    QFETCH(QStringList, rows);
+    QFETCH(bool, open);
+
+    // Two rows of viewport, so following scrolls with every new row; the same rules run for the
+    // reader scrolled back to the top.
+    const auto feed = [](bool follow, const QByteArrayList &reads) {
+        auto model = std::make_unique<ConsoleModel>();
+        model->setViewport(0.0f, 24.0f);
+        model->scrollToEnd(follow);
+        Utf8ChunkDecoder decoder;
+        for (const QByteArray &read : reads)
+            model->appendText(decoder.decode(read));
+        return model;
+    };
+    for (const bool follow : {true, false}) {
+        const auto whole = feed(follow, {output});
+        QCOMPARE(whole->lines(), rows);
+        QCOMPARE(whole->hasOpenRow(), open);
+        QCOMPARE(whole->frame().height(), 12.0 * rows.size());
+
+        QList<QByteArrayList> cuts;
+        for (qsizetype at = 1; at < output.size(); ++at)
+            cuts << QByteArrayList{output.left(at), output.mid(at)};
+        QByteArrayList bytes;
+        for (const char c : output)
+            bytes << QByteArray(1, c);
+        cuts << bytes;
+        for (const QByteArrayList &reads : cuts) {
+            const auto cut = feed(follow, reads);
+            const QString where = QStringLiteral("first read %1 bytes of %2, following %3")
+                                      .arg(reads.first().size())
+                                      .arg(reads.size())
+                                      .arg(follow);
+            QVERIFY2(cut->lines() == rows, qPrintable(where));
+            QVERIFY2(cut->hasOpenRow() == open, qPrintable(where));
+            QVERIFY2(cut->firstSequence() == whole->firstSequence(), qPrintable(where));
+            QVERIFY2(cut->viewportTop() == whole->viewportTop(), qPrintable(where));
+            QVERIFY2(cut->frame() == whole->frame(), qPrintable(where));
+        }
+    }
+}
+
+// Many rows in one text leave exactly the state that appending them one by one leaves, even
+// though the rows pushed out within the text are never kept.
+void TestConsoleModel::textMatchesLineByLine_data()
+{
+    QTest::addColumn<bool>("viewport");
+    QTest::addColumn<bool>("follow");
+    QTest::addColumn<int>("before");
+    QTest::addColumn<float>("top");
+    QTest::addColumn<int>("count");
+
+    QTest::newRow("following, a few") << true << true << 0 << 0.f << 5;
+    QTest::newRow("following, a flood") << true << true << 0 << 0.f << 1000;
+    QTest::newRow("following, crossing 201") << true << true << 150 << 0.f << 100;
+    QTest::newRow("following from higher up") << true << true << 201 << 600.f << 300;
+    QTest::newRow("not following, scrolled back") << true << false << 50 << 120.f << 1000;
+    QTest::newRow("not following, top cuts a row") << true << false << 120 << 125.f << 500;
+    QTest::newRow("not following at the end") << true << false << 201 << 2292.f << 30;
+    QTest::newRow("not following at the top") << true << false << 201 << 0.f << 2000;
+    QTest::newRow("no viewport") << false << false << 10 << 0.f << 1000;
+}
+
+void TestConsoleModel::textMatchesLineByLine()
+{
+    QFETCH(bool, viewport);
+    QFETCH(bool, follow);
+    QFETCH(int, before);
+    QFETCH(float, top);
+    QFETCH(int, count);
+
+    ConsoleModel batched;
+    ConsoleModel single;
+    QString text;
+    for (int i = 0; i < count; ++i)
+        text += QStringLiteral("line %1\r\n").arg(i);
+    for (ConsoleModel *model : {&batched, &single}) {
+        if (viewport)
+            model->setViewport(0.0f, ViewportHeight);
+        model->scrollToEnd(true);
+        fill(*model, before);
+        model->setViewportTop(top);
+        model->scrollToEnd(follow);
+        model->takePending();
+    }
+    batched.appendText(text);
+    for (int i = 0; i < count; ++i)
+        single.appendLine(QStringLiteral("line %1\r").arg(i));
+
+    QCOMPARE(batched.lines(), single.lines());
+    QCOMPARE(batched.firstSequence(), single.firstSequence());
+    QCOMPARE(batched.frame(), single.frame());
+    QCOMPARE(batched.viewportTop(), single.viewportTop());
+    QCOMPARE(batched.lastRedraw(), single.lastRedraw());
+    QCOMPARE(batched.lastRedrawRect(), single.lastRedrawRect());
+    QCOMPARE(batched.lastScrolled(), single.lastScrolled());
+    QCOMPARE(batched.unseenRows(), single.unseenRows());
+    const ConsoleModel::Pending a = batched.takePending();
+    const ConsoleModel::Pending b = single.takePending();
+    QCOMPARE(a.frameChanged, b.frameChanged);
+    QCOMPARE(a.scrolled, b.scrolled);
+    QCOMPARE(a.linesChanged, b.linesChanged);
+    QCOMPARE(a.wholeView, b.wholeView);
+    QCOMPARE(a.dirty, b.dirty);
+}
+
+void TestConsoleModel::growingRowRedrawsItAlone()
+{
+    ConsoleModel model;
+    model.setViewport(0.0f, ViewportHeight);
+    model.scrollToEnd(true);
+    model.appendText(u"first\nsecond\nthi");
+    QCOMPARE(model.lines(), (QStringList{"first", "second", "thi"}));
+    model.takePending();
+
+    model.appendText(u"rd pa");
+    model.appendText(u"rt");
+    QCOMPARE(model.lines(), (QStringList{"first", "second", "third part"}));
+    QCOMPARE(model.lastRedraw(), ConsoleModel::Redraw::Row);
+    QCOMPARE(model.lastRedrawRect(), QRectF(0, 24, 500, 12));
+    QVERIFY(!model.lastScrolled());
+    ConsoleModel::Pending work = model.takePending();
+    QCOMPARE(work.dirty, QRectF(0, 24, 500, 12));
+    QVERIFY(!work.frameChanged && !work.scrolled && !work.wholeView);
+    QVERIFY(work.linesChanged);
+
+    // Its line feed alone changes nothing on screen; the next line is a new row.
+    model.appendText(u"\n");
+    QVERIFY(!model.hasPending());
+    QVERIFY(!model.hasOpenRow());
+    model.appendText(u"fourth");
+    QCOMPARE(model.lineCount(), 4);
+    QCOMPARE(model.lastRedrawRect(), QRectF(0, 36, 500, 12));
+}
+
+void TestConsoleModel::ownLinesAndSourcesStartRows()
+{
+    ConsoleModel model;
+    model.appendText(u"serving", 1);
+    model.appendLine(QStringLiteral("Error - can't launch server"));
+    model.appendText(u" on\n", 1);
+    // A stopped run still draining and a new one: each row holds one source's text.
+    model.appendText(u"old tail ", 1);
+    model.appendText(u"new banner ", 2);
+    model.appendText(u"continued\n", 1);
+    model.appendText(u"goes on\n", 2);
+    // A source that has ended does not grow its row again; a text with the same tag is new.
+    model.appendText(u"last words", 3);
+    model.endText(2); // someone else's end leaves the row open
+    QVERIFY(model.hasOpenRow());
+    model.endText(3);
+    QVERIFY(!model.hasOpenRow());
+    model.appendText(u"reused tag", 3);
+    model.appendText(u"\n \n"); // the separator after a row left open
+    QCOMPARE(model.lines(),
+             (QStringList{"serving", "Error - can't launch server", " on", "old tail ",
+                          "new banner ", "continued", "goes on", "last words", "reused tag", " "}));
+
+    model.appendText(u"before clear", 1);
+    model.deleteLines();
+    model.appendText(u" after\n", 1);
+    QCOMPARE(model.lines(), QStringList{" after"});
+}
+
+void TestConsoleModel::endlessRowIsCut_data()
+{
+    const qsizetype max = ConsoleModel::MaxRowLength;
+    QTest::addColumn<QStringList>("pieces");
+    QTest::addColumn<QList<qsizetype>>("lengths");
+
+    const QString a = QString(max, u'a');
+    QTest::newRow("one long text") << QStringList{a + "tail\n"} << QList<qsizetype>{max, 4};
+    QTest::newRow("grown in pieces")
+        << QStringList{a.left(40000), a.mid(40000) + "xy", "z\n"} << QList<qsizetype>{max, 3};
+    QTest::newRow("exactly full, then its line feed")
+        << QStringList{a, "\n", "next"} << QList<qsizetype>{max, 4};
+    QTest::newRow("full row, then more") << QStringList{a, "b"} << QList<qsizetype>{max, 1};
+    const QString clef = u"\U0001D11E"_qs;
+    QTest::newRow("surrogate pair kept whole")
+        << QStringList{a.left(max - 1) + clef + "\n"} << QList<qsizetype>{max - 1, 2};
+    QTest::newRow("three rows") << QStringList{a + a + "c"} << QList<qsizetype>{max, max, 1};
+}
+
+void TestConsoleModel::endlessRowIsCut()
+{
+    QFETCH(QStringList, pieces);
+    QFETCH(QList<qsizetype>, lengths);
+
+    ConsoleModel model;
+    QString all;
+    for (const QString &piece : pieces) {
+        model.appendText(piece);
+        all += piece;
+    }
+    QList<qsizetype> got;
+    for (const QString &row : model.lines())
+        got << row.size();
+    QCOMPARE(got, lengths);
+    // Nothing is lost: the rows are the text without its line feeds.
+    QCOMPARE(model.lines().join(QString()), QString(all).remove(u'\n'));
 }
 
 void TestConsoleModel::scrollingAndRedisplay_data()
