@@ -2,9 +2,9 @@
 
 #include <QFile>
 
-qint64 ProcStatus::field(const QByteArray &name)
+qint64 ProcStatus::field(const QString &file, const QByteArray &name)
 {
-    QFile status(QStringLiteral("/proc/self/status"));
+    QFile status(file);
     if (!status.open(QIODevice::ReadOnly))
         return -1;
     // The file is generated on read and is not seekable: read it whole, then look.
@@ -23,12 +23,12 @@ qint64 ProcStatus::field(const QByteArray &name)
 
 qint64 ProcStatus::residentKiB()
 {
-    return field("VmRSS");
+    return field(QStringLiteral("/proc/self/status"), "VmRSS");
 }
 
 qint64 ProcStatus::peakResidentKiB()
 {
-    return field("VmHWM");
+    return field(QStringLiteral("/proc/self/status"), "VmHWM");
 }
 
 bool ProcStatus::resetPeak()
@@ -37,4 +37,14 @@ bool ProcStatus::resetPeak()
     if (!clearRefs.open(QIODevice::WriteOnly))
         return false;
     return clearRefs.write("5") == 1;
+}
+
+qint64 ProcStatus::readCalls()
+{
+    return field(QStringLiteral("/proc/self/io"), "syscr");
+}
+
+qint64 ProcStatus::voluntarySwitches()
+{
+    return field(QStringLiteral("/proc/self/status"), "voluntary_ctxt_switches");
 }

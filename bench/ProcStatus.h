@@ -2,7 +2,7 @@
 
 #include <QByteArray>
 
-// This process's memory as the kernel reports it in /proc/self/status, in KiB.
+// This process's memory as the kernel reports it in /proc/self/status, in KiB, and two counters.
 class ProcStatus
 {
 public:
@@ -12,7 +12,12 @@ public:
     // /proc/self/clear_refs). Answers false when the kernel refused, and then VmHWM still counts
     // from the start of the process.
     static bool resetPeak();
+    // Counters for where a flood's CPU goes: read-type system calls of the whole process
+    // (/proc/self/io syscr), and the main thread's voluntary context switches, each a wake-up
+    // from a blocking wait.
+    static qint64 readCalls();
+    static qint64 voluntarySwitches();
 
 private:
-    static qint64 field(const QByteArray &name);
+    static qint64 field(const QString &file, const QByteArray &name);
 };

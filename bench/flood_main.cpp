@@ -55,7 +55,11 @@ int main(int argc, char *argv[])
     FloodProbe probe(bench.launcher(), bench.console());
     PaintCounter paints;
     paints.start();
+    const qint64 readsBefore = ProcStatus::readCalls();
+    const qint64 wakeupsBefore = ProcStatus::voluntarySwitches();
     const bool ok = probe.run(parser.value(QStringLiteral("timeout-ms")).toInt());
+    const qint64 reads = ProcStatus::readCalls() - readsBefore;
+    const qint64 wakeups = ProcStatus::voluntarySwitches() - wakeupsBefore;
     paints.stop();
     const qint64 peakKiB = ProcStatus::peakResidentKiB();
 
@@ -78,6 +82,8 @@ int main(int argc, char *argv[])
     std::printf("peak_rss_kib=%lld\n", static_cast<long long>(peakKiB));
     std::printf("peak_reset=%d\n", peakReset ? 1 : 0);
     std::printf("console_lines=%d\n", model.lineCount());
+    std::printf("reads=%lld\n", static_cast<long long>(reads));
+    std::printf("wakeups=%lld\n", static_cast<long long>(wakeups));
     std::printf("paints=%s\n", qPrintable(paints.summary()));
     std::printf("line_before_separator=%s\n", qPrintable(before));
     return ok ? 0 : 1;

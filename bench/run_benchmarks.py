@@ -17,10 +17,11 @@ import tempfile
 import time
 
 TARGETS = {
-    "flood_ratio": 1.25,
+    "flood_cpu_ratio": 1.25,
+    "flood_ratio": 1.15,
     "max_gap_ms": 50.0,
     "memory_mib": 10.0,
-    "startup_ratio": 1.15,
+    "startup_ratio": 1.10,
     "play_ms": 5.0,
 }
 
@@ -115,15 +116,18 @@ def flood(args, env, paths):
     print("\n1-3. Flood of %s lines (61 bytes each with the line feed)" % lines)
     print("  wall s = Start until the separator line is painted (launcher) or the end of output"
           " (limit);\n  CPU s = user+system time of that process over the same span")
-    print("  pair  launcher s (CPU)   limit s (CPU)  ratio  hidden-console s (CPU)  max gap ms"
-          "  idle MiB  peak MiB  +MiB  load")
-    ratios, gaps, growth, hidden_ratios = [], [], [], []
+    print("  pair  launcher s (CPU)   limit s (CPU)  ratio  CPU ratio  hidden-console s (CPU)"
+          "  max gap ms  idle MiB  peak MiB  +MiB  load")
+    ratios, cpu_ratios, gaps, growth, hidden_ratios = [], [], [], [], []
     for i, (launcher, limit, hidden, load) in enumerate(pairs, 1):
         ls = float(launcher["flood_seconds"])
         ps = float(limit["drain_seconds"])
         idle = int(launcher["idle_rss_kib"]) / 1024
         peak = int(launcher["peak_rss_kib"]) / 1024
         ratios.append(ls / ps)
+        lc = float(launcher["flood_cpu_seconds"])
+        pc = float(limit["drain_cpu_seconds"])
+        cpu_ratios.append(lc / pc)
         gaps.append(float(launcher["max_gap_ms"]))
         growth.append(peak - idle)
         hidden_text = "-"
@@ -131,16 +135,16 @@ def flood(args, env, paths):
             hs = float(hidden["flood_seconds"])
             hidden_ratios.append(hs / ps)
             hidden_text = "%.3f (%.3f)" % (hs, float(hidden["flood_cpu_seconds"]))
-        print("  %4d  %8.3f (%.3f)  %7.3f (%.3f)  %5.2f  %22s  %10.1f  %8.1f  %8.1f  %4.1f  %s"
-              % (i, ls, float(launcher["flood_cpu_seconds"]), ps,
-                 float(limit["drain_cpu_seconds"]), ls / ps, hidden_text, gaps[-1], idle, peak,
-                 growth[-1], load))
+        print("  %4d  %8.3f (%.3f)  %7.3f (%.3f)  %5.2f  %9.2f  %22s  %10.1f  %8.1f  %8.1f  %4.1f"
+              "  %s" % (i, ls, lc, ps, pc, ls / ps, lc / pc, hidden_text, gaps[-1], idle, peak,
+                        growth[-1], load))
     last = pairs[-1][0]
     print("  last console line before the separator: %r" % last.get("line_before_separator"))
     print("  paint events per widget during the last launcher flood: %s"
           % " ".join(last.get("paints", "").split()[:8]))
-    print("  end seen by: %s; reads by the limit: %s per run"
-          % (last.get("detected_by"), pairs[-1][1].get("drain_reads")))
+    print("  end seen by: %s; reads by the limit: %s per run; by the launcher process: %s read"
+          " calls, %s wake-ups" % (last.get("detected_by"), pairs[-1][1].get("drain_reads"),
+                         last.get("reads"), last.get("wakeups")))
     launcher_median = statistics.median(float(p[0]["flood_seconds"]) for p in pairs)
     limit_median = statistics.median(float(p[1]["drain_seconds"]) for p in pairs)
     launcher_cpu = statistics.median(float(p[0]["flood_cpu_seconds"]) for p in pairs)
@@ -156,6 +160,7 @@ def flood(args, env, paths):
             xterm_times.append(time.monotonic() - start)
     return {
         "flood_ratio": statistics.median(ratios),
+        "flood_cpu_ratio": statistics.median(cpu_ratios),
         "launcher_median": launcher_median,
         "limit_median": limit_median,
         "xterm": xterm_times,
@@ -224,7 +229,10 @@ def main():
                         help="skip the diagnostic flood runs with the console not shown")
     parser.add_argument("--startup-runs", type=int, default=7)
     parser.add_argument("--play-runs", type=int, default=15)
+    parser.add_argument("--only", choices=("flood", "startup", "play"), action="append",
+                        help="run only these parts (repeatable); all by default")
     args = parser.parse_args()
+    parts = args.only or ["flood", "startup", "play"]
 
     build = os.path.abspath(args.build_dir)
     game_dir = os.path.join(build, "Orvane")
@@ -258,19 +266,33 @@ def main():
         })
         print("X server: Xvfb %s, 1280x1024x24" % server.display)
         results = {}
-        results.update(flood(args, env, paths))
-        results.update(startup(args, env, paths))
-        results.update(play(args, env, paths))
+        for name, part in (("flood", flood), ("startup", startup), ("play", play)):
+            if name in parts:
+                results.update(part(args, env, paths))
     finally:
         server.stop()
         shutil.rmtree(scratch, ignore_errors=True)
 
     print("\nSummary")
-    print("  1. Flood: launcher %.3f s, limit %.3f s (medians); median of pair ratios %s"
+    if "flood" in parts:
+        print_flood_summary(results)
+    if "startup" in parts:
+        print("  4. Start-up: launcher %.1f ms, bare window %.1f ms (medians); median ratio %s"
+              % (results["launcher_ms"], results["bare_ms"],
+                 fmt_ratio(results["startup_ratio"], TARGETS["startup_ratio"])))
+    if "play" in parts:
+        print_play_summary(results)
+    print("Load after: %s" % load_average())
+    return 0
+
+
+def print_flood_summary(results):
+    print("  1. Flood CPU: launcher %.3f s, limit %.3f s (medians); median of pair ratios %s"
+          % (results["launcher_cpu"], results["limit_cpu"],
+             fmt_ratio(results["flood_cpu_ratio"], TARGETS["flood_cpu_ratio"])))
+    print("     Flood wall: launcher %.3f s, limit %.3f s (medians); median of pair ratios %s"
           % (results["launcher_median"], results["limit_median"],
              fmt_ratio(results["flood_ratio"], TARGETS["flood_ratio"])))
-    print("     CPU: launcher %.3f s, limit %.3f s (medians)"
-          % (results["launcher_cpu"], results["limit_cpu"]))
     if results["hidden_ratio"] is not None:
         print("     console never painted (diagnosis): median ratio %.2fx"
               % results["hidden_ratio"])
@@ -285,9 +307,9 @@ def main():
     mem = results["memory_mib"]
     print("  3. Peak RSS during the flood over idle: +%.1f MiB (worst run); target <= %.0f MiB:"
           " %s" % (mem, TARGETS["memory_mib"], "met" if mem <= TARGETS["memory_mib"] else "MISSED"))
-    print("  4. Start-up: launcher %.1f ms, bare window %.1f ms (medians); median ratio %s"
-          % (results["launcher_ms"], results["bare_ms"],
-             fmt_ratio(results["startup_ratio"], TARGETS["startup_ratio"])))
+
+
+def print_play_summary(results):
     p = results["play_ms"]
     print("  5. Play: median %.2f ms, worst %.2f ms; target <= %.0f ms: %s"
           % (p, results["play_max_ms"], TARGETS["play_ms"],
@@ -295,8 +317,6 @@ def main():
              % ((p / TARGETS["play_ms"] - 1) * 100)))
     print("     (QProcess::startDetached alone %.2f ms, posix_spawn %.2f ms: medians)"
           % (results["start_detached_ms"], results["spawn_ms"]))
-    print("Load after: %s" % load_average())
-    return 0
 
 
 if __name__ == "__main__":

@@ -2,6 +2,7 @@
 
 #include <QSocketNotifier>
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
@@ -47,31 +48,43 @@ void PtyReader::close()
 
 void PtyReader::onReadable()
 {
-    if (!m_armed || !m_notifier)
+    if (!m_armed || !m_notifier) {
+        if (m_notifier)
+            m_notifier->setEnabled(false);
         return;
-    m_notifier->setEnabled(false);
+    }
 
-    QByteArray data(ChunkSize, Qt::Uninitialized);
-    ssize_t n;
-    do {
-        n = ::read(m_master.get(), data.data(), static_cast<size_t>(data.size()));
-    } while (n < 0 && errno == EINTR);
-
+    m_buffer.resize(0);
+    bool ended = false;
     bool failed = false;
-    if (n > 0) {
-        data.truncate(n);
-    } else if (n == 0) {
-        data.clear();
-    } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
-        // Woken without data: the request stays open.
-        m_notifier->setEnabled(true);
-        return;
-    } else {
+    while (m_buffer.size() < ChunkSize) {
+        const qsizetype filled = m_buffer.size();
+        const qsizetype request = std::min(ReadSize, ChunkSize - filled);
+        m_buffer.resize(filled + request);
+        ssize_t n;
+        do {
+            n = ::read(m_master.get(), m_buffer.data() + filled, static_cast<size_t>(request));
+        } while (n < 0 && errno == EINTR);
+        m_buffer.resize(filled + std::max<ssize_t>(n, 0));
+        if (n > 0)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            break;
         // Linux reports a master whose slave side is closed everywhere with EIO: that is the
         // end of the output, not a fault.
-        failed = errno != EIO;
-        data.clear();
+        ended = true;
+        failed = n < 0 && errno != EIO;
+        break;
     }
+    if (m_buffer.isEmpty() && !ended)
+        return; // woken without data: the request stays open
+
+    // Output read before an end is delivered first; the end is still there for the next read.
+    if (!m_buffer.isEmpty())
+        failed = false;
     m_armed = false;
-    Q_EMIT readDone(data, failed);
+    Q_EMIT readDone(m_buffer, failed);
+    // A receiver that asked for the next read at once keeps the notifier as it is.
+    if (!m_armed && m_notifier)
+        m_notifier->setEnabled(false);
 }

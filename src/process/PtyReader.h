@@ -12,13 +12,17 @@ class QSocketNotifier;
 // close-on-exec here and closed by close() or the destructor, whichever comes first.
 //
 // Call order: arm() requests one read; exactly one readDone() follows, unless close() comes
-// first. Nothing more is read until arm() is called again, so a peer that writes without pause
-// costs one read per event-loop pass and never starves other work.
+// first. That read takes everything the terminal holds when it wakes up, up to ChunkSize bytes:
+// a terminal hands over at most a few KiB per read() call, and a flood costs one wake-up and
+// one delivery per batch instead of per call. Nothing more is read until arm() is called again,
+// so a peer that writes without pause never starves other work.
 class PtyReader : public QObject
 {
     Q_OBJECT
 public:
-    static constexpr qsizetype ChunkSize = 64 * 1024;
+    // The most one readDone() delivers, and what one read() call asks for.
+    static constexpr qsizetype ChunkSize = 1024 * 1024;
+    static constexpr qsizetype ReadSize = 64 * 1024;
 
     explicit PtyReader(UniqueFd master, QObject *parent = nullptr);
     ~PtyReader() override;
@@ -31,7 +35,8 @@ public:
     int descriptor() const { return m_master.get(); }
 
 Q_SIGNALS:
-    // `data` empty and `failed` false: end of output. `failed` true: the read failed.
+    // `data` empty and `failed` false: end of output. `failed` true: the read failed. Output read
+    // before the end comes first, in a delivery of its own; the end follows on the next request.
     // The reader touches none of its members after emitting, so a receiver may call arm() or
     // close(); it must not delete the reader directly (use deleteLater()).
     void readDone(const QByteArray &data, bool failed);
@@ -42,4 +47,5 @@ private:
     UniqueFd m_master;
     QSocketNotifier *m_notifier = nullptr;
     bool m_armed = false;
+    QByteArray m_buffer; // reused while no receiver keeps the bytes it was given
 };
