@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 PtyReader::PtyReader(UniqueFd master, QObject *parent)
@@ -66,8 +67,14 @@ void PtyReader::onReadable()
             n = ::read(m_master.get(), m_buffer.data() + filled, static_cast<size_t>(request));
         } while (n < 0 && errno == EINTR);
         m_buffer.resize(filled + std::max<ssize_t>(n, 0));
-        if (n > 0)
+        if (n > 0) {
+            // Read again only what the terminal already holds: a read that finds it empty
+            // waits for the kernel's terminal worker, which on a busy machine can take long.
+            int waiting = 0;
+            if (::ioctl(m_master.get(), FIONREAD, &waiting) != 0 || waiting <= 0)
+                break;
             continue;
+        }
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
             break;
         // Linux reports a master whose slave side is closed everywhere with EIO: that is the
