@@ -158,21 +158,38 @@ void Launcher::terminate()
         QCoreApplication::quit();
 }
 
-bool Launcher::playFile()
+LaunchCommand Launcher::playCommand(const QHash<QString, QString> &typed) const
 {
     const Preferences defs;
+    const auto text = [&](QLatin1String key) {
+        return typed.value(key, defs.nonNullStringForKey(key));
+    };
     GameSettings settings;
     settings.fullscreen = defs.integerForKey(SettingsKeys::fullscreen);
     settings.fsaa = defs.integerForKey(SettingsKeys::fsaa);
     settings.shader = defs.integerForKey(SettingsKeys::shader);
-    settings.advancedOptions = defs.nonNullStringForKey(SettingsKeys::advancedOptions);
+    settings.advancedOptions = text(SettingsKeys::advancedOptions);
     // With no entry selected the title is "", and the game gets "-w" and "-h" with no size.
     QComboBox *list = resolutions();
     const QString title = list->currentIndex() < 0 ? QString() : list->currentText();
-    const QStringList args = gameArguments(title, settings);
-
     const QString dir = cwd();
-    if (DetachedProcess::start(LauncherPaths::gameExecutable(dir), args, dir) == -1) {
+    LaunchCommand command =
+        launchCommand(LauncherPaths::gameExecutable(dir), gameArguments(title, settings),
+                      text(SettingsKeys::launchWrapper), text(SettingsKeys::launchEnvironment));
+    command.workingDirectory = dir;
+    return command;
+}
+
+bool Launcher::playFile()
+{
+    const LaunchCommand command = playCommand();
+    // A wrapper that cannot be read starts nothing: the game alone is not what the player asked
+    // for. Environment lines that cannot be read are left out (the pane says which).
+    DetachedProcess::Environment environment;
+    for (const EnvironmentVariable &variable : command.environment)
+        environment.append({variable.name, variable.value});
+    if (!command.canStart() ||
+        DetachedProcess::start(command.words, command.workingDirectory, environment) == -1) {
         showLaunchFailure();
         return false;
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "LaunchCommand.h"
 #include "ServerRun.h"
 #include "ToolbarDelegate.h"
 
@@ -82,6 +83,9 @@ public:
     QString cwd() const;
 
     bool playFile();
+    // What Play would start now, from the stored settings with `typed` (text still being edited,
+    // by settings key) in place of the stored values.
+    LaunchCommand playCommand(const QHash<QString, QString> &typed = {}) const;
     void setServerActive(bool start);
     void serverTerminated();
     void serverDataAvailable(ServerRun *run, const QString &text, ServerRun::Read read);

@@ -1,6 +1,7 @@
 #include "LauncherInterface.h"
 
 #include "ConsoleView.h"
+#include "LaunchPreview.h"
 #include "Launcher.h"
 #include "MessageBar.h"
 #include "Preferences.h"
@@ -12,6 +13,7 @@
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QPalette>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollArea>
 
@@ -105,6 +107,14 @@ LauncherInterface::LauncherInterface()
 
     connectActions();
     new DefaultButton(m_ui->view1, m_ui->playButton);
+    LaunchPreview::Widgets preview;
+    preview.pane = m_ui->view1;
+    preview.preview = m_ui->commandPreview;
+    preview.copy = m_ui->copyCommandButton;
+    preview.wrapperProblem = m_ui->launchWrapperError;
+    preview.environmentProblem = m_ui->launchEnvironmentError;
+    preview.environment = m_ui->launchEnvironmentEdit;
+    new LaunchPreview(m_launcher.get(), m_binding, preview);
     m_ui->console->awakeFromNib();
 
     // The console's text is green on a dark ground, whatever the desktop's colours.
@@ -135,7 +145,13 @@ void LauncherInterface::connectActions()
         if (auto *edit = qobject_cast<QLineEdit *>(focus)) {
             if (edit->hasSelectedText())
                 edit->del();
-        } else if (focus == console)
+        } else if (auto *text = qobject_cast<QPlainTextEdit *>(focus);
+                   text && !text->isReadOnly()) {
+            QTextCursor cursor = text->textCursor();
+            if (cursor.hasSelection())
+                cursor.removeSelectedText();
+        } else if (focus == console) {
             console->deleteLines();
+        }
     });
 }

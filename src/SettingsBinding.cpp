@@ -5,10 +5,14 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QEvent>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QSignalBlocker>
 #include <QSpinBox>
 #include <QVariant>
+
+#include <optional>
 
 namespace {
 
@@ -70,17 +74,27 @@ void SettingsBinding::bindControl(QWidget *control, const Preferences &prefs)
         connect(combo, &QComboBox::activated, this, [this, combo, key](int index) {
             const QList<int> values = comboValues(combo);
             writeInteger(key, values.isEmpty() ? index : values.value(index));
+            Q_EMIT edited();
         });
     } else if (auto *check = qobject_cast<QCheckBox *>(control)) {
         // toggled(), not clicked(): assistive tools toggle a check box without clicking it.
         // Showing the stored value blocks signals, so only the user's changes get here.
-        connect(check, &QCheckBox::toggled, this,
-                [this, key](bool checked) { writeInteger(key, checked ? 1 : 0); });
+        connect(check, &QCheckBox::toggled, this, [this, key](bool checked) {
+            writeInteger(key, checked ? 1 : 0);
+            Q_EMIT edited();
+        });
     } else if (auto *spin = qobject_cast<QSpinBox *>(control)) {
-        connect(spin, &QSpinBox::valueChanged, this,
-                [this, key](int value) { writeInteger(key, value); });
+        connect(spin, &QSpinBox::valueChanged, this, [this, key](int value) {
+            writeInteger(key, value);
+            Q_EMIT edited();
+        });
     } else if (auto *edit = qobject_cast<QLineEdit *>(control)) {
         connect(edit, &QLineEdit::editingFinished, this, [this, edit] { storeText(edit); });
+        connect(edit, &QLineEdit::textEdited, this, &SettingsBinding::edited);
+    } else if (auto *text = qobject_cast<QPlainTextEdit *>(control)) {
+        // Showing the stored value blocks signals, so textChanged() here is the user's typing.
+        connect(text, &QPlainTextEdit::textChanged, this, &SettingsBinding::edited);
+        text->installEventFilter(this);
     }
     loadControl(control, prefs);
 }
@@ -111,28 +125,69 @@ void SettingsBinding::loadControl(QWidget *control, const Preferences &prefs)
     } else if (auto *edit = qobject_cast<QLineEdit *>(control)) {
         edit->setText(prefs.nonNullStringForKey(key));
         edit->setModified(false);
+    } else if (auto *text = qobject_cast<QPlainTextEdit *>(control)) {
+        text->setPlainText(prefs.nonNullStringForKey(key));
+        text->document()->setModified(false);
     }
 }
 
+namespace {
+
+// The text of a bound field the user has changed and that is not stored yet. (A field emptied by
+// the user has a null text, so "nothing pending" cannot be told by a null string.)
+std::optional<QString> pendingText(QWidget *control)
+{
+    if (auto *edit = qobject_cast<QLineEdit *>(control); edit && edit->isModified())
+        return edit->text();
+    if (auto *text = qobject_cast<QPlainTextEdit *>(control);
+        text && text->document()->isModified())
+        return text->toPlainText();
+    return std::nullopt;
+}
+
+} // namespace
+
 void SettingsBinding::storeText(QWidget *control)
 {
-    auto *edit = qobject_cast<QLineEdit *>(control);
     // A field the user left untouched stores nothing, so an absent key stays absent.
-    if (!edit || !edit->isModified())
+    const std::optional<QString> text = pendingText(control);
+    if (!text)
         return;
     Preferences prefs;
-    prefs.setString(keyOf(edit), edit->text());
+    prefs.setString(keyOf(control), *text);
     // Stored or not, the value is this session's now: a failed save is told, not retried.
-    edit->setModified(false);
+    if (auto *edit = qobject_cast<QLineEdit *>(control))
+        edit->setModified(false);
+    else if (auto *plain = qobject_cast<QPlainTextEdit *>(control))
+        plain->document()->setModified(false);
     save(prefs);
+}
+
+QHash<QString, QString> SettingsBinding::uncommittedText() const
+{
+    QHash<QString, QString> typed;
+    for (const QPointer<QWidget> &control : m_controls) {
+        if (!control)
+            continue;
+        if (const std::optional<QString> text = pendingText(control))
+            typed.insert(keyOf(control), *text);
+    }
+    return typed;
+}
+
+bool SettingsBinding::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::FocusOut && qobject_cast<QPlainTextEdit *>(watched))
+        storeText(static_cast<QWidget *>(watched));
+    return QObject::eventFilter(watched, event);
 }
 
 void SettingsBinding::commitEditing()
 {
     for (const QPointer<QWidget> &control : std::as_const(m_controls)) {
-        if (auto *edit = qobject_cast<QLineEdit *>(control.data()); edit && edit->isModified())
-            storeText(edit);
-        else if (auto *spin = qobject_cast<QSpinBox *>(control.data()))
+        if (auto *spin = qobject_cast<QSpinBox *>(control.data()))
             spin->interpretText(); // a number still being typed
+        else if (control)
+            storeText(control);
     }
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QPointer>
@@ -17,6 +18,8 @@ class QWidget;
 //  - QCheckBox: 1 when checked, 0 otherwise.
 //  - QSpinBox: its value.
 //  - QLineEdit: its text, when editing finishes (or when commitEditing() is asked for).
+//  - QPlainTextEdit: its text, when the focus leaves it (or when commitEditing() is asked for);
+//    Return there starts a new line rather than finishing the edit.
 //
 // Only the user's own changes are stored: filling a list from code writes nothing. A change whose
 // save fails stays in its control and is used for the rest of the session; saveFailed() says so,
@@ -37,11 +40,19 @@ public:
     // Stores what is still being typed in any bound text field, as leaving the field would.
     void commitEditing();
 
+    // Text typed into bound fields and not stored yet, by key: what commitEditing() would store.
+    QHash<QString, QString> uncommittedText() const;
+
     static QString keyOf(const QWidget *control);
 
 Q_SIGNALS:
     // A change could not be written to `fileName`; `reason` is the system's.
     void saveFailed(const QString &fileName, const QString &reason);
+    // The user changed a bound control, stored or still being typed.
+    void edited();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void writeInteger(const QString &key, int value);

@@ -21,6 +21,33 @@
     </message>
 </context>
 <context>
+    <name>LaunchPreview</name>
+    <message>
+        <source>A single quote is not closed. Play cannot start the game.</source>
+        <translation>Ein einfaches Anführungszeichen ist nicht geschlossen. „Spielen“ kann das Spiel nicht starten.</translation>
+    </message>
+    <message>
+        <source>A double quote is not closed. Play cannot start the game.</source>
+        <translation>Ein doppeltes Anführungszeichen ist nicht geschlossen. „Spielen“ kann das Spiel nicht starten.</translation>
+    </message>
+    <message>
+        <source>A backslash ends the line. Play cannot start the game.</source>
+        <translation>Die Zeile endet mit einem Backslash. „Spielen“ kann das Spiel nicht starten.</translation>
+    </message>
+    <message>
+        <source>A null character cannot be passed on. Play cannot start the game.</source>
+        <translation>Ein Nullzeichen kann nicht weitergegeben werden. „Spielen“ kann das Spiel nicht starten.</translation>
+    </message>
+    <message>
+        <source>line %1</source>
+        <translation>Zeile %1</translation>
+    </message>
+    <message>
+        <source>Not used, not NAME=value with a name of letters, digits and _: %1</source>
+        <translation>Nicht verwendet, da nicht NAME=Wert mit einem Namen aus Buchstaben, Ziffern und _: %1</translation>
+    </message>
+</context>
+<context>
     <name>Launcher</name>
     <message>
         <source>Can&apos;t start Velmora</source>
@@ -277,6 +304,46 @@
         <translation>F1</translation>
     </message>
     <message>
+        <source>Launch &amp;with:</source>
+        <translation>Starten &amp;mit:</translation>
+    </message>
+    <message>
+        <source>A program that starts the game, e.g. gamemoderun</source>
+        <translation>Ein Programm, das das Spiel startet, z. B. gamemoderun</translation>
+    </message>
+    <message>
+        <source>Launch with</source>
+        <translation>Starten mit</translation>
+    </message>
+    <message>
+        <source>Program and arguments the game is started through; quote words with spaces as in a shell</source>
+        <translation>Programm mit Argumenten, über das das Spiel gestartet wird; Wörter mit Leerzeichen wie in einer Shell in Anführungszeichen setzen</translation>
+    </message>
+    <message>
+        <source>Launch with problem</source>
+        <translation>Problem bei „Starten mit“</translation>
+    </message>
+    <message>
+        <source>E&amp;nvironment:</source>
+        <translation>&amp;Umgebung:</translation>
+    </message>
+    <message>
+        <source>NAME=value, one per line</source>
+        <translation>NAME=Wert, einer pro Zeile</translation>
+    </message>
+    <message>
+        <source>Environment</source>
+        <translation>Umgebung</translation>
+    </message>
+    <message>
+        <source>Variables set for the game, one NAME=value per line</source>
+        <translation>Variablen für das Spiel, eine NAME=Wert-Angabe pro Zeile</translation>
+    </message>
+    <message>
+        <source>Environment problem</source>
+        <translation>Problem bei der Umgebung</translation>
+    </message>
+    <message>
         <source>Co&amp;mmand:</source>
         <translation>Be&amp;fehl:</translation>
     </message>
@@ -306,6 +373,24 @@
     <message>
         <source>%1 new lines</source>
         <translation>%1 neue Zeilen</translation>
+        <source>Command preview</source>
+        <translation>Befehlsvorschau</translation>
+    </message>
+    <message>
+        <source>The command Play runs in the Orvane directory, as a shell would accept it</source>
+        <translation>Der Befehl, den „Spielen“ im Ordner Orvane ausführt, so wie eine Shell ihn annimmt</translation>
+    </message>
+    <message>
+        <source>&amp;Copy command</source>
+        <translation>Befehl k&amp;opieren</translation>
+    </message>
+    <message>
+        <source>Copy command</source>
+        <translation>Befehl kopieren</translation>
+    </message>
+    <message>
+        <source>Puts the command shown above on the clipboard</source>
+        <translation>Legt den oben gezeigten Befehl in die Zwischenablage</translation>
     </message>
 </context>
 <context>

@@ -10,6 +10,8 @@ inline constexpr QLatin1String fullscreen{"fullscreen"};
 inline constexpr QLatin1String fsaa{"fsaa"};
 inline constexpr QLatin1String shader{"shader"};
 inline constexpr QLatin1String advancedOptions{"advancedOptions"};
+inline constexpr QLatin1String launchWrapper{"launchWrapper"};
+inline constexpr QLatin1String launchEnvironment{"launchEnvironment"};
 inline constexpr QLatin1String serverOptions{"server_options"};
 inline constexpr QLatin1String serverDescription{"server_description"};
 inline constexpr QLatin1String serverPassword{"server_password"};

@@ -3,10 +3,16 @@
 #include "ChildWatch.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
+#include <algorithm>
+#include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <spawn.h>
+#include <unistd.h>
 #include <vector>
 
 extern char **environ;
@@ -32,6 +38,28 @@ struct SpawnSetup
     SpawnSetup &operator=(const SpawnSetup &) = delete;
 };
 
+// A list of C strings ending in a null entry, as exec takes them, owning its bytes.
+class CStringList
+{
+public:
+    void append(QByteArray bytes) { m_storage.push_back(std::move(bytes)); }
+    char **data()
+    {
+        m_pointers.clear();
+        for (QByteArray &item : m_storage)
+            m_pointers.push_back(item.data());
+        m_pointers.push_back(nullptr);
+        return m_pointers.data();
+    }
+
+private:
+    std::vector<QByteArray> m_storage;
+    std::vector<char *> m_pointers;
+};
+
+pid_t spawn(const QByteArray &path, CStringList &arguments, const QString &workingDirectory,
+            char **environment, int *error);
+
 } // namespace
 
 namespace DetachedProcess {
@@ -40,16 +68,77 @@ pid_t start(const QString &program, const QStringList &arguments, const QString 
             int *error)
 {
     const QByteArray path = QFile::encodeName(program);
-    const QByteArray dir = QFile::encodeName(workingDirectory);
-    std::vector<QByteArray> storage;
-    storage.reserve(size_t(arguments.size()) + 1);
-    storage.push_back(path);
+    CStringList argv;
+    argv.append(path);
     for (const QString &argument : arguments)
-        storage.push_back(argument.toUtf8());
-    std::vector<char *> argv;
-    for (QByteArray &argument : storage)
-        argv.push_back(argument.data());
-    argv.push_back(nullptr);
+        argv.append(argument.toUtf8());
+    return spawn(path, argv, workingDirectory, environ, error);
+}
+
+pid_t start(const QStringList &argv, const QString &workingDirectory,
+            const Environment &environment, int *error)
+{
+    if (argv.isEmpty()) {
+        if (error)
+            *error = ENOENT;
+        return -1;
+    }
+    QString program = argv.first();
+    if (!program.contains(u'/')) {
+        QString searchPath = qEnvironmentVariable("PATH", QStringLiteral("/bin:/usr/bin"));
+        for (const auto &[name, value] : environment) {
+            if (name == u"PATH")
+                searchPath = value;
+        }
+        program = findOnPath(program, searchPath, workingDirectory);
+        if (program.isEmpty()) {
+            if (error)
+                *error = ENOENT;
+            return -1;
+        }
+    }
+
+    CStringList arguments;
+    for (const QString &argument : argv)
+        arguments.append(argument.toUtf8());
+
+    CStringList variables;
+    for (char **entry = environ; *entry; ++entry) {
+        const QByteArray inherited(*entry);
+        const QByteArray name = inherited.left(inherited.indexOf('='));
+        const bool replaced =
+            std::any_of(environment.begin(), environment.end(),
+                        [&](const auto &added) { return added.first.toUtf8() == name; });
+        if (!replaced)
+            variables.append(inherited);
+    }
+    for (const auto &[name, value] : environment)
+        variables.append(name.toUtf8() + '=' + value.toUtf8());
+
+    return spawn(QFile::encodeName(program), arguments, workingDirectory, variables.data(), error);
+}
+
+QString findOnPath(const QString &name, const QString &searchPath, const QString &workingDirectory)
+{
+    const QDir base(workingDirectory);
+    for (const QString &entry : searchPath.split(u':')) {
+        const QString candidate =
+            base.absoluteFilePath((entry.isEmpty() ? QStringLiteral(".") : entry) + u'/' + name);
+        const QFileInfo info(candidate);
+        if (info.isFile() && ::access(QFile::encodeName(candidate).constData(), X_OK) == 0)
+            return candidate;
+    }
+    return QString();
+}
+
+} // namespace DetachedProcess
+
+namespace {
+
+pid_t spawn(const QByteArray &path, CStringList &arguments, const QString &workingDirectory,
+            char **environment, int *error)
+{
+    const QByteArray dir = QFile::encodeName(workingDirectory);
 
     SpawnSetup setup;
     // A session of its own, default signal handling and an empty signal mask: nothing of the
@@ -68,8 +157,8 @@ pid_t start(const QString &program, const QStringList &arguments, const QString 
     posix_spawn_file_actions_addclosefrom_np(&setup.actions, 3);
 
     pid_t pid = -1;
-    const int result =
-        posix_spawn(&pid, path.constData(), &setup.actions, &setup.attr, argv.data(), environ);
+    const int result = posix_spawn(&pid, path.constData(), &setup.actions, &setup.attr,
+                                   arguments.data(), environment);
     if (error)
         *error = result;
     if (result != 0)
@@ -80,4 +169,4 @@ pid_t start(const QString &program, const QStringList &arguments, const QString 
     return pid;
 }
 
-} // namespace DetachedProcess
+} // namespace

@@ -1,7 +1,10 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 #include <QStringList>
+
+#include <utility>
 
 #include <sys/types.h>
 
@@ -17,4 +20,17 @@ namespace DetachedProcess {
 // Returns the process id, or -1 when the program could not be started (`error` then holds errno).
 pid_t start(const QString &program, const QStringList &arguments, const QString &workingDirectory,
             int *error = nullptr);
+
+using Environment = QList<std::pair<QString, QString>>;
+// Starts `argv` (argument zero first). A program without a slash is looked up on PATH the way a
+// shell in `workingDirectory` would look it up: on the PATH that `environment` sets, if it sets
+// one, else on the launcher's. `environment` is added to the launcher's own, replacing variables
+// of the same name.
+pid_t start(const QStringList &argv, const QString &workingDirectory,
+            const Environment &environment, int *error = nullptr);
+
+// Where a program named without a slash is found on `searchPath` (a colon-separated list in
+// which an empty entry is the working directory, and relative entries count from it); an
+// empty string when no entry holds an executable file of that name.
+QString findOnPath(const QString &name, const QString &searchPath, const QString &workingDirectory);
 } // namespace DetachedProcess

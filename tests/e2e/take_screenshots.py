@@ -18,6 +18,9 @@ SETTINGS = {
     "fsaa": 4,
     "shader": 2,
     "advancedOptions": "+map harbour",
+    "launchWrapper": "gamescope -W 1920 -H 1080 --",
+    # Written as the preferences file writes a line break: the backslash escape.
+    "launchEnvironment": "MANGOHUD=1\\nDXVK_HUD=fps",
     "server_description": "Velmora evening games",
     "server_maxclients": 16,
 }

@@ -1,8 +1,12 @@
-// The game's and the server's command lines, as the game and the server will receive them, and
+// The game's and the server's command lines, as the game and the server will receive them; the
+// player's wrapper and environment lines around the game's; the command shown as a shell line; and
 // the commands a user types for a running server.
 #include "CommandLine.h"
+#include "LaunchCommand.h"
 #include "ServerCommands.h"
+#include "ShellWords.h"
 
+#include <QProcess>
 #include <QTest>
 
 class CommandLineTest : public QObject
@@ -19,7 +23,37 @@ private Q_SLOTS:
     void terminalCommandBytes();
     void commandHistory_data();
     void commandHistory();
+    void wrapperWords_data();
+    void wrapperWords();
+    void environmentLines_data();
+    void environmentLines();
+    void shellLine_data();
+    void shellLine();
+    void playCommand_data();
+    void playCommand();
 };
+
+namespace {
+
+const QString game = QStringLiteral("/games/Orvane/orvane.app/Contents/MacOS/orvane");
+
+// What /bin/sh makes of `line` as the arguments of a command: each word it reads, in order.
+QStringList wordsAsTheShellReadsThem(const QString &line)
+{
+    QProcess sh;
+    // printf alone would still print one empty word.
+    sh.start(QStringLiteral("/bin/sh"),
+             {QStringLiteral("-c"), "set -- " + line + "\n[ $# -eq 0 ] || printf '%s\\0' \"$@\""});
+    if (!sh.waitForFinished(30000) || sh.exitCode() != 0)
+        return {QStringLiteral("sh failed: ") + QString::fromUtf8(sh.readAllStandardError())};
+    QStringList words;
+    for (const QByteArray &word : sh.readAllStandardOutput().split('\0'))
+        words << QString::fromUtf8(word);
+    words.removeLast(); // after the last terminator
+    return words;
+}
+
+} // namespace
 
 void CommandLineTest::gameArguments_data()
 {
@@ -256,6 +290,191 @@ void CommandLineTest::commandHistory()
             QFAIL(qPrintable(step));
     }
     QCOMPARE(history.entries(), kept);
+void CommandLineTest::wrapperWords_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QStringList>("words");
+    QTest::addColumn<int>("problem");
+    const int none = int(ShellWords::Problem::None);
+
+    QTest::newRow("empty") << "" << QStringList{} << none;
+    QTest::newRow("blanks only") << " \t " << QStringList{} << none;
+    QTest::newRow("one program") << "gamemoderun" << QStringList{"gamemoderun"} << none;
+    QTest::newRow("program and arguments")
+        << "gamescope -W 1920 -H 1080 --"
+        << QStringList{"gamescope", "-W", "1920", "-H", "1080", "--"} << none;
+    QTest::newRow("runs of blanks and tabs") << "  a \t b  " << QStringList{"a", "b"} << none;
+    QTest::newRow("single quotes keep everything")
+        << R"('a  b' 'c"d' '\' '$x')" << QStringList{"a  b", "c\"d", "\\", "$x"} << none;
+    QTest::newRow("double quotes escape only $ ` \" \\")
+        << R"("a b" "it's" "x\"y" "\\" "\$HOME" "\n" "\`")"
+        << QStringList{"a b", "it's", "x\"y", "\\", "$HOME", "\\n", "`"} << none;
+    QTest::newRow("backslash outside quotes")
+        << R"(a\ b c\'d \\ \")" << QStringList{"a b", "c'd", "\\", "\""} << none;
+    QTest::newRow("empty words") << R"('' "" x)" << QStringList{"", "", "x"} << none;
+    QTest::newRow("quoted pieces join into one word")
+        << R"(a'b c'"d e"f)" << QStringList{"ab cd ef"} << none;
+    QTest::newRow("escaped shell characters")
+        << R"(\$HOME \~ \*.so \;\|\& \>out)" << QStringList{"$HOME", "~", "*.so", ";|&", ">out"}
+        << none;
+    // Where a shell would expand, redirect or end the command, the text is taken as typed.
+    QTest::newRow("unlike a shell: nothing is expanded")
+        << "$HOME ~ *.so ;|& >out" << QStringList{"$HOME", "~", "*.so", ";|&", ">out"} << none;
+    QTest::newRow("line continuation joins") << "a\\\nb \\\n c" << QStringList{"ab", "c"} << none;
+    QTest::newRow("non-ASCII") << "Grüße 'été ☃'" << QStringList{"Grüße", "été ☃"} << none;
+    QTest::newRow("single quote left open")
+        << "gamescope 'abc" << QStringList{} << int(ShellWords::Problem::UnmatchedSingleQuote);
+    QTest::newRow("double quote left open")
+        << R"(a "b\")" << QStringList{} << int(ShellWords::Problem::UnmatchedDoubleQuote);
+    QTest::newRow("backslash at the end")
+        << "a \\" << QStringList{} << int(ShellWords::Problem::TrailingBackslash);
+    QTest::newRow("null character") << QString::fromUtf16(u"a\u0000b", 3) << QStringList{}
+                                    << int(ShellWords::Problem::NullCharacter);
+}
+
+void CommandLineTest::wrapperWords()
+{
+    QFETCH(QString, text);
+    QFETCH(QStringList, words);
+    QFETCH(int, problem);
+    const ShellWords::Split split = ShellWords::split(text);
+    QCOMPARE(split.words, words);
+    QCOMPARE(int(split.problem), problem);
+    // A shell reads the same text into the same words.
+    if (problem == int(ShellWords::Problem::None) &&
+        !QByteArray(QTest::currentDataTag()).startsWith("unlike a shell"))
+        QCOMPARE(wordsAsTheShellReadsThem(text), words);
+}
+
+void CommandLineTest::environmentLines_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QStringList>("variables");
+    QTest::addColumn<QList<int>>("invalid");
+
+    QTest::newRow("empty") << "" << QStringList{} << QList<int>{};
+    QTest::newRow("one") << "MANGOHUD=1" << QStringList{"MANGOHUD=1"} << QList<int>{};
+    QTest::newRow("CRLF, blank lines, indentation")
+        << "DRI_PRIME=1\r\n\n  \t\n\t__NV_PRIME_RENDER_OFFLOAD=1\n"
+        << QStringList{"DRI_PRIME=1", "__NV_PRIME_RENDER_OFFLOAD=1"} << QList<int>{};
+    QTest::newRow("value taken as written")
+        << "A=x=y z \nB=\"q\"\nC=\nD=$HOME" << QStringList{"A=x=y z ", "B=\"q\"", "C=", "D=$HOME"}
+        << QList<int>{};
+    QTest::newRow("a name given again takes the later value")
+        << "A=1\nB=2\nA=3" << QStringList{"A=3", "B=2"} << QList<int>{};
+    QTest::newRow("lines that are not NAME=value")
+        << "OK=1\nno equals\n=x\n1A=x\nA B=1\nA-B=1\nÄ=1\nA =1\nLAST=2"
+        << QStringList{"OK=1", "LAST=2"} << QList<int>{2, 3, 4, 5, 6, 7, 8};
+    QTest::newRow("null character")
+        << QString::fromUtf16(u"A=x\u0000y\nB=1", 9) << QStringList{"B=1"} << QList<int>{1};
+}
+
+void CommandLineTest::environmentLines()
+{
+    QFETCH(QString, text);
+    QFETCH(QStringList, variables);
+    QFETCH(QList<int>, invalid);
+    const EnvironmentLines lines = parseEnvironmentLines(text);
+    QStringList got;
+    for (const EnvironmentVariable &v : lines.variables)
+        got << v.name + u'=' + v.value;
+    QCOMPARE(got, variables);
+    QCOMPARE(lines.invalidLines, invalid);
+}
+
+void CommandLineTest::shellLine_data()
+{
+    QTest::addColumn<QString>("environment");
+    QTest::addColumn<QStringList>("words");
+    QTest::addColumn<QString>("line");
+
+    QTest::newRow("plain words stay as they are")
+        << "" << QStringList{game, "-w1024", "-h768", "-z32", "-t", "-a0", "-f-1"}
+        << game + " -w1024 -h768 -z32 -t -a0 -f-1";
+    QTest::newRow("harmless punctuation")
+        << "" << QStringList{"./run", "--x=a:b,c@d%e+f_g.h/i"} << "./run --x=a:b,c@d%e+f_g.h/i";
+    QTest::newRow("spaces and quotes in the path")
+        << "" << QStringList{"/My Games/it's \"here\"/orvane", "-w1"}
+        << R"('/My Games/it'\''s "here"/orvane' -w1)";
+    QTest::newRow("empty argument") << "" << QStringList{game, "", "b"} << game + " '' b";
+    QTest::newRow("shell characters")
+        << "" << QStringList{game, "$HOME", "*", "a;b",   "a|b", "&",  "`x`", "(x)", "<x>",
+                             "!",  "#c",    "~", "{a,b}", "[x]", "x?", "\\",  "\"",  "'"}
+        << game + R"( '$HOME' '*' 'a;b' 'a|b' '&' '`x`' '(x)' '<x>' '!' '#c' '~' '{a,b}')" +
+               R"( '[x]' 'x?' '\' '"' ''\''')";
+    QTest::newRow("tab and newline")
+        << "" << QStringList{game, "a\tb", "a\nb"} << game + " 'a\tb' 'a\nb'";
+    QTest::newRow("letters of any script; other characters quoted")
+        << "" << QStringList{game, "Jürgen", "Ωμέγα", "☃", "a\u00a0b"}
+        << game + " Jürgen Ωμέγα '☃' 'a\u00a0b'";
+    QTest::newRow("environment in front")
+        << "MANGOHUD=1\nDXVK_HUD=fps,devinfo\nWINE='x y'\nEMPTY=\nHOME_TOO=~/x"
+        << QStringList{"gamemoderun", game}
+        << R"(MANGOHUD=1 DXVK_HUD=fps,devinfo WINE=''\''x y'\''' EMPTY='' HOME_TOO='~/x' )"
+           "gamemoderun " +
+               game;
+    QTest::newRow("program that looks like an assignment")
+        << "" << QStringList{"A=b", game} << "'A=b' " + game;
+    QTest::newRow("program with a quote that looks like an assignment")
+        << "" << QStringList{"A=it's", game} << R"('A=it'\''s' )" + game;
+    QTest::newRow("program that is a reserved word")
+        << "" << QStringList{"time", game} << "'time' " + game;
+    QTest::newRow("reserved word as an argument")
+        << "" << QStringList{game, "time", "if"} << game + " time if";
+}
+
+void CommandLineTest::shellLine()
+{
+    QFETCH(QString, environment);
+    QFETCH(QStringList, words);
+    QFETCH(QString, line);
+    LaunchCommand command;
+    command.words = words;
+    command.environment = parseEnvironmentLines(environment).variables;
+    QCOMPARE(shellCommandLine(command), line);
+
+    // Read back by a real shell: the environment's NAME=value words, then the command's words.
+    QStringList expected;
+    for (const EnvironmentVariable &v : command.environment)
+        expected << v.name + u'=' + v.value;
+    expected << words;
+    QCOMPARE(wordsAsTheShellReadsThem(line), expected);
+}
+
+void CommandLineTest::playCommand_data()
+{
+    QTest::addColumn<QString>("wrapper");
+    QTest::addColumn<QString>("environment");
+    QTest::addColumn<QStringList>("words");
+    QTest::addColumn<bool>("canStart");
+
+    const QStringList args{"-w1024", "-h768", "-z32", "-t", "-a0", "-f0"};
+    QTest::newRow("neither set: the game's own command") << ""
+                                                         << "" << QStringList{game} + args << true;
+    QTest::newRow("blank wrapper, blank lines") << "  "
+                                                << "\n \n"
+                                                << QStringList{game} + args << true;
+    QTest::newRow("wrapper in front")
+        << "gamescope -W 1920 -H 1080 --"
+        << "MANGOHUD=1" << QStringList{"gamescope", "-W", "1920", "-H", "1080", "--", game} + args
+        << true;
+    QTest::newRow("wrapper that cannot be read starts nothing") << "prime-run 'oops"
+                                                                << "" << QStringList{} << false;
+}
+
+void CommandLineTest::playCommand()
+{
+    QFETCH(QString, wrapper);
+    QFETCH(QString, environment);
+    QFETCH(QStringList, words);
+    QFETCH(bool, canStart);
+    const QStringList args = ::gameArguments(QStringLiteral("1024 x 768"), GameSettings{});
+    const LaunchCommand command = launchCommand(game, args, wrapper, environment);
+    QCOMPARE(command.words, words);
+    QCOMPARE(command.canStart(), canStart);
+    QCOMPARE(shellCommandLine(command).isEmpty(), !canStart);
+    if (environment.trimmed().isEmpty())
+        QVERIFY(command.environment.isEmpty());
 }
 
 QTEST_GUILESS_MAIN(CommandLineTest)

@@ -1,5 +1,6 @@
 // The launcher window driven in-process: settings controls and the preferences, Play with the real
-// stand-in game, the launch failure alert, Help, closing, the resolution list and paths.
+// stand-in game (also under a wrapper), the command preview, the launch failure alert, Help,
+// closing, the resolution list and paths.
 #include "LauncherFixture.h"
 #include "UrlRecorder.h"
 
@@ -9,18 +10,22 @@
 #include "Preferences.h"
 #include "SettingsBinding.h"
 #include "SettingsKeys.h"
+#include "ShellWords.h"
 #include "ui_Launcher.h"
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -57,6 +62,11 @@ private Q_SLOTS:
     void returnPressesPlay();
     void playFailureShowsAlert_data();
     void playFailureShowsAlert();
+    void playUnderWrapper_data();
+    void playUnderWrapper();
+    void wrapperThatCannotStart_data();
+    void wrapperThatCannotStart();
+    void previewFollowsTheSettings();
 
     void helpOpensReadmeBesideLauncher();
     void closingTheWindowQuits();
@@ -386,6 +396,246 @@ void LauncherTest::playFailureShowsAlert()
     // The launcher stays usable: dismiss, and Play can be pressed again.
     alert->accept();
     QCOMPARE(w->launcher()->playFile(), false);
+}
+
+namespace {
+
+// A wrapper as players use them: it notes what it was given (its arguments NUL-separated, its
+// working directory, its environment NUL-separated) beside $WRAP_RECORD, then drops its own
+// options up to "--" and runs the rest.
+const QByteArray recordingWrapper = R"(
+{ printf '%s\0' "$@" > "$WRAP_RECORD.args"; pwd > "$WRAP_RECORD.cwd"; env -0 > "$WRAP_RECORD.env"; }
+: > "$WRAP_RECORD.done"
+while [ "$#" -gt 0 ] && [ "$1" != "--" ]; do shift; done
+shift
+exec "$@"
+)";
+
+struct WrapperRecord
+{
+    QStringList arguments;
+    QString cwd;
+    QStringList environment;
+};
+
+QStringList nulSeparated(const QString &file)
+{
+    QFile f(file);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    QStringList items;
+    for (const QByteArray &item : f.readAll().split('\0'))
+        items << QString::fromUtf8(item);
+    items.removeLast(); // after the last terminator
+    return items;
+}
+
+WrapperRecord waitForWrapperRecord(const QString &base)
+{
+    if (!QTest::qWaitFor([&] { return QFile::exists(base + QStringLiteral(".done")); }, Patience))
+        qWarning("the wrapper left no record at %s", qPrintable(base));
+    WrapperRecord record;
+    record.arguments = nulSeparated(base + QStringLiteral(".args"));
+    record.environment = nulSeparated(base + QStringLiteral(".env"));
+    QFile cwd(base + QStringLiteral(".cwd"));
+    if (cwd.open(QIODevice::ReadOnly))
+        record.cwd = QString::fromUtf8(cwd.readAll()).chopped(1);
+    return record;
+}
+
+void removeRecords(const QString &wrapperBase, const QString &gameRecord)
+{
+    for (const char *suffix : {".args", ".cwd", ".env", ".done"})
+        QFile::remove(wrapperBase + QLatin1String(suffix));
+    QFile::remove(gameRecord);
+}
+
+} // namespace
+
+void LauncherTest::playUnderWrapper_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("wrapper");
+    QTest::addColumn<QString>("pathLine");
+    QTest::addColumn<QStringList>("wrapperOptions");
+
+    const QString scripts = m_dir.filePath(QStringLiteral("wrappers 'a' ü"));
+    QDir().mkpath(scripts);
+    const QString script = ProcessTestSupport::writeScript(scripts, QStringLiteral("record-wrap"),
+                                                           recordingWrapper.mid(1));
+    QTest::newRow("wrapper by its path, quoted")
+        << "by path"
+        << "\"" + script + "\" --flag 'two words' --" << QString()
+        << QStringList{"--flag", "two words", "--"};
+    QTest::newRow("wrapper by name, on the PATH the environment sets")
+        << "by name"
+        << "record-wrap --"
+        << "PATH=" + scripts + ":/usr/bin:/bin" << QStringList{"--"};
+}
+
+void LauncherTest::playUnderWrapper()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, wrapper);
+    QFETCH(QString, pathLine);
+    QFETCH(QStringList, wrapperOptions);
+    const QString &tag = name;
+    const QString folder = m_dir.filePath(QStringLiteral("wrapped %1 it's").arg(tag));
+    const QString exe = makeLauncherFolder(folder);
+    const QString wrapBase = m_dir.filePath(QStringLiteral("wrap %1").arg(tag));
+    const QString gameRecord = m_dir.filePath(QStringLiteral("wrapped game %1.json").arg(tag));
+    // Set for the launcher, and replaced by the environment lines.
+    qputenv("VELMORA_REPLACED", "launcher's");
+    const QString environment = QStringLiteral("MANGOHUD=1\nVELMORA_REPLACED=the player's\n") +
+                                QStringLiteral("WRAP_RECORD=") + wrapBase +
+                                QStringLiteral("\nnot a variable\nORVANE_RECORD=") + gameRecord +
+                                u'\n' + pathLine;
+    storePreferences({{SettingsKeys::launchWrapper, wrapper},
+                      {SettingsKeys::launchEnvironment, environment},
+                      {SettingsKeys::serverPassword, QStringLiteral("hunter2-secret")}});
+
+    const auto w = openWindow(exe);
+    QVERIFY(w->launcher()->playFile());
+    QCOMPARE(w->terminateCalls, 1);
+    QVERIFY(!w->interface->window()->findChild<QMessageBox *>());
+
+    const QString gameDir = LauncherPaths::gameDirectory(exe);
+    const QString gamePath = LauncherPaths::gameExecutable(gameDir);
+    const QStringList gameArgs{"-w1024", "-h768", "-z32", "-t", "-a0", "-f0"};
+    const auto check = [&](const char *how) {
+        const WrapperRecord wrapped = waitForWrapperRecord(wrapBase);
+        QCOMPARE(wrapped.arguments, wrapperOptions + QStringList{gamePath} + gameArgs);
+        QCOMPARE(wrapped.cwd, gameDir);
+        QVERIFY2(wrapped.environment.contains(QStringLiteral("MANGOHUD=1")), how);
+        QCOMPARE(wrapped.environment.filter(QStringLiteral("VELMORA_REPLACED=")),
+                 QStringList{QStringLiteral("VELMORA_REPLACED=the player's")});
+        // The launcher's own environment is passed on; the line that is no variable is not.
+        QVERIFY2(wrapped.environment.contains("VELMORA_BUILD_DIR=" +
+                                              qEnvironmentVariable("VELMORA_BUILD_DIR")),
+                 how);
+        QVERIFY2(wrapped.environment.filter(QStringLiteral("not a variable")).isEmpty(), how);
+        QVERIFY2(wrapped.environment.filter(QStringLiteral("hunter2")).isEmpty(), how);
+        // Through the wrapper the game runs, in its directory, with the environment lines.
+        const QJsonObject rec = waitForRecord(gameRecord);
+        QCOMPARE(rec.value(QStringLiteral("argv0")).toString(), gamePath);
+        QCOMPARE(strings(rec.value(QStringLiteral("arguments"))), gameArgs);
+        QCOMPARE(rec.value(QStringLiteral("cwd")).toString(), gameDir);
+    };
+    check("Play");
+
+    // The command the pane shows, run by a shell in the game directory, does the same.
+    const QString shown = w->interface->ui().commandPreview->toPlainText();
+    QVERIFY(!shown.contains(QStringLiteral("hunter2")));
+    removeRecords(wrapBase, gameRecord);
+    QProcess sh;
+    sh.setWorkingDirectory(gameDir);
+    sh.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), shown});
+    QVERIFY(sh.waitForStarted());
+    check("the shown command");
+    sh.waitForFinished(0);
+    qunsetenv("VELMORA_REPLACED");
+}
+
+void LauncherTest::wrapperThatCannotStart_data()
+{
+    QTest::addColumn<QString>("wrapper");
+    QTest::addColumn<bool>("problemShown");
+    const QString plain = m_dir.filePath(QStringLiteral("plain wrapper"));
+    QFile file(plain);
+    if (file.open(QIODevice::WriteOnly))
+        file.write("#!/bin/sh\nexec \"$@\"\n");
+    QTest::newRow("not on the PATH") << "velmora-no-such-wrapper --" << false;
+    QTest::newRow("missing path") << m_dir.filePath(QStringLiteral("gone/wrap")) << false;
+    QTest::newRow("a directory") << "'" + m_dir.path() + "'" << false;
+    QTest::newRow("not executable") << "'" + plain + "'" << false;
+    QTest::newRow("a quote left open") << "gamemoderun 'x" << true;
+}
+
+void LauncherTest::wrapperThatCannotStart()
+{
+    QFETCH(QString, wrapper);
+    QFETCH(bool, problemShown);
+    storePreferences({{SettingsKeys::launchWrapper, wrapper}});
+    const auto w = openWindow(m_launcher);
+    w->interface->window()->show();
+    QCOMPARE(w->launcher()->playFile(), false);
+    QCOMPARE(w->terminateCalls, 0);
+    auto *alert = w->interface->window()->findChild<QMessageBox *>();
+    QVERIFY(alert);
+    QCOMPARE(alert->text(), QStringLiteral("Can't start Velmora"));
+    QCOMPARE(alert->icon(), QMessageBox::Critical);
+    QCOMPARE(w->interface->ui().launchWrapperError->isVisible(), problemShown);
+    QCOMPARE(w->interface->ui().copyCommandButton->isEnabled(), !problemShown);
+}
+
+void LauncherTest::previewFollowsTheSettings()
+{
+    storePreferences({{SettingsKeys::serverPassword, QStringLiteral("hunter2-secret")},
+                      {SettingsKeys::serverDescription, QStringLiteral("desc")}});
+    const auto w = openWindow(m_launcher);
+    Ui::LauncherWindow &ui = w->interface->ui();
+    w->interface->window()->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w->interface->window()));
+    const QString game =
+        ShellWords::quote(LauncherPaths::gameExecutable(LauncherPaths::gameDirectory(m_launcher)));
+    const auto preview = [&] { return ui.commandPreview->toPlainText(); };
+
+    // Factory settings: the game's own command.
+    QCOMPARE(preview(), game + " -w1024 -h768 -z32 -t -a0 -f0");
+    QVERIFY(ui.commandPreview->isReadOnly());
+    QVERIFY(ui.launchWrapperError->isHidden());
+    QVERIFY(ui.launchEnvironmentError->isHidden());
+
+    // Typed, not yet stored: shown already, as Play would store it first.
+    ui.launchWrapperEdit->setFocus();
+    QTest::keyClicks(ui.launchWrapperEdit, QStringLiteral("gamescope -W 1920 -- "));
+    QCOMPARE(preview(), "gamescope -W 1920 -- " + game + " -w1024 -h768 -z32 -t -a0 -f0");
+    ui.launchEnvironmentEdit->setFocus();
+    QTest::keyClicks(ui.launchEnvironmentEdit, QStringLiteral("MANGOHUD=1"));
+    QTest::keyClick(ui.launchEnvironmentEdit, Qt::Key_Return);
+    QTest::keyClicks(ui.launchEnvironmentEdit, QStringLiteral("9LIVES=x"));
+    QTest::keyClick(ui.launchEnvironmentEdit, Qt::Key_Return);
+    QTest::keyClicks(ui.launchEnvironmentEdit, QStringLiteral("DXVK_HUD=fps devinfo"));
+    QCOMPARE(w->terminateCalls, 0); // Return in the environment is a new line, not Play
+    QCOMPARE(preview(), "MANGOHUD=1 DXVK_HUD='fps devinfo' gamescope -W 1920 -- " + game +
+                            " -w1024 -h768 -z32 -t -a0 -f0");
+    QVERIFY(ui.launchEnvironmentError->isVisible());
+    QVERIFY2(ui.launchEnvironmentError->text().contains(QStringLiteral("line 2")),
+             qPrintable(ui.launchEnvironmentError->text()));
+    QVERIFY(Preferences().stringForKey(SettingsKeys::launchEnvironment).isNull());
+
+    // Leaving the field stores it as typed, the line that is not used included.
+    QTest::keyClick(ui.launchEnvironmentEdit, Qt::Key_Tab);
+    QCOMPARE(Preferences().stringForKey(SettingsKeys::launchEnvironment),
+             QStringLiteral("MANGOHUD=1\n9LIVES=x\nDXVK_HUD=fps devinfo"));
+    QTest::keyClick(ui.fsaaCombo, Qt::Key_Down);
+    QVERIFY(preview().endsWith(QStringLiteral(" -a2 -f0")));
+    QVERIFY(!preview().contains(QStringLiteral("hunter2")));
+
+    ui.copyCommandButton->click();
+    QCOMPARE(QGuiApplication::clipboard()->text(), preview());
+
+    // A wrapper quote left open: shown under the field, nothing to copy.
+    ui.launchWrapperEdit->setFocus();
+    QTest::keyClicks(ui.launchWrapperEdit, QStringLiteral("'"));
+    QVERIFY(ui.launchWrapperError->isVisible());
+    QVERIFY(preview().isEmpty());
+    QVERIFY(!ui.copyCommandButton->isEnabled());
+
+    // Play stores what is still being typed; a new window shows it all again.
+    QTest::keyClick(ui.launchWrapperEdit, Qt::Key_Backspace);
+    ui.launchEnvironmentEdit->setFocus();
+    QTest::keyClick(ui.launchEnvironmentEdit, Qt::Key_End, Qt::ControlModifier);
+    QTest::keyClicks(ui.launchEnvironmentEdit, QStringLiteral(",hdr"));
+    w->interface->binding()->commitEditing();
+    QCOMPARE(Preferences().stringForKey(SettingsKeys::launchWrapper),
+             QStringLiteral("gamescope -W 1920 -- "));
+    const auto again = openWindow(m_launcher);
+    QCOMPARE(again->interface->ui().launchEnvironmentEdit->toPlainText(),
+             QStringLiteral("MANGOHUD=1\n9LIVES=x\nDXVK_HUD=fps devinfo,hdr"));
+    QCOMPARE(again->interface->ui().commandPreview->toPlainText(),
+             "MANGOHUD=1 DXVK_HUD='fps devinfo,hdr' gamescope -W 1920 -- " + game +
+                 " -w1024 -h768 -z32 -t -a2 -f0");
 }
 
 void LauncherTest::helpOpensReadmeBesideLauncher()

@@ -69,6 +69,8 @@ void TranslationsTest::germanLocaleShowsGermanInterface()
     QCOMPARE(ui.serverCommand->accessibleName(), QStringLiteral("Serverbefehl"));
     QCOMPARE(NewRowsButton::label(1), QStringLiteral("1 neue Zeile"));
     QCOMPARE(NewRowsButton::label(12), QStringLiteral("12 neue Zeilen"));
+    QCOMPARE(ui.launchWrapperEdit->accessibleName(), QStringLiteral("Starten mit"));
+    QCOMPARE(ui.copyCommandButton->text(), QStringLiteral("Befehl k&opieren"));
 
     // The stored keys and the entry titles handed to the game are not the interface's to translate.
     QCOMPARE(ui.resolutions->itemText(0), QStringLiteral("1024 x 768"));

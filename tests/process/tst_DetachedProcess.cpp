@@ -1,5 +1,6 @@
-// Starting a program that outlives the launcher: where it runs, what it inherits, how a failed
-// start is reported, and that an ended program is not left as a zombie.
+// Starting a program that outlives the launcher: where it runs, what it inherits, the environment
+// added to it, how a program named without a slash is found, how a failed start is reported, and
+// that an ended program is not left as a zombie.
 #include "DetachedProcess.h"
 
 #include <QDir>
@@ -19,6 +20,9 @@ private Q_SLOTS:
     void failuresAreReported_data();
     void failuresAreReported();
     void endedProgramIsReaped();
+    void environmentIsAddedAndReplaces();
+    void lookupOnPath_data();
+    void lookupOnPath();
 
 private:
     QTemporaryDir m_dir;
@@ -95,6 +99,68 @@ void DetachedProcessTest::endedProgramIsReaped()
     QVERIFY(pid > 0);
     // Reaped while we keep running: the process entry goes away, no zombie stays.
     QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(QStringLiteral("/proc/%1").arg(pid)), 10000);
+}
+
+void DetachedProcessTest::environmentIsAddedAndReplaces()
+{
+    qputenv("VELMORA_KEPT", "kept");
+    qputenv("VELMORA_REPLACED", "old");
+    const QString out = m_dir.filePath(QStringLiteral("env.txt"));
+    const QString script =
+        QStringLiteral("{ printf '%s|' \"$VELMORA_KEPT\" \"$VELMORA_REPLACED\" \"$VELMORA_ADDED\";"
+                       " env | grep -c '^VELMORA_REPLACED='; } > \"$0.tmp\"; mv \"$0.tmp\" \"$0\"");
+    const pid_t pid = DetachedProcess::start(
+        {QStringLiteral("sh"), QStringLiteral("-c"), script, out}, m_dir.path(),
+        {{QStringLiteral("VELMORA_REPLACED"), QStringLiteral("new")},
+         {QStringLiteral("VELMORA_ADDED"), QStringLiteral("a b=c")}});
+    qunsetenv("VELMORA_KEPT");
+    qunsetenv("VELMORA_REPLACED");
+    QVERIFY(pid > 0);
+    QCOMPARE(readWhenThere(out), QStringLiteral("kept|new|a b=c|1\n"));
+}
+
+void DetachedProcessTest::lookupOnPath_data()
+{
+    QTest::addColumn<QString>("searchPath");
+    QTest::addColumn<QString>("found");
+
+    // bin/prog is a folder, one/prog is not executable, two/prog and the working folder's prog are.
+    const QString base = m_dir.filePath(QStringLiteral("lookup"));
+    for (const char *dir : {"bin/prog", "one", "two", "work"})
+        QDir().mkpath(base + u'/' + QLatin1String(dir));
+    const auto file = [&](const char *path, bool executable) {
+        QFile f(base + u'/' + QLatin1String(path));
+        if (f.open(QIODevice::WriteOnly))
+            f.write("#!/bin/sh\n");
+        f.close();
+        f.setPermissions(executable ? QFile::ReadOwner | QFile::ExeOwner : QFile::ReadOwner);
+        return f.fileName();
+    };
+    file("one/prog", false);
+    const QString two = file("two/prog", true);
+    const QString work = file("work/prog", true);
+
+    QTest::newRow("first executable file wins")
+        << base + "/bin:" + base + "/one:" + base + "/two:" + base + "/work" << two;
+    QTest::newRow("empty entry is the working folder") << base + "/one::" + base + "/two" << work;
+    QTest::newRow("relative entry counts from the working folder") << "../two" << two;
+    QTest::newRow("nowhere") << base + "/one:" + base + "/bin" << QString();
+}
+
+void DetachedProcessTest::lookupOnPath()
+{
+    QFETCH(QString, searchPath);
+    QFETCH(QString, found);
+    const QString work = m_dir.filePath(QStringLiteral("lookup/work"));
+    QCOMPARE(QFileInfo(DetachedProcess::findOnPath(QStringLiteral("prog"), searchPath, work))
+                 .canonicalFilePath(),
+             QFileInfo(found).canonicalFilePath());
+    // Started by name, the program is looked up on the PATH the environment gives it.
+    int error = 0;
+    const pid_t pid = DetachedProcess::start({QStringLiteral("prog")}, work,
+                                             {{QStringLiteral("PATH"), searchPath}}, &error);
+    QCOMPARE(pid > 0, !found.isEmpty());
+    QCOMPARE(error, found.isEmpty() ? ENOENT : 0);
 }
 
 QTEST_GUILESS_MAIN(DetachedProcessTest)

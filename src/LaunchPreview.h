@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+
+class Launcher;
+class QLabel;
+class QPlainTextEdit;
+class QPushButton;
+class SettingsBinding;
+class QWidget;
+
+// The Main pane's account of what Play will run: the command as one shell line, kept current as
+// the player changes settings (text still being typed included, since Play stores it first), a
+// Copy button for it, and what is wrong with the wrapper or the environment lines, under each.
+// It only reads: the Launcher builds the command, the binding stores the settings.
+class LaunchPreview : public QObject
+{
+    Q_OBJECT
+public:
+    struct Widgets
+    {
+        QWidget *pane = nullptr; // shown again: the launcher may have moved meanwhile
+        QPlainTextEdit *preview = nullptr;
+        QPushButton *copy = nullptr;
+        QLabel *wrapperProblem = nullptr;
+        QLabel *environmentProblem = nullptr;
+        QPlainTextEdit *environment = nullptr;
+    };
+
+    // Owned by the pane.
+    LaunchPreview(Launcher *launcher, SettingsBinding *binding, const Widgets &widgets);
+
+    void refresh();
+    void copy();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    QPointer<Launcher> m_launcher;
+    QPointer<SettingsBinding> m_binding;
+    Widgets m_widgets;
+};
