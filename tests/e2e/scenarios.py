@@ -108,6 +108,12 @@ def settings_stored():
         window.choose("Anti-aliasing:", "4×")
         window.choose("Shaders:", "High")
         window.type_into(window.labelled("Extra options:"), "+map arena -nosound")
+        window.type_into(window.labelled("Launch with:"), "gamemoderun")
+        window.type_into(window.labelled("Environment:"), "MANGOHUD=1\nDXVK_HUD=fps")
+        preview = window.text_of(window.labelled("Command:"))
+        check(preview.startswith("MANGOHUD=1 DXVK_HUD=fps gamemoderun ")
+              and preview.endswith(" -w1280 -h1024 -z32 -a4 -f2 +map arena -nosound"),
+              "the command shown: %r" % preview)
 
         window.show_pane("Server", "Server settings")
         window.type_into(window.labelled("Description:"), "Friday night")
@@ -120,6 +126,9 @@ def settings_stored():
             "fsaa": "4",
             "shader": "2",
             "advancedOptions": "+map arena -nosound",
+            "launchWrapper": "gamemoderun",
+            # The preferences file writes a line break as a backslash escape.
+            "launchEnvironment": "MANGOHUD=1\\nDXVK_HUD=fps",
             "server_description": "Friday night",
             "server_password": "s3cret",
             "server_maxclients": "12",

@@ -401,10 +401,11 @@ void LauncherTest::playFailureShowsAlert()
 namespace {
 
 // A wrapper as players use them: it notes what it was given (its arguments NUL-separated, its
-// working directory, its environment NUL-separated) beside $WRAP_RECORD, then drops its own
-// options up to "--" and runs the rest.
+// working directory, its environment NUL-separated, and its process id, which the game it becomes
+// keeps) beside $WRAP_RECORD, then drops its own options up to "--" and runs the rest.
 const QByteArray recordingWrapper = R"(
 { printf '%s\0' "$@" > "$WRAP_RECORD.args"; pwd > "$WRAP_RECORD.cwd"; env -0 > "$WRAP_RECORD.env"; }
+echo $$ > "$WRAP_RECORD.pid"
 : > "$WRAP_RECORD.done"
 while [ "$#" -gt 0 ] && [ "$1" != "--" ]; do shift; done
 shift
@@ -416,6 +417,7 @@ struct WrapperRecord
     QStringList arguments;
     QString cwd;
     QStringList environment;
+    qint64 pid = 0;
 };
 
 QStringList nulSeparated(const QString &file)
@@ -437,6 +439,9 @@ WrapperRecord waitForWrapperRecord(const QString &base)
     WrapperRecord record;
     record.arguments = nulSeparated(base + QStringLiteral(".args"));
     record.environment = nulSeparated(base + QStringLiteral(".env"));
+    QFile pid(base + QStringLiteral(".pid"));
+    if (pid.open(QIODevice::ReadOnly))
+        record.pid = pid.readAll().trimmed().toLongLong();
     QFile cwd(base + QStringLiteral(".cwd"));
     if (cwd.open(QIODevice::ReadOnly))
         record.cwd = QString::fromUtf8(cwd.readAll()).chopped(1);
@@ -445,7 +450,7 @@ WrapperRecord waitForWrapperRecord(const QString &base)
 
 void removeRecords(const QString &wrapperBase, const QString &gameRecord)
 {
-    for (const char *suffix : {".args", ".cwd", ".env", ".done"})
+    for (const char *suffix : {".args", ".cwd", ".env", ".pid", ".done"})
         QFile::remove(wrapperBase + QLatin1String(suffix));
     QFile::remove(gameRecord);
 }
@@ -504,6 +509,8 @@ void LauncherTest::playUnderWrapper()
     const QStringList gameArgs{"-w1024", "-h768", "-z32", "-t", "-a0", "-f0"};
     const auto check = [&](const char *how) {
         const WrapperRecord wrapped = waitForWrapperRecord(wrapBase);
+        if (wrapped.pid > 0)
+            m_games << wrapped.pid; // the game it became, should its own record not come
         QCOMPARE(wrapped.arguments, wrapperOptions + QStringList{gamePath} + gameArgs);
         QCOMPARE(wrapped.cwd, gameDir);
         QVERIFY2(wrapped.environment.contains(QStringLiteral("MANGOHUD=1")), how);
