@@ -67,7 +67,7 @@ LaunchPreview::LaunchPreview(Launcher *launcher, SettingsBinding *binding, const
     preview->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     preview->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     preview->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-    fitLines(preview, 3);
+    fitLines(preview, 4);
     fitLines(m_widgets.environment, 3);
     showProblem(m_widgets.wrapperProblem, QString());
     showProblem(m_widgets.environmentProblem, QString());
