@@ -290,6 +290,8 @@ void CommandLineTest::commandHistory()
             QFAIL(qPrintable(step));
     }
     QCOMPARE(history.entries(), kept);
+}
+
 void CommandLineTest::wrapperWords_data()
 {
     QTest::addColumn<QString>("text");
