@@ -304,6 +304,22 @@
         <translation>F1</translation>
     </message>
     <message>
+        <source>Co&amp;mmand:</source>
+        <translation>Be&amp;fehl:</translation>
+    </message>
+    <message>
+        <source>Type a command for the running server and press Return</source>
+        <translation>Befehl für den laufenden Server eingeben und Eingabetaste drücken</translation>
+    </message>
+    <message>
+        <source>Server command</source>
+        <translation>Serverbefehl</translation>
+    </message>
+    <message>
+        <source>Sent to the running server with Return; Up and Down recall this session&apos;s commands</source>
+        <translation>Wird mit der Eingabetaste an den laufenden Server gesendet; Pfeil hoch und runter holen die Befehle dieser Sitzung zurück</translation>
+    </message>
+    <message>
         <source>Launch &amp;with:</source>
         <translation>Starten &amp;mit:</translation>
     </message>
@@ -344,35 +360,6 @@
         <translation>Problem bei der Umgebung</translation>
     </message>
     <message>
-        <source>Co&amp;mmand:</source>
-        <translation>Be&amp;fehl:</translation>
-    </message>
-    <message>
-        <source>Type a command for the running server and press Return</source>
-        <translation>Befehl für den laufenden Server eingeben und Eingabetaste drücken</translation>
-    </message>
-    <message>
-        <source>Server command</source>
-        <translation>Serverbefehl</translation>
-    </message>
-    <message>
-        <source>Sent to the running server with Return; Up and Down recall this session&apos;s commands</source>
-        <translation>Wird mit der Eingabetaste an den laufenden Server gesendet; Pfeil hoch und runter holen die Befehle dieser Sitzung zurück</translation>
-    </message>
-</context>
-<context>
-    <name>NewRowsButton</name>
-    <message>
-        <source>Scrolls to the end of the console and follows new output again</source>
-        <translation>Blättert ans Ende der Konsole und folgt wieder neuen Ausgaben</translation>
-    </message>
-    <message>
-        <source>1 new line</source>
-        <translation>1 neue Zeile</translation>
-    </message>
-    <message>
-        <source>%1 new lines</source>
-        <translation>%1 neue Zeilen</translation>
         <source>Command preview</source>
         <translation>Befehlsvorschau</translation>
     </message>
@@ -391,6 +378,21 @@
     <message>
         <source>Puts the command shown above on the clipboard</source>
         <translation>Legt den oben gezeigten Befehl in die Zwischenablage</translation>
+    </message>
+</context>
+<context>
+    <name>NewRowsButton</name>
+    <message>
+        <source>Scrolls to the end of the console and follows new output again</source>
+        <translation>Blättert ans Ende der Konsole und folgt wieder neuen Ausgaben</translation>
+    </message>
+    <message>
+        <source>1 new line</source>
+        <translation>1 neue Zeile</translation>
+    </message>
+    <message>
+        <source>%1 new lines</source>
+        <translation>%1 neue Zeilen</translation>
     </message>
 </context>
 <context>
