@@ -35,8 +35,14 @@ public:
     // (unknown id, display gone, platform refused).
     virtual std::optional<QList<ModeDescription>> availableModes(DisplayId display) const = 0;
 
-    // Chooses the back end at run time from QGuiApplication::platformName(): on "xcb" XRandR
-    // (when compiled in and usable), otherwise DRM/KMS from sysfs when an active connector is
-    // found, otherwise the current size of every QScreen. Never returns null.
+    // How long one compositor source may take to answer before the next one is asked.
+    static constexpr int SourceTimeoutMs = 200;
+
+    // Chooses the back end at run time. On "xcb", XRandR (when compiled in and usable) unless
+    // the server is XWayland. Otherwise, and for XWayland, the first of these that answers:
+    // mutter's DisplayConfig, KWin's output devices, sway's IPC, DRM/KMS from sysfs (when an
+    // active connector is found), the current mode of every wl_output; each compositor source
+    // gets SourceTimeoutMs. When none answers, an empty list: never an invented mode. Never
+    // returns null.
     static std::unique_ptr<DisplayModeSource> forPlatform();
 };

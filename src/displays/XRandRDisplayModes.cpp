@@ -1,6 +1,7 @@
 #include "XRandRDisplayModes.h"
 
 #include <algorithm>
+#include <cstring>
 
 // Xlib's macros (None, Bool, Status...) clash with Qt's headers, so X comes last and stays here.
 #include <X11/Xlib.h>
@@ -111,6 +112,31 @@ XRandRDisplayModes::XRandRDisplayModes(const QByteArray &displayName)
 
 XRandRDisplayModes::~XRandRDisplayModes() = default;
 
+bool XRandRDisplayModes::isXWayland() const
+{
+    if (!m_display)
+        return false;
+    Display *dpy = m_display.get();
+    int opcode = 0;
+    int eventBase = 0;
+    int errorBase = 0;
+    if (XQueryExtension(dpy, "XWAYLAND", &opcode, &eventBase, &errorBase))
+        return true;
+    const ErrorTrap trap(dpy);
+    for (int screen = 0; screen < ScreenCount(dpy); ++screen) {
+        const Resources res = currentResources(dpy, RootWindow(dpy, screen));
+        if (!res)
+            continue;
+        for (int i = 0; i < res->noutput; ++i) {
+            const OutputInfo info(XRRGetOutputInfo(dpy, res.get(), res->outputs[i]));
+            if (info && info->crtc != 0 && info->name &&
+                std::strncmp(info->name, "XWAYLAND", 8) == 0)
+                return true;
+        }
+    }
+    return false;
+}
+
 bool XRandRDisplayModes::activeDisplayList(quint32 capacity, std::vector<DisplayId> &displays) const
 {
     displays.clear();
@@ -172,7 +198,7 @@ std::optional<QList<ModeDescription>> XRandRDisplayModes::availableModes(Display
             const XRRModeInfo *const last = res->modes + res->nmode;
             const XRRModeInfo *found = std::find_if(
                 first, last, [&](const XRRModeInfo &mode) { return mode.id == info->modes[m]; });
-            if (found == last)
+            if (found == last || found->width == 0 || found->height == 0)
                 continue;
             modes.append(
                 ModeDescription{{QStringLiteral("Width"), static_cast<int>(found->width)},

@@ -29,6 +29,11 @@ public:
     // False when the server cannot be reached or lacks XRandR 1.2; every query then fails.
     bool isValid() const { return m_display != nullptr; }
 
+    // True when the server is XWayland: its extension list names XWAYLAND, or an active output
+    // is called XWAYLAND<n>. Its modes are then mostly emulated (a game switching to one gets a
+    // scaled picture), so the compositor has to be asked instead.
+    bool isXWayland() const;
+
     bool activeDisplayList(quint32 capacity, std::vector<DisplayId> &displays) const override;
     std::optional<QList<ModeDescription>> availableModes(DisplayId display) const override;
 

@@ -3,7 +3,15 @@
 // is also handy for looking at a machine by hand.
 #include "DisplayModeSource.h"
 #include "DrmDisplayModes.h"
-#include "ScreenDisplayModes.h"
+#include "ListedDisplayModes.h"
+#include "SwayDisplayModes.h"
+#ifdef VELMORA_HAVE_QTDBUS
+#include "MutterDisplayModes.h"
+#endif
+#ifdef VELMORA_HAVE_WAYLAND
+#include "KWinDisplayModes.h"
+#include "WaylandOutputModes.h"
+#endif
 #ifdef VELMORA_HAVE_XRANDR
 #include "XRandRDisplayModes.h"
 #endif
@@ -19,10 +27,22 @@ const char *backEndName(const DisplayModeSource &source)
     if (dynamic_cast<const XRandRDisplayModes *>(&source))
         return "XRandR";
 #endif
+#ifdef VELMORA_HAVE_QTDBUS
+    if (dynamic_cast<const MutterDisplayModes *>(&source))
+        return "mutter";
+#endif
+#ifdef VELMORA_HAVE_WAYLAND
+    if (dynamic_cast<const KWinDisplayModes *>(&source))
+        return "KWin";
+    if (dynamic_cast<const WaylandOutputModes *>(&source))
+        return "wl_output";
+#endif
+    if (dynamic_cast<const SwayDisplayModes *>(&source))
+        return "sway";
     if (dynamic_cast<const DrmDisplayModes *>(&source))
         return "DRM";
-    if (dynamic_cast<const ScreenDisplayModes *>(&source))
-        return "QScreen";
+    if (dynamic_cast<const NoDisplayModes *>(&source))
+        return "none";
     return "unknown";
 }
 
