@@ -56,13 +56,12 @@ void onModeRemoved(void *data, kde_output_device_mode_v2 *)
     static_cast<Mode *>(data)->removed = true;
 }
 
-const kde_output_device_mode_v2_listener ModeListener = {onModeSize, onModeRefresh,
-                                                         onModePreferred, onModeRemoved};
+const kde_output_device_mode_v2_listener ModeListener = {onModeSize, onModeRefresh, onModePreferred,
+                                                         onModeRemoved};
 
 void onGeometry(void *, kde_output_device_v2 *, int32_t, int32_t, int32_t, int32_t, int32_t,
                 const char *, const char *, int32_t)
-{
-}
+{}
 
 void onCurrentMode(void *, kde_output_device_v2 *, kde_output_device_mode_v2 *) {}
 
@@ -91,8 +90,8 @@ void onString(void *, kde_output_device_v2 *, const char *) {}
 void onFlags(void *, kde_output_device_v2 *, uint32_t) {}
 
 const kde_output_device_v2_listener DeviceListener = {
-    onGeometry, onCurrentMode, onMode,  onDone,  onScale,  onEdid,  onEnabled, onString,
-    onString,   onString,      onFlags, onFlags, onFlags,  onFlags, onString};
+    onGeometry, onCurrentMode, onMode,  onDone,  onScale, onEdid,  onEnabled, onString,
+    onString,   onString,      onFlags, onFlags, onFlags, onFlags, onString};
 
 } // namespace
 
@@ -107,9 +106,9 @@ KWinDisplayModes::KWinDisplayModes(const QDeadlineTimer &deadline)
             continue;
         auto device = std::make_unique<Device>();
         // Bound no higher than the generated code knows, so that no unknown event arrives.
-        device->proxy = static_cast<kde_output_device_v2 *>(connection.bind(
-            global, &kde_output_device_v2_interface,
-            static_cast<uint32_t>(kde_output_device_v2_interface.version)));
+        device->proxy = static_cast<kde_output_device_v2 *>(
+            connection.bind(global, &kde_output_device_v2_interface,
+                            static_cast<uint32_t>(kde_output_device_v2_interface.version)));
         kde_output_device_v2_add_listener(device->proxy, &DeviceListener, device.get());
         devices.push_back(std::move(device));
     }

@@ -20,8 +20,8 @@ struct MonitorSpec
     QString connector, vendor, product, serial;
     bool operator==(const MonitorSpec &other) const
     {
-        return connector == other.connector && vendor == other.vendor &&
-               product == other.product && serial == other.serial;
+        return connector == other.connector && vendor == other.vendor && product == other.product &&
+               serial == other.serial;
     }
 };
 
@@ -101,8 +101,7 @@ QList<MonitorSpec> readShownSpecs(const QDBusArgument &arg)
 
 MutterDisplayModes::MutterDisplayModes(const QDeadlineTimer &deadline)
     : MutterDisplayModes(QDBusConnection::sessionBus(), deadline)
-{
-}
+{}
 
 MutterDisplayModes::MutterDisplayModes(const QDBusConnection &bus, const QDeadlineTimer &deadline)
 {
@@ -111,8 +110,8 @@ MutterDisplayModes::MutterDisplayModes(const QDBusConnection &bus, const QDeadli
     const qint64 left = deadline.remainingTime();
     if (left == 0)
         return;
-    QDBusMessage call = QDBusMessage::createMethodCall(Service, Path, Service,
-                                                       QStringLiteral("GetCurrentState"));
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(Service, Path, Service, QStringLiteral("GetCurrentState"));
     // No auto-start: a desktop without mutter answers at once that nobody owns the name.
     call.setAutoStartService(false);
     const QDBusMessage reply =

@@ -20,11 +20,9 @@ struct Output
 
 void onGeometry(void *, wl_output *, int32_t, int32_t, int32_t, int32_t, int32_t, const char *,
                 const char *, int32_t)
-{
-}
+{}
 
-void onMode(void *data, wl_output *, uint32_t flags, int32_t width, int32_t height,
-            int32_t refresh)
+void onMode(void *data, wl_output *, uint32_t flags, int32_t width, int32_t height, int32_t refresh)
 {
     if (flags & WL_OUTPUT_MODE_CURRENT)
         static_cast<Output *>(data)->current =
@@ -36,8 +34,8 @@ void onScale(void *, wl_output *, int32_t) {}
 void onName(void *, wl_output *, const char *) {}
 void onDescription(void *, wl_output *, const char *) {}
 
-const wl_output_listener OutputListener = {onGeometry, onMode,        onDone,
-                                           onScale,    onName,        onDescription};
+const wl_output_listener OutputListener = {onGeometry, onMode, onDone,
+                                           onScale,    onName, onDescription};
 
 } // namespace
 
@@ -51,8 +49,8 @@ WaylandOutputModes::WaylandOutputModes(const QDeadlineTimer &deadline)
         if (global.interface != wl_output_interface.name)
             continue;
         auto output = std::make_unique<Output>();
-        output->proxy = static_cast<wl_output *>(
-            connection.bind(global, &wl_output_interface, OutputVersion));
+        output->proxy =
+            static_cast<wl_output *>(connection.bind(global, &wl_output_interface, OutputVersion));
         wl_output_add_listener(output->proxy, &OutputListener, output.get());
         outputs.push_back(std::move(output));
     }
