@@ -47,7 +47,9 @@ std::unique_ptr<DisplayModeSource> compositorSource()
         return mutter;
 #endif
 #ifdef VELMORA_HAVE_WAYLAND
-    if (auto kwin = ifAnswered(std::make_unique<KWinDisplayModes>(sourceDeadline())))
+    auto kwin = std::make_unique<KWinDisplayModes>(sourceDeadline());
+    const bool waylandAnswers = kwin->reachedCompositor();
+    if (kwin->answered())
         return kwin;
 #endif
     if (auto sway = ifAnswered(std::make_unique<SwayDisplayModes>(sourceDeadline())))
@@ -56,8 +58,10 @@ std::unique_ptr<DisplayModeSource> compositorSource()
     if (listsSomeDisplay(*drm))
         return drm;
 #ifdef VELMORA_HAVE_WAYLAND
-    if (auto outputs = ifAnswered(std::make_unique<WaylandOutputModes>(sourceDeadline())))
-        return outputs;
+    if (waylandAnswers) {
+        if (auto outputs = ifAnswered(std::make_unique<WaylandOutputModes>(sourceDeadline())))
+            return outputs;
+    }
 #endif
     return std::make_unique<NoDisplayModes>();
 }

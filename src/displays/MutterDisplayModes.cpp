@@ -3,7 +3,8 @@
 #include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusMessage>
-#include <QDBusMetaType>
+
+#include <algorithm>
 
 namespace {
 
