@@ -24,44 +24,49 @@ bool listsSomeDisplay(const DisplayModeSource &source)
     return source.activeDisplayList(DisplayModeSource::MaxDisplays, displays) && !displays.empty();
 }
 
-// Each source gets its own time, so that one compositor that hangs costs SourceTimeoutMs and
-// the next source still gets its full share.
-QDeadlineTimer sourceDeadline()
+// Asks compositor sources in turn, each within SourceTimeoutMs. A session has one compositor:
+// once a source ran out of time, the compositor hangs and every other way of asking it would
+// wait as long, so the rest are skipped and a hanging compositor costs one timeout, not several.
+class CompositorQueue
 {
-    return QDeadlineTimer(DisplayModeSource::SourceTimeoutMs);
-}
+public:
+    template <typename Source>
+    std::unique_ptr<DisplayModeSource> ask()
+    {
+        if (m_hung)
+            return nullptr;
+        const QDeadlineTimer deadline(DisplayModeSource::SourceTimeoutMs);
+        auto source = std::make_unique<Source>(deadline);
+        if (source->answered())
+            return source;
+        m_hung = deadline.hasExpired();
+        return nullptr;
+    }
 
-template <typename Source>
-std::unique_ptr<DisplayModeSource> ifAnswered(std::unique_ptr<Source> source)
-{
-    if (source->answered())
-        return source;
-    return nullptr;
-}
+private:
+    bool m_hung = false;
+};
 
 // A Wayland session, or an X11 one that XWayland serves: the compositor's own account first.
 std::unique_ptr<DisplayModeSource> compositorSource()
 {
+    CompositorQueue queue;
 #ifdef VELMORA_HAVE_QTDBUS
-    if (auto mutter = ifAnswered(std::make_unique<MutterDisplayModes>(sourceDeadline())))
+    if (auto mutter = queue.ask<MutterDisplayModes>())
         return mutter;
 #endif
 #ifdef VELMORA_HAVE_WAYLAND
-    auto kwin = std::make_unique<KWinDisplayModes>(sourceDeadline());
-    const bool waylandAnswers = kwin->reachedCompositor();
-    if (kwin->answered())
+    if (auto kwin = queue.ask<KWinDisplayModes>())
         return kwin;
 #endif
-    if (auto sway = ifAnswered(std::make_unique<SwayDisplayModes>(sourceDeadline())))
+    if (auto sway = queue.ask<SwayDisplayModes>())
         return sway;
     auto drm = std::make_unique<DrmDisplayModes>();
     if (listsSomeDisplay(*drm))
         return drm;
 #ifdef VELMORA_HAVE_WAYLAND
-    if (waylandAnswers) {
-        if (auto outputs = ifAnswered(std::make_unique<WaylandOutputModes>(sourceDeadline())))
-            return outputs;
-    }
+    if (auto outputs = queue.ask<WaylandOutputModes>())
+        return outputs;
 #endif
     return std::make_unique<NoDisplayModes>();
 }

@@ -42,7 +42,8 @@ public:
     // the server is XWayland. Otherwise, and for XWayland, the first of these that answers:
     // mutter's DisplayConfig, KWin's output devices, sway's IPC, DRM/KMS from sysfs (when an
     // active connector is found), the current mode of every wl_output; each compositor source
-    // gets SourceTimeoutMs. When none answers, an empty list: never an invented mode. Never
-    // returns null.
+    // gets SourceTimeoutMs, and once one has run out of time the compositor is taken to hang and
+    // no other compositor source is asked. When none answers, an empty list: never an invented
+    // mode. Never returns null.
     static std::unique_ptr<DisplayModeSource> forPlatform();
 };

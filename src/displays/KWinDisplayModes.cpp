@@ -100,7 +100,6 @@ KWinDisplayModes::KWinDisplayModes(const QDeadlineTimer &deadline)
     WaylandConnection connection(deadline);
     if (!connection.isValid())
         return;
-    m_reachedCompositor = true;
     std::vector<std::unique_ptr<Device>> devices;
     for (const WaylandConnection::Global &global : connection.globals()) {
         if (global.interface != kde_output_device_v2_interface.name)
@@ -114,12 +113,8 @@ KWinDisplayModes::KWinDisplayModes(const QDeadlineTimer &deadline)
         devices.push_back(std::move(device));
     }
     // A compositor without the protocol is not KWin: another source answers.
-    if (devices.empty())
+    if (devices.empty() || !connection.roundtrip())
         return;
-    if (!connection.roundtrip()) {
-        m_reachedCompositor = false;
-        return;
-    }
     for (const auto &device : devices) {
         if (!device->done || !device->enabled)
             continue;

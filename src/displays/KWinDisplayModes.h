@@ -15,11 +15,4 @@ class KWinDisplayModes : public ListedDisplayModes
 {
 public:
     explicit KWinDisplayModes(const QDeadlineTimer &deadline);
-
-    // True when a Wayland compositor answered at all, KWin or not. When it did not, no other
-    // Wayland request is worth its time: it would wait on the same compositor.
-    bool reachedCompositor() const { return m_reachedCompositor; }
-
-private:
-    bool m_reachedCompositor = false;
 };

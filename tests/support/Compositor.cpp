@@ -11,6 +11,7 @@
 #include <cmath>
 #include <pwd.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -49,10 +50,13 @@ bool writeFile(const QString &path, const QByteArray &content)
 }
 
 // Every compositor leads its own process group, so that stopping it also ends what it started
-// (Xwayland, helpers).
+// (Xwayland, helpers), and dies with the test even when the test is killed.
 void startOwnGroup(QProcess &process)
 {
-    process.setChildProcessModifier([] { ::setpgid(0, 0); });
+    process.setChildProcessModifier([] {
+        ::setpgid(0, 0);
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    });
 }
 
 void endGroup(QProcess &process)
@@ -417,7 +421,10 @@ bool Compositor::startSway(QString *whyNot)
         args.prepend(sway);
         args = QStringList{QStringLiteral("--reuid=%1").arg(nobody->pw_uid),
                            QStringLiteral("--regid=%1").arg(nobody->pw_gid),
-                           QStringLiteral("--clear-groups"), QStringLiteral("--")} +
+                           QStringLiteral("--clear-groups"),
+                           // A change of user clears the parent-death signal; setpriv sets it anew.
+                           QStringLiteral("--pdeathsig"), QStringLiteral("KILL"),
+                           QStringLiteral("--")} +
                args;
         program = QStringLiteral("setpriv");
     }
