@@ -30,12 +30,14 @@ bool listsSomeDisplay(const DisplayModeSource &source)
 class CompositorQueue
 {
 public:
+    explicit CompositorQueue(int timeoutMs) : m_timeoutMs(timeoutMs) {}
+
     template <typename Source>
     std::unique_ptr<DisplayModeSource> ask()
     {
         if (m_hung)
             return nullptr;
-        const QDeadlineTimer deadline(DisplayModeSource::SourceTimeoutMs);
+        const QDeadlineTimer deadline(m_timeoutMs);
         auto source = std::make_unique<Source>(deadline);
         if (source->answered())
             return source;
@@ -44,13 +46,14 @@ public:
     }
 
 private:
+    int m_timeoutMs;
     bool m_hung = false;
 };
 
 // A Wayland session, or an X11 one that XWayland serves: the compositor's own account first.
-std::unique_ptr<DisplayModeSource> compositorSource()
+std::unique_ptr<DisplayModeSource> compositorSource(int timeoutMs)
 {
-    CompositorQueue queue;
+    CompositorQueue queue(timeoutMs);
 #ifdef VELMORA_HAVE_QTDBUS
     if (auto mutter = queue.ask<MutterDisplayModes>())
         return mutter;
@@ -73,7 +76,7 @@ std::unique_ptr<DisplayModeSource> compositorSource()
 
 } // namespace
 
-std::unique_ptr<DisplayModeSource> DisplayModeSource::forPlatform()
+std::unique_ptr<DisplayModeSource> DisplayModeSource::forPlatform(int sourceTimeoutMs)
 {
 #ifdef VELMORA_HAVE_XRANDR
     if (QGuiApplication::platformName() == QLatin1String("xcb")) {
@@ -84,5 +87,5 @@ std::unique_ptr<DisplayModeSource> DisplayModeSource::forPlatform()
             return xrandr;
     }
 #endif
-    return compositorSource();
+    return compositorSource(sourceTimeoutMs);
 }

@@ -44,6 +44,7 @@ public:
     // active connector is found), the current mode of every wl_output; each compositor source
     // gets SourceTimeoutMs, and once one has run out of time the compositor is taken to hang and
     // no other compositor source is asked. When none answers, an empty list: never an invented
-    // mode. Never returns null.
-    static std::unique_ptr<DisplayModeSource> forPlatform();
+    // mode. Never returns null. `sourceTimeoutMs` replaces SourceTimeoutMs where a caller must
+    // not depend on the machine's load (the tests on real compositors).
+    static std::unique_ptr<DisplayModeSource> forPlatform(int sourceTimeoutMs = SourceTimeoutMs);
 };

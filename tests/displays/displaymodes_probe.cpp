@@ -52,7 +52,14 @@ int main(int argc, char **argv)
 {
     QGuiApplication app(argc, argv);
     QTextStream out(stdout);
-    const std::unique_ptr<DisplayModeSource> source = DisplayModeSource::forPlatform();
+    // "--source-timeout-ms=N" gives each compositor source N ms instead of the launcher's limit.
+    int timeoutMs = DisplayModeSource::SourceTimeoutMs;
+    const QString option = QStringLiteral("--source-timeout-ms=");
+    for (const QString &argument : app.arguments()) {
+        if (argument.startsWith(option))
+            timeoutMs = argument.mid(option.size()).toInt();
+    }
+    const std::unique_ptr<DisplayModeSource> source = DisplayModeSource::forPlatform(timeoutMs);
     out << backEndName(*source) << '\n';
     std::vector<DisplayId> displays;
     if (!source->activeDisplayList(DisplayModeSource::MaxDisplays, displays)) {
