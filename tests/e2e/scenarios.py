@@ -109,7 +109,13 @@ def settings_stored():
         window.choose("Shaders:", "High")
         window.type_into(window.labelled("Extra options:"), "+map arena -nosound")
         window.type_into(window.labelled("Launch with:"), "gamemoderun")
-        window.type_into(window.labelled("Environment:"), "MANGOHUD=1\nDXVK_HUD=fps")
+        # Two lines: xdotool types a line feed as a key Qt ignores, so the line break is a Return.
+        environment = window.labelled("Environment:")
+        window.type_into(environment, "MANGOHUD=1")
+        window.focus(environment)
+        session.xdotool("key", "--clearmodifiers", "ctrl+End", "Return")
+        session.xdotool("type", "--delay", "15", "--file", "-", input="DXVK_HUD=fps")
+        session.xdotool("key", "Tab")
         preview = window.text_of(window.labelled("Command:"))
         check(preview.startswith("MANGOHUD=1 DXVK_HUD=fps gamemoderun ")
               and preview.endswith(" -w1280 -h1024 -z32 -a4 -f2 +map arena -nosound"),
@@ -127,8 +133,8 @@ def settings_stored():
             "shader": "2",
             "advancedOptions": "+map arena -nosound",
             "launchWrapper": "gamemoderun",
-            # The preferences file writes a line break as a backslash escape.
-            "launchEnvironment": "MANGOHUD=1\\nDXVK_HUD=fps",
+            # As the preferences file holds it: quoted, a line break as a backslash escape.
+            "launchEnvironment": '"MANGOHUD=1\\nDXVK_HUD=fps"',
             "server_description": "Friday night",
             "server_password": "s3cret",
             "server_maxclients": "12",
