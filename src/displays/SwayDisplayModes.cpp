@@ -1,5 +1,7 @@
 #include "SwayDisplayModes.h"
 
+#include "DeadlinePoll.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -38,21 +40,6 @@ private:
     int m_fd;
 };
 
-// Waits for `events` on `fd` until the deadline; false on timeout or error.
-bool waitFor(int fd, short events, const QDeadlineTimer &deadline)
-{
-    for (;;) {
-        pollfd pfd{fd, events, 0};
-        const qint64 left = deadline.remainingTime();
-        if (left == 0)
-            return false;
-        const int ready = ::poll(&pfd, 1, left < 0 ? -1 : static_cast<int>(left));
-        if (ready < 0 && errno == EINTR)
-            continue;
-        return ready > 0 && (pfd.revents & events);
-    }
-}
-
 bool writeAll(int fd, const QByteArray &data, const QDeadlineTimer &deadline)
 {
     qsizetype done = 0;
@@ -64,7 +51,8 @@ bool writeAll(int fd, const QByteArray &data, const QDeadlineTimer &deadline)
         }
         if (n < 0 && errno == EINTR)
             continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && waitFor(fd, POLLOUT, deadline))
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) &&
+            waitForDescriptor(fd, POLLOUT, deadline))
             continue;
         return false;
     }
@@ -82,7 +70,8 @@ bool readExactly(int fd, char *buffer, std::size_t size, const QDeadlineTimer &d
         }
         if (n < 0 && errno == EINTR)
             continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && waitFor(fd, POLLIN, deadline))
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) &&
+            waitForDescriptor(fd, POLLIN, deadline))
             continue;
         return false;
     }
@@ -140,7 +129,7 @@ std::optional<QByteArray> SwayDisplayModes::request(const QString &socketPath, q
             return std::nullopt;
         int error = 0;
         socklen_t length = sizeof error;
-        if (!waitFor(socket.fd(), POLLOUT, deadline) ||
+        if (!waitForDescriptor(socket.fd(), POLLOUT, deadline) ||
             ::getsockopt(socket.fd(), SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0)
             return std::nullopt;
     }

@@ -1,5 +1,7 @@
 #include "WaylandConnection.h"
 
+#include "DeadlinePoll.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -12,21 +14,6 @@
 #include <wayland-client.h>
 
 namespace {
-
-// Waits for `events` on `fd` until the deadline; false on timeout or error.
-bool waitFor(int fd, short events, const QDeadlineTimer &deadline)
-{
-    for (;;) {
-        pollfd pfd{fd, events, 0};
-        const qint64 left = deadline.remainingTime();
-        if (left == 0)
-            return false;
-        const int ready = ::poll(&pfd, 1, left < 0 ? -1 : static_cast<int>(left));
-        if (ready < 0 && errno == EINTR)
-            continue;
-        return ready > 0 && (pfd.revents & events);
-    }
-}
 
 int connectTo(const QByteArray &path)
 {
@@ -138,8 +125,8 @@ bool WaylandConnection::roundtrip()
             continue;
         }
         while (ok && wl_display_flush(m_display) < 0)
-            ok = errno == EAGAIN && waitFor(fd, POLLOUT, m_deadline);
-        if (!ok || !waitFor(fd, POLLIN, m_deadline)) {
+            ok = errno == EAGAIN && waitForDescriptor(fd, POLLOUT, m_deadline);
+        if (!ok || !waitForDescriptor(fd, POLLIN, m_deadline)) {
             wl_display_cancel_read(m_display);
             ok = false;
             break;
