@@ -2,8 +2,11 @@
 
 #include "CommandConsole.h"
 
+#include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
+#include <ctime>
 #include <thread>
 #include <unistd.h>
 
@@ -26,6 +29,33 @@ std::string twoDigits(unsigned long long value)
     char text[24];
     std::snprintf(text, sizeof text, "%02llu", value);
     return text;
+}
+
+// One line in one write, so that lines of several processes on one terminal do not mix.
+bool writeLine(int fd, const std::string &line)
+{
+    ssize_t n;
+    do {
+        n = ::write(fd, line.data(), line.size());
+    } while (n < 0 && errno == EINTR);
+    return n == static_cast<ssize_t>(line.size());
+}
+
+// A helper process: says who it is, then ticks until its terminal is gone.
+[[noreturn]] void runHelper(int fd, const std::string &role, unsigned long long intervalMs)
+{
+    const std::string name = role + " " + std::to_string(static_cast<long long>(::getpid()));
+    if (!writeLine(fd, name + "\n"))
+        ::_exit(1);
+    const timespec interval = {static_cast<time_t>(intervalMs / 1000),
+                               static_cast<long>(intervalMs % 1000) * 1000000L};
+    for (unsigned long long tick = 1;; ++tick) {
+        timespec left = interval;
+        while (::nanosleep(&left, &left) != 0 && errno == EINTR) {
+        }
+        if (!writeLine(fd, name + " tick " + std::to_string(tick) + "\n"))
+            ::_exit(1);
+    }
 }
 
 } // namespace
@@ -94,6 +124,13 @@ int DedicatedServer::run()
         return 1;
     if (m_options.noNewline && !m_out.writeNow(*m_options.noNewline))
         return 1;
+    if (m_options.children)
+        startChildren(*m_options.children);
+    if (m_options.exitSignal) {
+        ::signal(*m_options.exitSignal, SIG_DFL);
+        ::kill(::getpid(), *m_options.exitSignal);
+        return 1; // a signal whose default is to be ignored
+    }
     if (m_options.commands)
         return CommandConsole(m_out, STDIN_FILENO).run();
     if (m_options.exitCode)
@@ -103,6 +140,25 @@ int DedicatedServer::run()
     if (m_options.thenExit)
         return 0;
     return writeLog() ? 0 : 1;
+}
+
+void DedicatedServer::startChildren(unsigned long long count)
+{
+    // Ignored before the fork, so that the helpers never see a hang-up this server's end sends
+    // them; the server itself keeps the defaults.
+    struct sigaction ignore = {}, hangup = {}, terminate = {};
+    ignore.sa_handler = SIG_IGN;
+    ::sigaction(SIGHUP, &ignore, &hangup);
+    ::sigaction(SIGTERM, &ignore, &terminate);
+    for (unsigned long long i = 0; i < count; ++i) {
+        if (::fork() != 0)
+            continue;
+        if (::fork() == 0)
+            runHelper(STDOUT_FILENO, "grandchild", m_options.intervalMs);
+        runHelper(STDOUT_FILENO, "child", m_options.intervalMs);
+    }
+    ::sigaction(SIGHUP, &hangup, nullptr);
+    ::sigaction(SIGTERM, &terminate, nullptr);
 }
 
 bool DedicatedServer::flood(unsigned long long count)

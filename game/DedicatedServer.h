@@ -10,12 +10,17 @@
 //      unknown options and problems), ending with the line "Server ready.";
 //   2. with --binary, one line holding bytes above 127;
 //   3. with --no-newline TEXT, TEXT and no line feed;
-//   4. with --commands: the commands it reads from its terminal, answered (see CommandConsole),
+//   4. with --children N: N children, each with a grandchild, that ignore SIGHUP and SIGTERM,
+//      keep the terminal open and print "child PID" or "grandchild PID" at once, then a tick
+//      every --interval milliseconds until the terminal is gone (as helpers a real server
+//      starts might); with --exit-signal N the run then ends by signal N;
+//   5. with --commands: the commands it reads from its terminal, answered (see CommandConsole),
 //      until one of them ends the run;
-//   5. with --exit or --exit-code N: nothing more, the run ends with that status;
-//   6. with --flood N, N distinct lines of 60 characters, in large writes;
-//   7. with --then-exit: the run ends with status 0;
-//   8. the log, one line every --interval milliseconds (1000 by default), flushed line by line:
+//   6. with --exit or --exit-code N: nothing more, the run ends with that status (children
+//      started by --children live on);
+//   7. with --flood N, N distinct lines of 60 characters, in large writes;
+//   8. with --then-exit: the run ends with status 0;
+//   9. the log, one line every --interval milliseconds (1000 by default), flushed line by line:
 //      heartbeats and clients joining and leaving. With --lines N it ends after N log lines with
 //      "Server stopped."; otherwise it runs until the process is killed.
 // Only --commands reads the terminal: in every other mode the server never reads its input.
@@ -39,6 +44,7 @@ public:
 
 private:
     bool flood(unsigned long long count);
+    void startChildren(unsigned long long count);
     bool writeLog();
 
     const OrvaneOptions &m_options;

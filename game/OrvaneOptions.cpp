@@ -108,6 +108,22 @@ OrvaneOptions parseOrvaneArguments(const std::vector<std::string> &arguments)
                                            " is above 255");
             else if (code)
                 options.exitCode = static_cast<int>(*code);
+        } else if (takeLongOption(arguments, i, "--exit-signal", value)) {
+            std::optional<unsigned long long> number;
+            setCount(options, "--exit-signal", value, number);
+            if (number && (*number < 1 || *number > 64))
+                options.problems.push_back("--exit-signal: " + std::to_string(*number) +
+                                           " is not a signal");
+            else if (number)
+                options.exitSignal = static_cast<int>(*number);
+        } else if (takeLongOption(arguments, i, "--children", value)) {
+            std::optional<unsigned long long> count;
+            setCount(options, "--children", value, count);
+            if (count && *count > 16)
+                options.problems.push_back("--children: " + std::to_string(*count) +
+                                           " is above 16");
+            else if (count)
+                options.children = count;
         } else if (argument == "--exit") {
             options.exitCode = 0;
         } else if (argument == "--commands") {

@@ -31,6 +31,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstring>
 
 namespace {
 
@@ -275,6 +276,7 @@ void Launcher::setServerActive(bool start)
     // Each run reports its own reads, so the end of a stopped run's output is told apart from
     // the end of the running server's.
     connect(run.get(), &ServerRun::readCompleted, this, &Launcher::serverDataAvailable);
+    connect(run.get(), &ServerRun::serverExited, this, &Launcher::serverExited);
     connect(run.get(), &ServerRun::finished, this, &Launcher::releaseRun);
     m_currentRun = run.get();
     m_runs.push_back(std::move(run));
@@ -305,9 +307,36 @@ void Launcher::serverDataAvailable(ServerRun *run, const QString &text, ServerRu
     // The run's output has ended (or cannot be read): it is not read again.
     console()->endText(run);
     disconnect(run, &ServerRun::readCompleted, this, &Launcher::serverDataAvailable);
+    if (run != m_currentRun) {
+        run->closeOutput();
+        return;
+    }
+    // Whatever of the run is left goes now, while its process group is still pinned to it; the
+    // output is closed only then, since that lets the server be reaped.
+    run->kill();
     run->closeOutput();
-    if (run == m_currentRun)
-        setServerActive(false);
+    serverExited(run);
+}
+
+void Launcher::serverExited(ServerRun *run)
+{
+    // The run ends once both its output and its server have; until then it can be stopped.
+    if (run != m_currentRun || run->isOutputOpen() || !run->exitStatus())
+        return;
+    if (const std::optional<ExitStatus> status = run->ownExitStatus())
+        console()->appendLine(exitStatusLine(*status));
+    setServerActive(false);
+}
+
+QString Launcher::exitStatusLine(const ExitStatus &status)
+{
+    if (!status.signaled && status.code == 0)
+        return tr("Server exited normally");
+    if (!status.signaled)
+        return tr("Server exited with status %1").arg(status.code);
+    return tr("Server was killed by signal %1 (%2)")
+        .arg(status.code)
+        .arg(QString::fromLocal8Bit(::strsignal(status.code)));
 }
 
 void Launcher::sendServerCommand(const QString &command)

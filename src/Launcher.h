@@ -92,6 +92,8 @@ public:
     // Writes a typed command and a line feed to the running server's terminal, never waiting on
     // it; a command that cannot be taken is refused with a console line and stays in the field.
     void sendServerCommand(const QString &command);
+    // The console line that tells how a server ended by itself.
+    static QString exitStatusLine(const ExitStatus &status);
 
     void initResolutions();
     void addResolutionsForDisplay(quint32 display);
@@ -129,6 +131,7 @@ private:
     QString bundlePath() const;
     void showLaunchFailure();
     void releaseRun(ServerRun *run);
+    void serverExited(ServerRun *run);
 
     Outlets m_outlets;
     QPointer<SettingsBinding> m_binding;

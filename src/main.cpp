@@ -1,5 +1,6 @@
 #include "Launcher.h"
 #include "LauncherInterface.h"
+#include "TerminationSignals.h"
 #include "Translations.h"
 
 #include <QApplication>
@@ -15,6 +16,11 @@ int main(int argc, char *argv[])
     installTranslations(app);
 
     LauncherInterface interface;
+    // A request to end the launcher from outside is taken as a close of its window: the server
+    // goes with it and the exit status is 0.
+    TerminationSignals termination;
+    QObject::connect(&termination, &TerminationSignals::received, interface.window(),
+                     &QWidget::close);
     interface.launcher()->awakeFromNib();
     interface.window()->show();
     return app.exec();

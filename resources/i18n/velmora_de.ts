@@ -73,6 +73,18 @@
         <source>Command not sent: the server&apos;s terminal is closed</source>
         <translation>Befehl nicht gesendet: Das Terminal des Servers ist geschlossen</translation>
     </message>
+    <message>
+        <source>Server exited normally</source>
+        <translation>Server wurde normal beendet</translation>
+    </message>
+    <message>
+        <source>Server exited with status %1</source>
+        <translation>Server wurde mit Status %1 beendet</translation>
+    </message>
+    <message>
+        <source>Server was killed by signal %1 (%2)</source>
+        <translation>Server wurde durch Signal %1 (%2) beendet</translation>
+    </message>
 </context>
 <context>
     <name>LauncherInterface</name>

@@ -57,7 +57,7 @@ ChildWatch::ChildWatch(pid_t pid, QObject *parent) : QObject(parent), m_pid(pid)
         m_poll = new QTimer(this);
         m_poll->setSingleShot(true);
         connect(m_poll, &QTimer::timeout, this, [this] {
-            if (!tryReap())
+            if (!tryReap() && !m_status)
                 schedulePoll();
         });
         schedulePoll();
@@ -73,6 +73,18 @@ ChildWatch::~ChildWatch()
     }
 }
 
+void ChildWatch::hold()
+{
+    m_held = true;
+}
+
+void ChildWatch::release()
+{
+    m_held = false;
+    if (m_status && !m_reaped)
+        reapNow();
+}
+
 bool ChildWatch::sendKill()
 {
     if (m_reaped)
@@ -83,30 +95,69 @@ bool ChildWatch::sendKill()
     return true;
 }
 
+bool ChildWatch::killGroup()
+{
+    // Unreaped, the child pins the number: the group is its own, never a stranger's. The child
+    // itself is signalled too: just after the fork it may not lead its group yet.
+    if (!sendKill())
+        return false;
+    ::kill(-m_pid, SIGKILL);
+    return true;
+}
+
 bool ChildWatch::tryReap()
 {
     if (m_reaped)
         return true;
-    int status = 0;
-    pid_t r;
-    do {
-        r = ::waitpid(m_pid, &status, WNOHANG);
-    } while (r < 0 && errno == EINTR);
-    // ECHILD: someone reaped it behind our back; either way the id is no longer ours.
-    if (r == 0 || (r < 0 && errno != ECHILD))
-        return false;
+    if (!m_status) {
+        siginfo_t info = {};
+        int r;
+        do {
+            r = ::waitid(P_PID, id_t(m_pid), &info, WEXITED | WNOHANG | WNOWAIT);
+        } while (r < 0 && errno == EINTR);
+        if (r < 0 && errno != ECHILD)
+            return false;
+        if (r < 0) {
+            // Someone reaped it behind our back; either way the id is no longer ours.
+            stopWatching();
+            m_reaped = true;
+            Q_EMIT exited();
+            Q_EMIT reaped();
+            return true;
+        }
+        if (info.si_pid == 0)
+            return false;
+        m_status = ExitStatus{info.si_code != CLD_EXITED, info.si_status};
+        // A pidfd stays readable once its process has ended.
+        stopWatching();
+        Q_EMIT exited();
+        if (m_reaped)
+            return true; // released from a receiver of exited()
+    }
+    if (!m_held)
+        reapNow();
+    return m_reaped;
+}
 
+void ChildWatch::reapNow()
+{
+    int status = 0;
+    while (::waitpid(m_pid, &status, WNOHANG) < 0 && errno == EINTR) {
+    }
     m_reaped = true;
+    m_pidfd.reset();
+    Q_EMIT reaped();
+}
+
+void ChildWatch::stopWatching()
+{
     if (m_notifier) {
         m_notifier->setEnabled(false);
         m_notifier->deleteLater();
         m_notifier = nullptr;
     }
-    m_pidfd.reset();
     if (m_poll)
         m_poll->stop();
-    Q_EMIT reaped();
-    return true;
 }
 
 void ChildWatch::schedulePoll()

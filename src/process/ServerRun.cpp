@@ -10,7 +10,9 @@
 #include <cerrno>
 #include <climits>
 #include <csignal>
+#include <cstdlib>
 #include <pty.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <unistd.h>
 #include <utility>
@@ -22,6 +24,9 @@ ServerRun::ForkPty forkPtyFunction = nullptr;
 
 constexpr char LaunchFailure[] = "Error - can't launch server\n";
 static_assert(sizeof(LaunchFailure) - 1 == 28, "the failure line is 28 bytes");
+// A server that could not be executed must not read as one that exited normally: the shell's
+// status for a command that cannot be run.
+constexpr int ExecFailureStatus = 127;
 
 // Upper bound for the descriptor loop used when close_range() is missing; read before the fork
 // because the child may only make async-signal-safe calls.
@@ -36,10 +41,18 @@ int highestDescriptorBound()
 // Everything below runs in the forked child of a possibly multi-threaded process: no
 // allocation, no stdio, no locks.
 [[noreturn]] void runChild(const char *path, char *const *argv, const char *cwd, int fdBound,
-                           const sigset_t *emptyMask)
+                           const sigset_t *emptyMask, pid_t launcher)
 {
+    // The server dies with the launcher, however the launcher ends. Set before the check: a
+    // launcher that was gone already has made us the child of another process.
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() != launcher)
+        ::_exit(ExecFailureStatus);
     ::sigprocmask(SIG_SETMASK, emptyMask, nullptr);
-    ::signal(SIGPIPE, SIG_DFL);
+    // Handlers do not survive exec, but ignored signals would: the launcher's own choices must
+    // not reach the server.
+    for (int sig : {SIGPIPE, SIGHUP, SIGINT, SIGTERM, SIGQUIT})
+        ::signal(sig, SIG_DFL);
 
     if (::chdir(cwd) != 0) {
         // The server is started in whatever directory we are in.
@@ -61,7 +74,30 @@ int highestDescriptorBound()
         p += n;
         left -= static_cast<size_t>(n);
     }
-    ::_exit(0);
+    ::_exit(ExecFailureStatus);
+}
+
+// The groups of the runs whose child is still unreaped. A launcher that ends through exit()
+// without unwinding (Qt does so when the display connection is lost) kills them on the way out,
+// so that descendants that ignore the hang-up go too. Built before the exit handler is
+// registered, so it is destroyed only after the handler has run.
+std::vector<pid_t> &liveGroups()
+{
+    static std::vector<pid_t> groups;
+    static const bool registered = [] {
+        return std::atexit([] {
+                   for (pid_t group : liveGroups())
+                       ::kill(-group, SIGKILL);
+               }) == 0;
+    }();
+    Q_UNUSED(registered);
+    return groups;
+}
+
+void forgetGroup(pid_t group)
+{
+    std::vector<pid_t> &groups = liveGroups();
+    groups.erase(std::remove(groups.begin(), groups.end(), group), groups.end());
 }
 
 } // namespace
@@ -79,8 +115,12 @@ ServerRun::~ServerRun()
         m_writer->close();
     if (m_reader)
         m_reader->close();
-    if (m_watch)
+    if (m_watch) {
         disconnect(m_watch, nullptr, this, nullptr);
+        forgetGroup(m_pid);
+        m_watch->killGroup();
+        m_watch->release();
+    }
     if (m_watch && !m_watch->tryReap()) {
         // Closing the master has hung up the child's terminal; hand the watch to the
         // application so the child is still reaped when it ends.
@@ -109,12 +149,14 @@ pid_t ServerRun::start(const QByteArray &path, const QList<QByteArray> &argv,
     const int fdBound = highestDescriptorBound();
     sigset_t emptyMask;
     sigemptyset(&emptyMask);
+    const pid_t launcher = ::getpid();
 
     int master = -1;
     const ForkPty fork = forkPtyFunction ? forkPtyFunction : &::forkpty;
     const pid_t pid = fork(&master, nullptr, nullptr, nullptr);
     if (pid == 0)
-        runChild(path.constData(), args.data(), workingDirectory.constData(), fdBound, &emptyMask);
+        runChild(path.constData(), args.data(), workingDirectory.constData(), fdBound, &emptyMask,
+                 launcher);
     if (pid < 0)
         return -1;
 
@@ -122,6 +164,7 @@ pid_t ServerRun::start(const QByteArray &path, const QList<QByteArray> &argv,
     m_reader = new PtyReader(UniqueFd(master), this);
     m_writer = new PtyWriter(m_reader->descriptor(), this);
     m_watch = new ChildWatch(pid, this);
+    m_watch->hold();
     connect(m_reader, &PtyReader::readDone, this, [this](const QByteArray &data, bool failed) {
         if (failed)
             Q_EMIT readCompleted(this, m_decoder.finish(), Read::Failed);
@@ -130,7 +173,12 @@ pid_t ServerRun::start(const QByteArray &path, const QList<QByteArray> &argv,
         else
             Q_EMIT readCompleted(this, m_decoder.decode(data), Read::Output);
     });
-    connect(m_watch, &ChildWatch::reaped, this, &ServerRun::maybeFinish);
+    connect(m_watch, &ChildWatch::exited, this, [this] { Q_EMIT serverExited(this); });
+    connect(m_watch, &ChildWatch::reaped, this, [this] {
+        forgetGroup(m_pid);
+        maybeFinish();
+    });
+    liveGroups().push_back(pid);
     return pid;
 }
 
@@ -152,8 +200,13 @@ qsizetype ServerRun::pendingInput() const
 
 void ServerRun::kill()
 {
-    if (m_watch)
-        m_watch->sendKill();
+    if (!m_watch)
+        return;
+    // Noticed now rather than at the next event-loop pass, so that an end of its own that came
+    // first is not taken for ours.
+    m_watch->tryReap();
+    if (m_watch->killGroup() && !m_watch->exitStatus())
+        m_killedBeforeExit = true;
 }
 
 void ServerRun::closeOutput()
@@ -162,12 +215,32 @@ void ServerRun::closeOutput()
         return;
     m_writer->close();
     m_reader->close();
+    // From here on the run's group is not signalled again: the child may go.
+    m_watch->release();
     maybeFinish();
 }
 
 bool ServerRun::isReaped() const
 {
     return m_watch && m_watch->isReaped();
+}
+
+bool ServerRun::isOutputOpen() const
+{
+    return m_reader && m_reader->isOpen();
+}
+
+std::optional<ExitStatus> ServerRun::exitStatus() const
+{
+    return m_watch ? m_watch->exitStatus() : std::nullopt;
+}
+
+std::optional<ExitStatus> ServerRun::ownExitStatus() const
+{
+    const std::optional<ExitStatus> status = exitStatus();
+    if (status && m_killedBeforeExit && *status == ExitStatus{true, SIGKILL})
+        return std::nullopt;
+    return status;
 }
 
 void ServerRun::maybeFinish()

@@ -10,10 +10,12 @@
 struct termios;
 struct winsize;
 
+#include "ChildWatch.h"
 #include "PtyWriter.h"
 #include "Utf8ChunkDecoder.h"
 
-class ChildWatch;
+#include <optional>
+
 class PtyReader;
 
 // One dedicated-server child on its own pseudo-terminal, from forkpty to the last byte of its
@@ -22,9 +24,15 @@ class PtyReader;
 //
 // Lifecycle for the owner: start(); readInBackgroundAndNotify() once, and again after each
 // chunk has been handled; at the end of output, closeOutput(); delete the object once
-// finished() has come (or right away when start() returned -1). Deleting it earlier is safe
-// but gives up its remaining output; an unreaped child is then still reaped once it ends,
+// finished() has come (or right away when start() returned -1). Deleting it earlier ends the
+// run's process group and gives up its remaining output; the child is still reaped once it ends,
 // provided the application object is alive.
+//
+// The child is the leader of a session and a process group of its own (forkpty made it so), and
+// the run ends that whole group. The child is kept unreaped until the output is closed: while it
+// is a zombie its id cannot be reused, so the group's id names this run's processes and no
+// others for as long as kill() may signal it. A child that outlives the launcher is killed by
+// the kernel (parent-death signal).
 class ServerRun : public QObject
 {
     Q_OBJECT
@@ -53,11 +61,19 @@ public:
     PtyWriter::Write writeInput(const QByteArray &bytes);
     // Bytes given to writeInput() that the terminal has not taken yet.
     qsizetype pendingInput() const;
-    // SIGKILL to the child unless it has been reaped already.
+    // SIGKILL to the child's whole process group (children and grandchildren that stayed in it)
+    // unless the child has been reaped already, which happens only after closeOutput().
     void kill();
-    // Closes the pseudo-terminal master; later calls do nothing.
+    // Closes the pseudo-terminal master; later calls do nothing. The child is reaped from then
+    // on, as soon as it has ended; the run's group is not signalled any more.
     void closeOutput();
     bool isReaped() const;
+    bool isOutputOpen() const;
+    // How the child ended, once it has; absent while it runs.
+    std::optional<ExitStatus> exitStatus() const;
+    // How the child ended when it ended by itself: absent while it runs, and when it died of a
+    // SIGKILL that kill() sent before it had ended.
+    std::optional<ExitStatus> ownExitStatus() const;
 
     // How a read ended: with output (whose text may be empty while a character is incomplete),
     // at the end of output, or with a failure that ends the output too.
@@ -74,6 +90,8 @@ Q_SIGNALS:
     // U+FFFD rather than vanishing). Receivers may re-arm or close the run but must not delete
     // it here.
     void readCompleted(ServerRun *run, const QString &text, ServerRun::Read read);
+    // Once, when the child has ended (its output may still be flowing from its descendants).
+    void serverExited(ServerRun *run);
     // Once, posted to the event loop after the output is closed and the child reaped.
     void finished(ServerRun *run);
 
@@ -86,5 +104,6 @@ private:
     ChildWatch *m_watch = nullptr;
     bool m_started = false;
     bool m_finishPosted = false;
+    bool m_killedBeforeExit = false;
     Utf8ChunkDecoder m_decoder;
 };

@@ -8,6 +8,7 @@ passes, 1 when it fails, 77 when a program it needs cannot start here.
 
 import os
 import re
+import signal
 import sys
 import urllib.parse
 
@@ -247,6 +248,80 @@ def close_with_server():
         check(not is_running(launcher_pid), "the launcher process is still there")
 
 
+def helper_pids(window, count):
+    """The pids of the stand-in's helpers (--children), once `count` have announced themselves."""
+    pids = [int(line.split()[1]) for line in console_lines(window)
+            if re.fullmatch(r"(child|grandchild) \d+", line)]
+    return pids if len(pids) >= count else None
+
+
+def start_server_with_helpers(session, window):
+    """Starts a server whose helpers ignore the hang-up and SIGTERM; returns (pid, helper pids)."""
+    try:
+        os.remove(session.record)
+    except FileNotFoundError:
+        pass
+    _, pid = start_server(session, window)
+    helpers = wait_for(lambda: helper_pids(window, 2), 15, "the server's helpers to start")
+    for helper in helpers:
+        check(os.getpgid(helper) == pid, "helper %d is not in the server's group" % helper)
+    return pid, helpers
+
+
+# Helpers that write rarely: one that ignores the hang-up lives on until its next write fails.
+HELPER_SETTINGS = {"server_options": "--children 1 --interval 60000",
+                   "server_description": "Kept"}
+
+
+def signals_with_server():
+    """SIGTERM, SIGINT and SIGHUP end the launcher as closing its window does: the server's whole
+    group goes, the exit status is 0 and the settings stay as they were. SIGKILL takes the server
+    along."""
+    with Session("signals") as session:
+        session.start_display()
+        atspi = session.start_buses()
+        session.write_settings(HELPER_SETTINGS)
+        with open(os.path.join(session.config_home, "Velmora", "Launcher.conf"), "rb") as f:
+            stored = f.read()
+        for signum in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP, signal.SIGKILL):
+            name = signal.Signals(signum).name
+            session.start_launcher()
+            window = LauncherWindow(session, atspi)
+            pid, helpers = start_server_with_helpers(session, window)
+            os.kill(session.launcher.pid, signum)
+            status = session.wait_launcher_exit(30)
+            session.wait_gone(pid, 15, "the server to be gone after %s" % name)
+            if signum == signal.SIGKILL:
+                check_equal(status, -signal.SIGKILL, "the launcher's status after SIGKILL")
+                # Helpers that ignore the hang-up outlive a launcher killed outright until they
+                # next write; they are the session's to clean up.
+                for helper in helpers:
+                    os.kill(helper, signal.SIGKILL)
+                continue
+            check_equal(status, 0, "the launcher's exit status after %s" % name)
+            for helper in helpers:
+                session.wait_gone(helper, 15, "the server's helper to be gone after %s" % name)
+            with open(os.path.join(session.config_home, "Velmora", "Launcher.conf"), "rb") as f:
+                check_equal(f.read(), stored, "the preferences file after %s" % name)
+        left = wait_for(lambda: not session.game_processes() or None, 10,
+                        "no launcher or game process to be left") and session.game_processes()
+        check(not left, "processes left behind: %r" % left)
+
+
+def display_lost_with_server():
+    """A launcher whose X server goes away takes its server's whole group with it."""
+    with Session("display-lost") as session:
+        window = started(session, settings=HELPER_SETTINGS)
+        pid, helpers = start_server_with_helpers(session, window)
+        xvfb = next(process for what, process in session._children if what == "xvfb")
+        xvfb.kill()
+        xvfb.wait(15)
+        session.wait_launcher_exit(30)
+        session.wait_gone(pid, 15, "the server to be gone with the display")
+        for helper in helpers:
+            session.wait_gone(helper, 15, "the server's helper to be gone with the display")
+
+
 def help_page():
     with Session("help") as session:
         fake_bin = os.path.join(session.root, "bin")
@@ -302,6 +377,8 @@ SCENARIOS = {
     "server_console": server_console,
     "pane_switch": pane_switch,
     "close_with_server": close_with_server,
+    "signals_with_server": signals_with_server,
+    "display_lost_with_server": display_lost_with_server,
     "help_page": help_page,
     "assistive_actions": assistive_actions,
 }

@@ -1,6 +1,7 @@
 // The dedicated server driven through the whole launcher window: the argument vector and working
-// directory a real child receives, Start/Stop and the console, runs that end by themselves or
-// never start, closing the window, Play beside a server, and the commands typed for it.
+// directory a real child receives, Start/Stop and the console, runs that end by themselves (and
+// how) or never start, closing the window or a signal ending the launcher, Play beside a server,
+// and the commands typed for it.
 #include "LauncherFixture.h"
 
 #include "ConsoleView.h"
@@ -10,6 +11,7 @@
 #include "ServerRun.h"
 #include "ServerTestSupport.h"
 #include "SettingsKeys.h"
+#include "TerminationSignals.h"
 #include "ui_Launcher.h"
 
 #include <QApplication>
@@ -53,6 +55,9 @@ private Q_SLOTS:
     void forkPtyFailure();
     void closingTheWindowKillsTheServer_data();
     void closingTheWindowKillsTheServer();
+    void serverExitedWhileItsHelpersPrint();
+    void terminationSignalsCloseTheWindow_data();
+    void terminationSignalsCloseTheWindow();
     void playWhileServerRuns();
     void commandsRoundTripAndHistory();
     void commandEndsTheServer_data();
@@ -257,13 +262,27 @@ void ServerTest::serverEndsByItself_data()
     QTest::addColumn<QString>("options");
     QTest::addColumn<QStringList>("lastLines"); // the run's last lines before the separator
 
+    const QString normally = QStringLiteral("Server exited normally");
     QTest::newRow("a few log lines")
         << "--lines 3 --interval 10"
-        << QStringList{"[00:00:00] heartbeat 3: 0 players\r", "Server stopped.\r"};
-    QTest::newRow("exit after the banner") << "--exit" << QStringList{"Server ready.\r"};
-    QTest::newRow("failure status") << "--exit-code 3" << QStringList{"Server ready.\r"};
+        << QStringList{"[00:00:00] heartbeat 3: 0 players\r", "Server stopped.\r", normally};
+    QTest::newRow("exit after the banner") << "--exit" << QStringList{"Server ready.\r", normally};
+    QTest::newRow("failure status")
+        << "--exit-code 3" << QStringList{"Server ready.\r", "Server exited with status 3"};
+    QTest::newRow("status 255") << "--exit-code 255"
+                                << QStringList{"Server ready.\r", "Server exited with status 255"};
     QTest::newRow("last text without a line feed")
-        << "--no-newline partial --then-exit" << QStringList{"Server ready.\r", "partial"};
+        << "--no-newline partial --then-exit"
+        << QStringList{"Server ready.\r", "partial", normally};
+    QTest::newRow("killed by SIGTERM")
+        << "--exit-signal 15"
+        << QStringList{"Server ready.\r", "Server was killed by signal 15 (Terminated)"};
+    QTest::newRow("killed by SIGKILL from elsewhere")
+        << "--exit-signal 9"
+        << QStringList{"Server ready.\r", "Server was killed by signal 9 (Killed)"};
+    QTest::newRow("killed by SIGUSR1")
+        << "--exit-signal 10"
+        << QStringList{"Server ready.\r", "Server was killed by signal 10 (User defined signal 1)"};
 }
 
 void ServerTest::serverEndsByItself()
@@ -308,7 +327,9 @@ void ServerTest::missingGame()
 
     QTRY_COMPARE_WITH_TIMEOUT(title(*w), QStringLiteral("Start"), Patience);
     QVERIFY(drained(*w));
-    QCOMPARE(lines(*w), (QStringList{LaunchError, Separator}));
+    // The child could not run the game: not a normal exit.
+    QCOMPARE(lines(*w), (QStringList{LaunchError, QStringLiteral("Server exited with status 127"),
+                                     Separator}));
     QCOMPARE(w->launcher()->server(), pid_t(-1));
     QVERIFY(processGone(pid));
 }
@@ -347,16 +368,22 @@ void ServerTest::closingTheWindowKillsTheServer_data()
 {
     QTest::addColumn<bool>("script");
     QTest::addColumn<bool>("destroy"); // the launcher goes right after, as when the program ends
-    QTest::newRow("stand-in, window kept") << false << false;
-    QTest::newRow("stand-in, launcher destroyed") << false << true;
-    QTest::newRow("hangup ignored, window kept") << true << false;
-    QTest::newRow("hangup ignored, launcher destroyed") << true << true;
+    QTest::addColumn<bool>("helpers"); // the stand-in starts helpers that ignore the hang-up
+    QTest::newRow("stand-in, window kept") << false << false << false;
+    QTest::newRow("stand-in, launcher destroyed") << false << true << false;
+    QTest::newRow("hangup ignored, window kept") << true << false << false;
+    QTest::newRow("hangup ignored, launcher destroyed") << true << true << false;
+    QTest::newRow("helpers, window kept") << false << false << true;
+    QTest::newRow("helpers, launcher destroyed") << false << true << true;
 }
 
 void ServerTest::closingTheWindowKillsTheServer()
 {
     QFETCH(bool, script);
     QFETCH(bool, destroy);
+    QFETCH(bool, helpers);
+    if (helpers)
+        storePreferences({{SettingsKeys::serverOptions, QStringLiteral("--children 2")}});
     const QString exe =
         script ? makeLauncherFolderWithGame(m_dir.filePath(QStringLiteral("stubborn")),
                                             serverScript(QStringLiteral("stubborn.sh")))
@@ -367,6 +394,10 @@ void ServerTest::closingTheWindowKillsTheServer()
     const pid_t pid = w->launcher()->server();
     QVERIFY(pid > 0);
     QVERIFY(waitForLine(*w, QStringLiteral("Server ready.\r")));
+    QList<pid_t> helperPids;
+    if (helpers)
+        QVERIFY(QTest::qWaitFor([&] { return (helperPids = announcedHelpers(*w)).size() == 4; },
+                                Patience));
 
     QVERIFY(w->interface->window()->close());
     QCOMPARE(w->terminateCalls, 1);
@@ -375,6 +406,88 @@ void ServerTest::closingTheWindowKillsTheServer()
     if (destroy)
         w.reset();
     QVERIFY(QTest::qWaitFor([pid] { return processGone(pid); }, Patience));
+    for (pid_t helper : std::as_const(helperPids))
+        QVERIFY(QTest::qWaitFor([helper] { return processDead(helper); }, Patience));
+}
+
+// The server has ended but a helper of its still holds the terminal and prints: the run goes
+// on, and Stop ends it with everything of it, adding no exit-status line.
+void ServerTest::serverExitedWhileItsHelpersPrint()
+{
+    storePreferences(
+        {{SettingsKeys::serverOptions, QStringLiteral("--children 1 --interval 50 --exit")}});
+    const auto w = openWindow(m_launcher);
+    Launcher *launcher = w->launcher();
+    launcher->multiplayerAction();
+    const pid_t pid = launcher->server();
+    QVERIFY(pid > 0);
+    QList<pid_t> helperPids;
+    QVERIFY(
+        QTest::qWaitFor([&] { return (helperPids = announcedHelpers(*w)).size() == 2; }, Patience));
+    // Ended, and held as a zombie so that its group cannot be taken by anyone else.
+    QVERIFY(QTest::qWaitFor([pid] { return childProcesses().value(pid) == 'Z'; }, Patience));
+    const QString tick = QStringLiteral("child %1 tick 3\r").arg(helperPids.first());
+    QVERIFY(waitForLine(*w, tick));
+    QCOMPARE(title(*w), QStringLiteral("Stop"));
+    QCOMPARE(launcher->server(), pid);
+
+    launcher->multiplayerAction();
+    QCOMPARE(title(*w), QStringLiteral("Start"));
+    QVERIFY(drained(*w));
+    for (pid_t helper : std::as_const(helperPids))
+        QVERIFY(QTest::qWaitFor([helper] { return processDead(helper); }, Patience));
+    QVERIFY(processGone(pid));
+    const QStringList all = lines(*w);
+    QCOMPARE(all.count(Separator), 1);
+    for (const QString &line : all)
+        QVERIFY2(!line.startsWith(u"Server exited") && !line.startsWith(u"Server was killed"),
+                 qPrintable(line));
+}
+
+// SIGTERM, SIGINT and SIGHUP end the launcher as closing its window does, through the event
+// loop; the preferences stay as they were.
+void ServerTest::terminationSignalsCloseTheWindow_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::newRow("SIGTERM") << SIGTERM;
+    QTest::newRow("SIGINT") << SIGINT;
+    QTest::newRow("SIGHUP") << SIGHUP;
+}
+
+void ServerTest::terminationSignalsCloseTheWindow()
+{
+    QFETCH(int, signal);
+    storePreferences({{SettingsKeys::serverOptions, QStringLiteral("--children 1")},
+                      {SettingsKeys::serverDescription, QStringLiteral("Kept")}});
+    QFile prefs(preferencesFile());
+    QVERIFY(prefs.open(QIODevice::ReadOnly));
+    const QByteArray stored = prefs.readAll();
+    prefs.close();
+
+    auto w = openWindow(m_launcher);
+    w->interface->window()->show();
+    TerminationSignals termination;
+    QVERIFY(termination.isActive());
+    connect(&termination, &TerminationSignals::received, w->interface->window(), &QWidget::close);
+    w->launcher()->multiplayerAction();
+    const pid_t pid = w->launcher()->server();
+    QVERIFY(pid > 0);
+    QList<pid_t> helperPids;
+    QVERIFY(
+        QTest::qWaitFor([&] { return (helperPids = announcedHelpers(*w)).size() == 2; }, Patience));
+
+    QCOMPARE(::raise(signal), 0);
+    // Nothing happens inside the handler: the window closes on the event loop.
+    QCOMPARE(w->terminateCalls, 0);
+    QTRY_COMPARE_WITH_TIMEOUT(w->terminateCalls, 1, Patience);
+    QCOMPARE(w->launcher()->server(), pid_t(-1));
+    QCOMPARE(lines(*w).last(), Separator);
+    w.reset();
+    QVERIFY(QTest::qWaitFor([pid] { return processGone(pid); }, Patience));
+    for (pid_t helper : std::as_const(helperPids))
+        QVERIFY(QTest::qWaitFor([helper] { return processDead(helper); }, Patience));
+    QVERIFY(prefs.open(QIODevice::ReadOnly));
+    QCOMPARE(prefs.readAll(), stored);
 }
 
 void ServerTest::playWhileServerRuns()

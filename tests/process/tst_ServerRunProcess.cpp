@@ -156,6 +156,8 @@ void TestServerRunProcess::missingExecutableReportsThenEnds()
     QVERIFY(!log.dataAfterEnd);
     QVERIFY(run.isReaped());
     QVERIFY(!childProcesses().contains(pid));
+    // The status a shell gives a command it cannot run, not that of a normal exit.
+    QCOMPARE(run.exitStatus(), std::optional<ExitStatus>(ExitStatus{false, 127}));
 }
 
 void TestServerRunProcess::forkPtyFailureLeavesNothingOpen()

@@ -58,6 +58,9 @@ QStringList describe(const OrvaneOptions &o)
         out << QStringLiteral("binary");
     if (o.exitCode)
         out << QStringLiteral("exit=") + QString::number(*o.exitCode);
+    if (o.exitSignal)
+        out << QStringLiteral("signal=") + QString::number(*o.exitSignal);
+    count("children", o.children);
     if (o.thenExit)
         out << QStringLiteral("thenExit");
     if (o.intervalMs != 1000)
@@ -160,6 +163,17 @@ void TestStandinOptions::parsing_data()
     QTest::newRow("exit code out of range")
         << QStringList{"--exit-code", "256"}
         << QStringList{"extra=<--exit-code> <256>", "problem=--exit-code: 256 is above 255"};
+    QTest::newRow("exit signal and children")
+        << QStringList{"--exit-signal", "15", "--children=2"}
+        << QStringList{"signal=15", "children=2", "extra=<--exit-signal> <15> <--children=2>"};
+    QTest::newRow("exit signal out of range")
+        << QStringList{"--exit-signal", "0", "--exit-signal", "65"}
+        << QStringList{"extra=<--exit-signal> <0> <--exit-signal> <65>",
+                       "problem=--exit-signal: 0 is not a signal",
+                       "problem=--exit-signal: 65 is not a signal"};
+    QTest::newRow("too many children")
+        << QStringList{"--children", "17"}
+        << QStringList{"extra=<--children> <17>", "problem=--children: 17 is above 16"};
     QTest::newRow("interval above a day")
         << QStringList{"--interval", "86400001"}
         << QStringList{"extra=<--interval> <86400001>",

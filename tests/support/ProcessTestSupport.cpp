@@ -67,6 +67,15 @@ QMap<pid_t, char> childProcesses()
     return result;
 }
 
+bool processDead(pid_t pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return true;
+    const QByteArray line = stat.readAll();
+    return line.isEmpty() || line.mid(line.lastIndexOf(')') + 2, 1) == "Z";
+}
+
 ProbeReport readProbeReport(const QString &path)
 {
     ProbeReport report;

@@ -24,6 +24,10 @@ QMap<int, QString> openDescriptors();
 // Processes whose parent is this process, with their state letter ('Z' for a zombie).
 QMap<pid_t, char> childProcesses();
 
+// True once `pid` has ended: gone, or a zombie (of a parent other than us, as a server's helpers
+// are).
+bool processDead(pid_t pid);
+
 // Fields of a report written by pty_probe.
 struct ProbeReport
 {

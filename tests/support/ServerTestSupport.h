@@ -4,6 +4,7 @@
 
 #include "ConsoleView.h"
 #include "LauncherFixture.h"
+#include "ProcessTestSupport.h"
 #include "ui_Launcher.h"
 
 #include <QCoreApplication>
@@ -68,6 +69,21 @@ inline bool drained(const LauncherFixture::Window &w)
 inline bool processGone(pid_t pid)
 {
     return ::kill(pid, 0) == -1 && errno == ESRCH;
+}
+
+using ProcessTestSupport::processDead;
+
+// The process ids of the stand-in's helpers (--children), from their "child PID" and
+// "grandchild PID" lines.
+inline QList<pid_t> announcedHelpers(const LauncherFixture::Window &w)
+{
+    QList<pid_t> pids;
+    for (const QString &line : lines(w)) {
+        const QStringList words = line.trimmed().split(u' ');
+        if (words.size() == 2 && (words.at(0) == u"child" || words.at(0) == u"grandchild"))
+            pids << pid_t(words.at(1).toInt());
+    }
+    return pids;
 }
 
 // One of the server scripts in tests/launcher/server, by file name.
