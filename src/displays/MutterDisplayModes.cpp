@@ -16,28 +16,28 @@ const QString StateSignature =
     QStringLiteral("ua((ssss)a(siiddada{sv})a{sv})a(iiduba(ssss)a{sv})a{sv}");
 
 // Connector, vendor, product, serial: what identifies a monitor in mutter's replies.
-struct MonitorSpec
+struct MonitorIdentity
 {
     QString connector, vendor, product, serial;
-    bool operator==(const MonitorSpec &other) const
+    bool operator==(const MonitorIdentity &other) const
     {
         return connector == other.connector && vendor == other.vendor && product == other.product &&
                serial == other.serial;
     }
 };
 
-MonitorSpec readSpec(const QDBusArgument &arg)
+MonitorIdentity readIdentity(const QDBusArgument &arg)
 {
-    MonitorSpec spec;
+    MonitorIdentity identity;
     arg.beginStructure();
-    arg >> spec.connector >> spec.vendor >> spec.product >> spec.serial;
+    arg >> identity.connector >> identity.vendor >> identity.product >> identity.serial;
     arg.endStructure();
-    return spec;
+    return identity;
 }
 
 struct Monitor
 {
-    MonitorSpec spec;
+    MonitorIdentity identity;
     QList<ModeDescription> modes;
 };
 
@@ -48,7 +48,7 @@ QList<Monitor> readMonitors(const QDBusArgument &arg)
     while (!arg.atEnd()) {
         Monitor monitor;
         arg.beginStructure();
-        monitor.spec = readSpec(arg);
+        monitor.identity = readIdentity(arg);
         arg.beginArray();
         while (!arg.atEnd()) {
             QString id;
@@ -74,9 +74,9 @@ QList<Monitor> readMonitors(const QDBusArgument &arg)
     return monitors;
 }
 
-QList<MonitorSpec> readShownSpecs(const QDBusArgument &arg)
+QList<MonitorIdentity> readShownIdentities(const QDBusArgument &arg)
 {
-    QList<MonitorSpec> shown;
+    QList<MonitorIdentity> shown;
     arg.beginArray();
     while (!arg.atEnd()) {
         int x = 0;
@@ -88,7 +88,7 @@ QList<MonitorSpec> readShownSpecs(const QDBusArgument &arg)
         arg >> x >> y >> scale >> transform >> primary;
         arg.beginArray();
         while (!arg.atEnd())
-            shown.append(readSpec(arg));
+            shown.append(readIdentity(arg));
         arg.endArray();
         QVariantMap properties;
         arg >> properties;
@@ -128,9 +128,10 @@ bool MutterDisplayModes::readState(const QDBusMessage &reply)
     if (arguments.size() != 4)
         return false;
     const QList<Monitor> monitors = readMonitors(arguments.at(1).value<QDBusArgument>());
-    const QList<MonitorSpec> shown = readShownSpecs(arguments.at(2).value<QDBusArgument>());
+    const QList<MonitorIdentity> shown =
+        readShownIdentities(arguments.at(2).value<QDBusArgument>());
     for (const Monitor &monitor : monitors) {
-        if (shown.contains(monitor.spec))
+        if (shown.contains(monitor.identity))
             addDisplay(monitor.modes);
     }
     setAnswered(true);

@@ -495,8 +495,8 @@ bool Compositor::setMutterScale(double scale, int layoutMode, QString *whyNot)
     const QString text = QString::fromUtf8(state);
     const QRegularExpressionMatch serial =
         QRegularExpression(QStringLiteral("^\\(uint32 (\\d+),")).match(text);
-    // Each monitor's spec, then its first mode: id, width, height, refresh, preferred scale,
-    // supported scales. Virtual monitors have exactly one mode.
+    // Each monitor's identity (connector, vendor, product, serial), then its first mode: id, width,
+    // height, refresh, preferred scale, supported scales. Virtual monitors have exactly one mode.
     static const QRegularExpression monitor(
         QStringLiteral("\\(\\('([^']*)', '[^']*', '[^']*', '[^']*'\\), \\[\\('([^']*)', (\\d+), "
                        "(\\d+), [0-9.]+, [0-9.]+, \\[([^\\]]*)\\]"));
