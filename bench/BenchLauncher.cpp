@@ -16,6 +16,8 @@
 void BenchLauncher::usePrivatePreferences(const QString &configHome)
 {
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(configHome));
+    // The server log of each flood is written as in real use, into the private folder.
+    qputenv("XDG_STATE_HOME", QFile::encodeName(configHome + QStringLiteral("/state")));
 }
 
 void BenchLauncher::setPreference(const QString &key, const QVariant &value)

@@ -36,12 +36,16 @@ int main(int argc, char *argv[])
     parser.addOption({QStringLiteral("main-pane"),
                       QStringLiteral("Stay on the Main pane, so the console is never painted "
                                      "(tells reading apart from drawing).")});
+    parser.addOption(
+        {QStringLiteral("colour"), QStringLiteral("Flood lines with colour sequences in them.")});
     parser.process(app);
     const bool consoleShown = !parser.isSet(QStringLiteral("main-pane"));
     const QString lines = parser.value(QStringLiteral("lines"));
 
+    const bool colour = parser.isSet(QStringLiteral("colour"));
     BenchLauncher::setPreference(SettingsKeys::serverOptions,
-                                 QStringLiteral("--flood %1 --then-exit").arg(lines));
+                                 QStringLiteral("--flood %1 --then-exit%2")
+                                     .arg(lines, colour ? QStringLiteral(" --colour") : QString()));
     BenchLauncher bench;
     if (!bench.show(10000) || (consoleShown && !bench.showServerPane())) {
         std::fprintf(stderr, "velmora-bench-flood: the launcher window did not come up\n");
@@ -73,6 +77,7 @@ int main(int argc, char *argv[])
     std::printf("ok=%d\n", ok ? 1 : 0);
     std::printf("flood_lines=%s\n", qPrintable(lines));
     std::printf("console_shown=%d\n", consoleShown ? 1 : 0);
+    std::printf("colour=%d\n", colour ? 1 : 0);
     std::printf("flood_seconds=%.4f\n", probe.seconds());
     std::printf("flood_cpu_seconds=%.4f\n", probe.cpuSeconds());
     std::printf("detected_by=%s\n", probe.detectedBy());

@@ -94,11 +94,11 @@ def fmt_ratio(value, target):
     return "%.2fx (target <= %.2fx: %s)" % (value, target, verdict)
 
 
-def flood(args, env, paths):
+def flood(args, env, paths, colour=False):
     lines = str(args.lines)
-    server_args = ["-d", "--flood", lines, "--then-exit"]
+    server_args = ["-d", "--flood", lines, "--then-exit"] + (["--colour"] if colour else [])
     drain_cmd = [paths["ptydrain"], paths["game_dir"], paths["game"]] + server_args
-    launcher_cmd = [paths["flood"], "--lines", lines]
+    launcher_cmd = [paths["flood"], "--lines", lines] + (["--colour"] if colour else [])
 
     run_program(drain_cmd, env)  # warm-up: page cache and the stand-in's first start
     pairs = []
@@ -110,10 +110,15 @@ def flood(args, env, paths):
         limit = run_program(drain_cmd, env)
         # Diagnosis, not a target: the same flood with the console never painted tells the cost
         # of reading and of the console's rules apart from the cost of drawing.
-        hidden = run_program(launcher_cmd + ["--main-pane"], env) if args.hidden else None
+        hidden = (run_program(launcher_cmd + ["--main-pane"], env)
+                  if args.hidden and not colour else None)
         pairs.append((launcher, limit, hidden, load))
 
-    print("\n1-3. Flood of %s lines (61 bytes each with the line feed)" % lines)
+    if colour:
+        print("\n1c. Coloured flood of %s lines (the same text with SGR colour sequences around"
+              " five words, 119 bytes each with the line feed)" % lines)
+    else:
+        print("\n1-3. Flood of %s lines (61 bytes each with the line feed)" % lines)
     print("  wall s = Start until the separator line is painted (launcher) or the end of output"
           " (limit);\n  CPU s = user+system time of that process over the same span")
     print("  pair  launcher s (CPU)   limit s (CPU)  ratio  CPU ratio  hidden-console s (CPU)"
@@ -151,7 +156,7 @@ def flood(args, env, paths):
     limit_cpu = statistics.median(float(p[1]["drain_cpu_seconds"]) for p in pairs)
 
     xterm_times = []
-    if args.xterm_runs > 0 and shutil.which("xterm"):
+    if args.xterm_runs > 0 and shutil.which("xterm") and not colour:
         for _ in range(args.xterm_runs):
             start = time.monotonic()
             subprocess.run(["xterm", "-e", paths["game"]] + server_args, env=env,
@@ -225,6 +230,8 @@ def main():
     parser.add_argument("--lines", type=int, default=1000000)
     parser.add_argument("--pairs", type=int, default=5)
     parser.add_argument("--xterm-runs", type=int, default=1)
+    parser.add_argument("--no-colour", dest="colour", action="store_false",
+                        help="skip the coloured flood")
     parser.add_argument("--no-hidden", dest="hidden", action="store_false",
                         help="skip the diagnostic flood runs with the console not shown")
     parser.add_argument("--startup-runs", type=int, default=7)
@@ -263,19 +270,23 @@ def main():
             "XDG_RUNTIME_DIR": runtime,
             # The launcher started for start-up reads preferences: never the user's own.
             "XDG_CONFIG_HOME": os.path.join(scratch, "config"),
+            "XDG_STATE_HOME": os.path.join(scratch, "state"),
         })
         print("X server: Xvfb %s, 1280x1024x24" % server.display)
         results = {}
+        coloured = None
         for name, part in (("flood", flood), ("startup", startup), ("play", play)):
             if name in parts:
                 results.update(part(args, env, paths))
+            if name == "flood" and name in parts and args.colour:
+                coloured = flood(args, env, paths, colour=True)
     finally:
         server.stop()
         shutil.rmtree(scratch, ignore_errors=True)
 
     print("\nSummary")
     if "flood" in parts:
-        print_flood_summary(results)
+        print_flood_summary(results, coloured)
     if "startup" in parts:
         print("  4. Start-up: launcher %.1f ms, bare window %.1f ms (medians); median ratio %s"
               % (results["launcher_ms"], results["bare_ms"],
@@ -286,7 +297,7 @@ def main():
     return 0
 
 
-def print_flood_summary(results):
+def print_flood_summary(results, coloured):
     print("  1. Flood CPU: launcher %.3f s, limit %.3f s (medians); median of pair ratios %s"
           % (results["launcher_cpu"], results["limit_cpu"],
              fmt_ratio(results["flood_cpu_ratio"], TARGETS["flood_cpu_ratio"])))
@@ -300,6 +311,15 @@ def print_flood_summary(results):
         print("     xterm: %.3f s = %.1fx the limit's median, %.2fx the launcher's median"
               % (seconds, seconds / results["limit_median"],
                  seconds / results["launcher_median"]))
+    if coloured:
+        print("  1c. Coloured flood CPU: launcher %.3f s, limit %.3f s (medians); median of pair"
+              " ratios %s" % (coloured["launcher_cpu"], coloured["limit_cpu"],
+                               fmt_ratio(coloured["flood_cpu_ratio"], TARGETS["flood_cpu_ratio"])))
+        print("      Coloured flood wall: launcher %.3f s, limit %.3f s (medians); median of pair"
+              " ratios %s; largest gap %.1f ms; +%.1f MiB"
+              % (coloured["launcher_median"], coloured["limit_median"],
+                 fmt_ratio(coloured["flood_ratio"], TARGETS["flood_ratio"]),
+                 coloured["max_gap_ms"], coloured["memory_mib"]))
     gap = results["max_gap_ms"]
     print("  2. Largest gap between 10 ms ticks during the flood: %.1f ms (median of runs %.1f);"
           " target <= %.0f ms: %s" % (gap, results["median_gap_ms"], TARGETS["max_gap_ms"],

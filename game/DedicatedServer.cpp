@@ -88,10 +88,15 @@ std::string DedicatedServer::banner(const OrvaneOptions &options, long long pid)
     return text;
 }
 
-std::string DedicatedServer::floodLine(unsigned long long number)
+std::string DedicatedServer::floodLine(unsigned long long number, bool colour)
 {
-    char text[80];
-    std::snprintf(text, sizeof text, "flood %010llu the quick brown fox jumps over the lazy dog",
+    char text[200];
+    // The counter stays at columns 6 to 15 either way; colour comes after it.
+    std::snprintf(text, sizeof text,
+                  colour
+                      ? "flood %010llu \033[31mthe quick\033[0m brown \033[1;33mfox\033[0m jumps "
+                        "over the \033[38;5;208mlazy\033[39m \033[38;2;80;160;255mdog\033[0m"
+                      : "flood %010llu the quick brown fox jumps over the lazy dog",
                   number);
     return text;
 }
@@ -165,11 +170,11 @@ bool DedicatedServer::flood(unsigned long long count)
 {
     // Only the counter changes from line to line: patch its digits into one line in place instead
     // of formatting every line afresh, so that the server floods faster than any reader drains.
-    std::string line = floodLine(0) + "\n";
+    std::string line = floodLine(0, m_options.colour) + "\n";
     const std::size_t digitsEnd = line.find(' ', 6);
     for (unsigned long long number = 1; number <= count; ++number) {
         if (number >= 10000000000ULL) {
-            line = floodLine(number) + "\n";
+            line = floodLine(number, m_options.colour) + "\n";
         } else {
             unsigned long long rest = number;
             for (std::size_t at = digitsEnd; at-- > 6; rest /= 10)

@@ -18,7 +18,8 @@
 //      until one of them ends the run;
 //   6. with --exit or --exit-code N: nothing more, the run ends with that status (children
 //      started by --children live on);
-//   7. with --flood N, N distinct lines of 60 characters, in large writes;
+//   7. with --flood N, N distinct lines of 60 characters, in large writes (with --colour, the
+//      same text with SGR colour sequences around some of its words);
 //   8. with --then-exit: the run ends with status 0;
 //   9. the log, one line every --interval milliseconds (1000 by default), flushed line by line:
 //      heartbeats and clients joining and leaving. With --lines N it ends after N log lines with
@@ -36,7 +37,7 @@ public:
 
     static std::string banner(const OrvaneOptions &options, long long pid);
     // Flood line `number`, without its line feed: 60 characters for numbers below 10^10.
-    static std::string floodLine(unsigned long long number);
+    static std::string floodLine(unsigned long long number, bool colour = false);
     // Log line `index` (0 first) stamped with `elapsedSeconds` of uptime, without its line feed.
     static std::string logLine(unsigned long long index, unsigned long long elapsedSeconds,
                                const std::string &clientLimit);

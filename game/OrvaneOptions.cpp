@@ -130,6 +130,8 @@ OrvaneOptions parseOrvaneArguments(const std::vector<std::string> &arguments)
             options.commands = true;
         } else if (argument == "--then-exit") {
             options.thenExit = true;
+        } else if (argument == "--colour") {
+            options.colour = true;
         } else if (argument == "--binary") {
             options.binary = true;
         } else if (argument == "-t") {

@@ -32,6 +32,7 @@ struct OrvaneOptions
 
     // Steering options of the stand-in.
     std::optional<unsigned long long> flood;    // --flood N
+    bool colour = false;                        // --colour: flood lines with colour sequences
     std::optional<unsigned long long> lines;    // --lines N
     std::optional<std::string> noNewline;       // --no-newline TEXT
     bool binary = false;                        // --binary

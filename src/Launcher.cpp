@@ -8,6 +8,7 @@
 #include "LauncherPaths.h"
 #include "Preferences.h"
 #include "ServerCommands.h"
+#include "ServerLog.h"
 #include "ServerRun.h"
 #include "SettingsBinding.h"
 #include "SettingsKeys.h"
@@ -16,9 +17,12 @@
 #include "ToolbarItem.h"
 #include "WindowGeometry.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QDateTime>
 #include <QDesktopServices>
+#include <QDir>
 #include <QEvent>
 #include <QFile>
 #include <QFileInfo>
@@ -47,6 +51,33 @@ int numberForKey(const ModeDescription &desc, const QString &key)
 } // namespace
 
 Launcher::Launcher(QObject *parent) : QObject(parent) {}
+
+void Launcher::makeLogActions()
+{
+    if (m_openLogAction)
+        return;
+    m_openLogAction = new QAction(tr("Open Log"), this);
+    m_openLogAction->setObjectName(QStringLiteral("openLogAction"));
+    m_openLogAction->setToolTip(tr("Open the log of the current or last server run"));
+    connect(m_openLogAction, &QAction::triggered, this, &Launcher::openLogAction);
+    m_showLogFolderAction = new QAction(tr("Show Log Folder"), this);
+    m_showLogFolderAction->setObjectName(QStringLiteral("showLogFolderAction"));
+    m_showLogFolderAction->setToolTip(tr("Show the folder that holds the server logs"));
+    connect(m_showLogFolderAction, &QAction::triggered, this, &Launcher::showLogFolderAction);
+    updateLogActions();
+}
+
+QAction *Launcher::openLogMenuItem()
+{
+    makeLogActions();
+    return m_openLogAction;
+}
+
+QAction *Launcher::showLogFolderMenuItem()
+{
+    makeLogActions();
+    return m_showLogFolderAction;
+}
 
 Launcher::~Launcher() = default;
 
@@ -97,6 +128,10 @@ void Launcher::awakeFromNib()
     m_startupPrefs.reset();
     // The window's delegate: its close arrives through the event filter.
     window()->installEventFilter(this);
+    // The log actions are brought up to date whenever the console's context menu opens.
+    if (console())
+        console()->installEventFilter(this);
+    updateLogActions();
 }
 
 QString Launcher::bundlePath() const
@@ -116,6 +151,41 @@ void Launcher::helpAction()
     if (!QFileInfo(file).isFile())
         return;
     QDesktopServices::openUrl(QUrl::fromLocalFile(file));
+}
+
+QString Launcher::logToOpen() const
+{
+    if (!m_lastLog.isEmpty() && QFileInfo(m_lastLog).isFile())
+        return m_lastLog;
+    return ServerLog::newestLog(ServerLog::defaultFolder());
+}
+
+void Launcher::updateLogActions()
+{
+    if (!m_openLogAction)
+        return;
+    m_openLogAction->setEnabled(!logToOpen().isEmpty());
+    m_showLogFolderAction->setEnabled(QFileInfo(ServerLog::defaultFolder()).isDir());
+}
+
+void Launcher::openLogAction()
+{
+    const QString log = logToOpen();
+    if (log.isEmpty())
+        return;
+    // What the console has shown so far is handed to the writer before the viewer reads.
+    for (auto &output : m_outputs) {
+        if (output.second.log && output.second.log->path() == log)
+            output.second.log->flush();
+    }
+    QDesktopServices::openUrl(QUrl::fromLocalFile(log));
+}
+
+void Launcher::showLogFolderAction()
+{
+    const QString folder = ServerLog::defaultFolder();
+    if (QFileInfo(folder).isDir())
+        QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
 }
 
 void Launcher::makeFirstResponder()
@@ -142,6 +212,8 @@ bool Launcher::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == window() && event->type() == QEvent::Close)
         windowWillClose();
+    else if (watched == console() && event->type() == QEvent::ContextMenu)
+        updateLogActions();
     return QObject::eventFilter(watched, event);
 }
 
@@ -279,6 +351,7 @@ void Launcher::setServerActive(bool start)
     connect(run.get(), &ServerRun::serverExited, this, &Launcher::serverExited);
     connect(run.get(), &ServerRun::finished, this, &Launcher::releaseRun);
     m_currentRun = run.get();
+    startLog(run.get());
     m_runs.push_back(std::move(run));
     multiplayer()->setText(tr("Stop"));
     if (command())
@@ -290,16 +363,47 @@ void Launcher::serverTerminated()
 {
     if (!m_currentRun)
         return;
-    m_currentRun = nullptr;
+    ServerRun *run = std::exchange(m_currentRun, nullptr);
     multiplayer()->setText(tr("Start"));
     if (command())
         command()->setEnabled(false);
     console()->appendText(QStringLiteral("\n \n"));
+    const auto output = m_outputs.find(run);
+    if (output != m_outputs.end() && output->second.log)
+        output->second.log->appendLine(QStringLiteral(" "));
+}
+
+void Launcher::startLog(ServerRun *run)
+{
+    if (!m_logWriter)
+        m_logWriter = std::make_unique<ServerLogWriter>();
+    RunOutput &output = m_outputs[run];
+    output.log = std::make_unique<ServerLog>(m_logWriter.get(), ServerLog::defaultFolder(),
+                                             QDateTime::currentDateTime());
+    // Said once in the console; the server runs on without its log.
+    connect(output.log.get(), &ServerLog::failed, this,
+            [this](const QString &message) { console()->appendLine(message); });
+    if (output.log->isOpen())
+        m_lastLog = output.log->path();
+    updateLogActions();
+}
+
+void Launcher::showOutput(ServerRun *run, const StyledText &shown)
+{
+    if (shown.text.isEmpty())
+        return;
+    console()->appendText(shown.text, run, shown.spans);
+    const auto output = m_outputs.find(run);
+    if (output != m_outputs.end() && output->second.log)
+        output->second.log->append(shown.text);
 }
 
 void Launcher::serverDataAvailable(ServerRun *run, const QString &text, ServerRun::Read read)
 {
-    console()->appendText(text, run);
+    EscapeParser &escapes = m_outputs[run].escapes;
+    showOutput(run, escapes.feed(text));
+    if (read != ServerRun::Read::Output)
+        showOutput(run, escapes.finish());
     if (read == ServerRun::Read::Output) {
         run->readInBackgroundAndNotify();
         return;
@@ -369,6 +473,8 @@ void Launcher::releaseRun(ServerRun *run)
     // The run may be in the middle of emitting: let it finish before it goes.
     found->release()->deleteLater();
     m_runs.erase(found);
+    m_outputs.erase(run);
+    updateLogActions();
 }
 
 QStringList Launcher::toolbarDefaultItemIdentifiers(Toolbar *)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "EscapeParser.h"
 #include "LaunchCommand.h"
 #include "ServerRun.h"
 #include "ToolbarDelegate.h"
@@ -11,6 +12,7 @@
 
 #include <functional>
 #include <memory>
+#include <unordered_map>
 #include <vector>
 
 #include <sys/types.h>
@@ -19,11 +21,14 @@ class CommandField;
 class ConsoleView;
 class DisplayModeSource;
 class Preferences;
+class QAction;
 class QComboBox;
 class QLineEdit;
 class QMainWindow;
 class QPushButton;
 class QWidget;
+class ServerLog;
+class ServerLogWriter;
 class SettingsBinding;
 class ToolbarItem;
 class Toolbar;
@@ -116,8 +121,20 @@ public:
     // The runs whose output is still being read: the current one and stopped ones still draining.
     int activeRunCount() const { return int(m_runs.size()); }
 
+    // "Open Log" opens the current or last run's log, "Show Log Folder" the folder of the logs;
+    // each is enabled only while there is something to open. The interface puts them in its menu
+    // and in the console's context menu.
+    // Made on first use, so that a Launcher without a GUI application has none.
+    QAction *openLogMenuItem();
+    QAction *showLogFolderMenuItem();
+    // The log that Open Log opens: the newest run's, or the newest in the folder; empty if none.
+    QString logToOpen() const;
+    void updateLogActions();
+
 public Q_SLOTS:
     void helpAction();
+    void openLogAction();
+    void showLogFolderAction();
     void playAction();
     void multiplayerAction();
 
@@ -132,6 +149,23 @@ private:
     void showLaunchFailure();
     void releaseRun(ServerRun *run);
     void serverExited(ServerRun *run);
+    void makeLogActions();
+    void startLog(ServerRun *run);
+    // Shows what a run's output shows, and writes it to the run's log.
+    void showOutput(ServerRun *run, const StyledText &shown);
+
+    // What each run's output has been through on its way to the console: escape sequences and
+    // the log. Declared before the runs' own state, so that the writer outlives every log.
+    struct RunOutput
+    {
+        EscapeParser escapes;
+        std::unique_ptr<ServerLog> log;
+    };
+    std::unique_ptr<ServerLogWriter> m_logWriter;
+    std::unordered_map<const ServerRun *, RunOutput> m_outputs;
+    QString m_lastLog; // the newest run's log
+    QAction *m_openLogAction = nullptr;
+    QAction *m_showLogFolderAction = nullptr;
 
     Outlets m_outlets;
     QPointer<SettingsBinding> m_binding;

@@ -12,6 +12,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMainWindow>
+#include <QMenu>
 #include <QPalette>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -154,4 +155,15 @@ void LauncherInterface::connectActions()
             console->deleteLines();
         }
     });
+
+    // The server logs, in the Edit menu and the console's context menu alike.
+    QAction *separator = new QAction(console);
+    separator->setSeparator(true);
+    console->addAction(separator);
+    for (QAction *action : {launcher->openLogMenuItem(), launcher->showLogFolderMenuItem()}) {
+        m_ui->menuEdit->addAction(action);
+        console->addAction(action);
+    }
+    m_ui->menuEdit->insertSeparator(launcher->openLogMenuItem());
+    QObject::connect(m_ui->menuEdit, &QMenu::aboutToShow, launcher, &Launcher::updateLogActions);
 }

@@ -19,6 +19,18 @@
         <source>Clear</source>
         <translation>Leeren</translation>
     </message>
+    <message>
+        <source>Copy</source>
+        <translation>Kopieren</translation>
+    </message>
+    <message>
+        <source>Copy All</source>
+        <translation>Alles kopieren</translation>
+    </message>
+    <message>
+        <source>Select All</source>
+        <translation>Alles auswählen</translation>
+    </message>
 </context>
 <context>
     <name>LaunchPreview</name>
@@ -84,6 +96,22 @@
     <message>
         <source>Server was killed by signal %1 (%2)</source>
         <translation>Server wurde durch Signal %1 (%2) beendet</translation>
+    </message>
+    <message>
+        <source>Open Log</source>
+        <translation>Protokoll öffnen</translation>
+    </message>
+    <message>
+        <source>Open the log of the current or last server run</source>
+        <translation>Das Protokoll des laufenden oder letzten Serverlaufs öffnen</translation>
+    </message>
+    <message>
+        <source>Show Log Folder</source>
+        <translation>Protokollordner anzeigen</translation>
+    </message>
+    <message>
+        <source>Show the folder that holds the server logs</source>
+        <translation>Den Ordner mit den Serverprotokollen anzeigen</translation>
     </message>
 </context>
 <context>
@@ -455,6 +483,29 @@
     <message>
         <source>the file could not be written</source>
         <translation>die Datei konnte nicht geschrieben werden</translation>
+    </message>
+</context>
+<context>
+    <name>ServerLog</name>
+    <message>
+        <source>Can&apos;t create the server log folder %1: %2</source>
+        <translation>Der Ordner für Serverprotokolle %1 kann nicht angelegt werden: %2</translation>
+    </message>
+    <message>
+        <source>Can&apos;t write the server log %1: %2</source>
+        <translation>Das Serverprotokoll %1 kann nicht geschrieben werden: %2</translation>
+    </message>
+    <message>
+        <source>Can&apos;t write the server log in %1: %2</source>
+        <translation>Das Serverprotokoll in %1 kann nicht geschrieben werden: %2</translation>
+    </message>
+    <message>
+        <source>The disk does not keep up with the server log %1; the rest of this run is not written to it.</source>
+        <translation>Der Datenträger kommt mit dem Serverprotokoll %1 nicht mit; der Rest dieses Laufs wird nicht hineingeschrieben.</translation>
+    </message>
+    <message>
+        <source>The server log %1 has reached %2 MiB; the rest of this run is not written to it.</source>
+        <translation>Das Serverprotokoll %1 hat %2 MiB erreicht; der Rest dieses Laufs wird nicht hineingeschrieben.</translation>
     </message>
 </context>
 <context>

@@ -69,10 +69,49 @@ void *ConsoleAccessible::interface_cast(QAccessible::InterfaceType t)
     return QAccessibleWidget::interface_cast(t);
 }
 
-void ConsoleAccessible::selection(int, int *startOffset, int *endOffset) const
+void ConsoleAccessible::selection(int selectionIndex, int *startOffset, int *endOffset) const
 {
     *startOffset = 0;
     *endOffset = 0;
+    const ConsoleSelection &selection = view()->selection();
+    if (selectionIndex != 0 || selection.isEmpty())
+        return;
+    *startOffset = ConsoleSelection::offsetOf(view()->model(), selection.begin());
+    *endOffset = ConsoleSelection::offsetOf(view()->model(), selection.end());
+}
+
+int ConsoleAccessible::selectionCount() const
+{
+    return view()->selection().isEmpty() ? 0 : 1;
+}
+
+void ConsoleAccessible::addSelection(int startOffset, int endOffset)
+{
+    view()->selectOffsets(startOffset, endOffset);
+}
+
+void ConsoleAccessible::removeSelection(int selectionIndex)
+{
+    if (selectionIndex == 0)
+        view()->clearSelection();
+}
+
+void ConsoleAccessible::setSelection(int selectionIndex, int startOffset, int endOffset)
+{
+    if (selectionIndex == 0)
+        view()->selectOffsets(startOffset, endOffset);
+}
+
+int ConsoleAccessible::cursorPosition() const
+{
+    const ConsoleSelection &selection = view()->selection();
+    return selection.isEmpty() ? 0
+                               : ConsoleSelection::offsetOf(view()->model(), selection.cursor());
+}
+
+void ConsoleAccessible::setCursorPosition(int)
+{
+    view()->clearSelection();
 }
 
 QString ConsoleAccessible::text(int startOffset, int endOffset) const

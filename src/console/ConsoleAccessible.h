@@ -5,7 +5,8 @@
 class ConsoleView;
 
 // What assistive technology and scripted tests read from the console: a read-only, multi-line
-// text whose value is all lines joined by "\n" and whose description gives the line count.
+// text whose value is all lines joined by "\n" and whose description gives the line count, with
+// the console's selection as its one text selection.
 // Created by the accessibility factory that ConsoleView installs; Qt's accessibility cache owns
 // each instance.
 class ConsoleAccessible : public QAccessibleWidget, public QAccessibleTextInterface
@@ -20,13 +21,15 @@ public:
     QString text(QAccessible::Text t) const override;
     void *interface_cast(QAccessible::InterfaceType t) override;
 
+    // The console's one selection, in offsets of the value (lines joined by "\n").
     void selection(int selectionIndex, int *startOffset, int *endOffset) const override;
-    int selectionCount() const override { return 0; }
-    void addSelection(int, int) override {}
-    void removeSelection(int) override {}
-    void setSelection(int, int, int) override {}
-    int cursorPosition() const override { return 0; }
-    void setCursorPosition(int) override {}
+    int selectionCount() const override;
+    void addSelection(int startOffset, int endOffset) override;
+    void removeSelection(int selectionIndex) override;
+    void setSelection(int selectionIndex, int startOffset, int endOffset) override;
+    // The end of the selection that moves; 0 without one. Setting it clears the selection.
+    int cursorPosition() const override;
+    void setCursorPosition(int position) override;
     QString text(int startOffset, int endOffset) const override;
     int characterCount() const override;
     QRect characterRect(int offset) const override;

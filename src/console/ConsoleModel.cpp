@@ -21,12 +21,18 @@ int truncatedWithin(float value, int lo, int hi)
 
 } // namespace
 
-ConsoleModel::ConsoleModel() : m_ring(MaxLines) {}
+ConsoleModel::ConsoleModel() : m_ring(MaxLines), m_styles(MaxLines) {}
 
 const QString &ConsoleModel::line(int index) const
 {
     Q_ASSERT(index >= 0 && index < m_count);
     return m_ring[(m_head + index) % MaxLines];
+}
+
+const StyleSpans &ConsoleModel::spans(int index) const
+{
+    Q_ASSERT(index >= 0 && index < m_count);
+    return m_styles[(m_head + index) % MaxLines];
 }
 
 QStringList ConsoleModel::lines() const
@@ -44,15 +50,19 @@ void ConsoleModel::appendLine(const QString &line)
     appendRow(line);
 }
 
-void ConsoleModel::appendRow(QString row)
+void ConsoleModel::appendRow(QString row, StyleSpans spans)
 {
     const bool chop = m_count > MaxLines - 1;
     if (chop) {
         m_ring[m_head] = QString();
+        m_styles[m_head].clear();
         m_head = (m_head + 1) % MaxLines;
         --m_count;
     }
-    m_ring[(m_head + m_count) % MaxLines] = std::move(row);
+    const int slot = (m_head + m_count) % MaxLines;
+    m_ring[slot] = std::move(row);
+    if (!spans.isEmpty() || !m_styles[slot].isEmpty())
+        m_styles[slot] = std::move(spans);
     ++m_count;
     ++m_appended;
     const int n = m_count;
@@ -97,8 +107,16 @@ void ConsoleModel::appendRow(QString row)
     }
 }
 
-void ConsoleModel::growOpenRow(QStringView piece)
+void ConsoleModel::growOpenRow(QStringView piece, const StyleSpans &spans)
 {
+    if (!spans.isEmpty()) {
+        StyleSpans &rowSpans = m_styles[(m_head + m_count - 1) % MaxLines];
+        const int shift = int(lastRow().size());
+        for (StyleSpan span : spans) {
+            span.start += shift;
+            rowSpans.append(span);
+        }
+    }
     lastRow().append(piece);
     // The row keeps its place: nothing moves, only its own band needs drawing again.
     const QRectF rect(0.0f, float(12 * m_count - 12), FrameWidth, RowHeight);
@@ -121,47 +139,73 @@ qsizetype fitting(QStringView piece, qsizetype room)
     return room;
 }
 
+// The parts of `spans` (in offsets of some text) that lie in [from, from + length), in offsets
+// of that stretch. Spans are in order and never overlap, so their ends are in order too.
+StyleSpans spansWithin(const StyleSpans &spans, qsizetype from, qsizetype length)
+{
+    StyleSpans out;
+    if (spans.isEmpty())
+        return out;
+    const qsizetype to = from + length;
+    auto span = std::lower_bound(spans.begin(), spans.end(), from,
+                                 [](const StyleSpan &s, qsizetype at) {
+                                     return qsizetype(s.start) + s.length <= at;
+                                 });
+    for (; span != spans.end() && span->start < to; ++span) {
+        const qsizetype start = std::max<qsizetype>(span->start, from);
+        const qsizetype end = std::min<qsizetype>(qsizetype(span->start) + span->length, to);
+        if (end > start)
+            out.append({int(start - from), int(end - start), span->style});
+    }
+    return out;
+}
+
 } // namespace
 
-void ConsoleModel::addPiece(QStringView piece, quintptr source)
+void ConsoleModel::addPiece(QStringView text, qsizetype at, qsizetype end, quintptr source,
+                            const StyleSpans &spans)
 {
-    while (!piece.isEmpty()) {
+    while (at < end) {
+        QStringView piece = text.sliced(at, end - at);
         if (m_open) {
             const qsizetype take = fitting(piece, MaxRowLength - lastRow().size());
             if (take > 0) {
-                growOpenRow(piece.first(take));
-                piece = piece.sliced(take);
+                growOpenRow(piece.first(take), spansWithin(spans, at, take));
+                at += take;
             }
-            if (piece.isEmpty())
+            if (at == end)
                 return;
             // The row is full: the rest of its line goes on in rows of its own.
             m_open = false;
+            piece = text.sliced(at, end - at);
         }
         const qsizetype take = std::max<qsizetype>(1, fitting(piece, MaxRowLength));
-        appendRow(piece.first(take).toString());
+        appendRow(piece.first(take).toString(), spansWithin(spans, at, take));
         m_open = true;
         m_openSource = source;
-        piece = piece.sliced(take);
+        at += take;
     }
 }
 
-void ConsoleModel::appendText(QStringView text, quintptr source)
+void ConsoleModel::appendText(QStringView text, quintptr source, const StyleSpans &spans)
 {
     if (m_open && m_openSource != source)
         m_open = false;
+    qsizetype start = 0;
     if (m_open) {
         // The text's first line is the rest of the open row.
         const qsizetype feed = text.indexOf(QLatin1Char('\n'));
-        addPiece(text.first(feed < 0 ? text.size() : feed), source);
+        addPiece(text, 0, feed < 0 ? text.size() : feed, source, spans);
         if (feed < 0)
             return;
         m_open = false;
-        text = text.sliced(feed + 1);
+        start = feed + 1;
     }
-    appendRows(text, source);
+    appendRows(text, start, source, spans);
 }
 
-void ConsoleModel::appendRows(QStringView text, quintptr source)
+void ConsoleModel::appendRows(QStringView text, qsizetype start, quintptr source,
+                              const StyleSpans &spans)
 {
     // One pass finds every row the text makes but remembers where the last MaxLines lie: the
     // rows before those are pushed out again within this call, so they only run the rules'
@@ -175,7 +219,6 @@ void ConsoleModel::appendRows(QStringView text, quintptr source)
     quint64 rows = 0;
     bool open = false;
     const qsizetype size = text.size();
-    qsizetype start = 0;
     while (start < size) {
         const qsizetype feed = text.indexOf(QLatin1Char('\n'), start);
         const qsizetype end = feed < 0 ? size : feed;
@@ -197,7 +240,8 @@ void ConsoleModel::appendRows(QStringView text, quintptr source)
     advanceRows(rows - kept);
     for (quint64 row = rows - kept; row < rows; ++row) {
         const Span span = last[row % MaxLines];
-        appendRow(text.sliced(span.start, span.length).toString());
+        appendRow(text.sliced(span.start, span.length).toString(),
+                  spansWithin(spans, span.start, span.length));
     }
     if (open) {
         m_open = true;
@@ -233,8 +277,10 @@ void ConsoleModel::endText(quintptr source)
 
 void ConsoleModel::deleteLines()
 {
-    for (int i = 0; i < m_count; ++i)
+    for (int i = 0; i < m_count; ++i) {
         m_ring[(m_head + i) % MaxLines] = QString();
+        m_styles[(m_head + i) % MaxLines].clear();
+    }
     m_head = 0;
     m_count = 0;
     m_unseenRows = 0;

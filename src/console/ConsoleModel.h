@@ -1,5 +1,7 @@
 #pragma once
 
+#include "TextStyle.h"
+
 #include <QRectF>
 #include <QString>
 #include <QStringList>
@@ -54,6 +56,8 @@ public:
     int lineCount() const { return m_count; }
     // Line 0 is the oldest; index must be in [0, lineCount()).
     const QString &line(int index) const;
+    // The styled stretches of line `index`; empty for a plain line (most of them).
+    const StyleSpans &spans(int index) const;
     QStringList lines() const;
     // Every line ever appended has a sequence number, counting from 0; line(0) has firstSequence().
     // Lets a painter that lags behind find the lines it last laid out, or learn that they are gone.
@@ -62,8 +66,9 @@ public:
     // A launcher line: always a complete row of its own.
     void appendLine(const QString &line);
     // Output of `source` (any tag that tells senders apart, 0 for a single sender). Empty lines
-    // add nothing.
-    void appendText(QStringView text, quintptr source = 0);
+    // add nothing. `spans` are in offsets of `text` and never cover a line feed (see
+    // EscapeParser).
+    void appendText(QStringView text, quintptr source = 0, const StyleSpans &spans = StyleSpans());
     // The source's output has ended: its open row, if any, is complete. A later text of the same
     // tag starts a new row.
     void endText(quintptr source);
@@ -111,10 +116,12 @@ public:
     static std::pair<int, int> rowRange(const QRectF &dirty, int lineCount);
 
 private:
-    void appendRow(QString row);
-    void growOpenRow(QStringView piece);
-    void addPiece(QStringView piece, quintptr source);
-    void appendRows(QStringView text, quintptr source);
+    void appendRow(QString row, StyleSpans spans = StyleSpans());
+    void growOpenRow(QStringView piece, const StyleSpans &spans);
+    // Adds text[at, end), a piece of one line, to the open row or rows of its own.
+    void addPiece(QStringView text, qsizetype at, qsizetype end, quintptr source,
+                  const StyleSpans &spans);
+    void appendRows(QStringView text, qsizetype start, quintptr source, const StyleSpans &spans);
     void advanceRows(quint64 count);
     QString &lastRow() { return m_ring[(m_head + m_count - 1) % MaxLines]; }
     void setFrame(float x, float y, float width, float height);
@@ -123,7 +130,8 @@ private:
     void forgetUnseenAtEnd();
 
     QVector<QString> m_ring;
-    int m_head = 0; // slot of line 0
+    QVector<StyleSpans> m_styles; // beside m_ring, slot for slot
+    int m_head = 0;               // slot of line 0
     int m_count = 0;
     quint64 m_appended = 0;
     bool m_endScroll = false;

@@ -7,13 +7,18 @@
 #include <QAccessible>
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QFontMetricsF>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QWindow>
+
+#include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -35,22 +40,62 @@ QFont ConsoleView::textFont()
     return font;
 }
 
+namespace {
+
+QFont boldOf(QFont font)
+{
+    font.setBold(true);
+    return font;
+}
+
+// Behind selected text: the console's green, dimmed, so that every text colour stays readable.
+const QColor SelectionColour(51, 110, 51);
+
+// Copied text has rows joined by line feeds alone: a carriage return that a line still holds
+// (one not shown as a symbol) does not go along.
+QString copiedText(QString text)
+{
+    text.remove(u'\r');
+    return text;
+}
+
+} // namespace
+
 ConsoleView::ConsoleView(QWidget *parent)
-    : QWidget(parent), m_color(QColor::fromRgbF(0.2f, 0.8f, 0.2f, 1.0f))
+    : QWidget(parent), m_font(textFont()), m_boldFont(boldOf(m_font)), m_metrics(m_font),
+      m_boldMetrics(m_boldFont), m_color(QColor::fromRgbF(0.2f, 0.8f, 0.2f, 1.0f))
 {
     ConsoleAccessible::installFactory();
 
-    m_font = textFont();
-    m_ascent = QFontMetricsF(m_font).ascent();
+    m_ascent = m_metrics.ascent();
 
     setAccessibleName(tr("Server console"));
     setFocusPolicy(Qt::StrongFocus);
     setAutoFillBackground(false);
 
+    // The shortcuts act while the console has the focus, so that a text field keeps its own.
+    m_copyAction = new QAction(tr("Copy"), this);
+    m_copyAction->setObjectName(QStringLiteral("consoleCopyAction"));
+    m_copyAction->setShortcut(QKeySequence::Copy);
+    m_copyAction->setShortcutContext(Qt::WidgetShortcut);
+    connect(m_copyAction, &QAction::triggered, this, &ConsoleView::copy);
+    m_copyAllAction = new QAction(tr("Copy All"), this);
+    m_copyAllAction->setObjectName(QStringLiteral("consoleCopyAllAction"));
+    connect(m_copyAllAction, &QAction::triggered, this, &ConsoleView::copyAll);
+    m_selectAllAction = new QAction(tr("Select All"), this);
+    m_selectAllAction->setObjectName(QStringLiteral("consoleSelectAllAction"));
+    m_selectAllAction->setShortcut(QKeySequence::SelectAll);
+    m_selectAllAction->setShortcutContext(Qt::WidgetShortcut);
+    connect(m_selectAllAction, &QAction::triggered, this, &ConsoleView::selectAll);
+    auto *separator = new QAction(this);
+    separator->setSeparator(true);
     m_clearAction = new QAction(tr("Clear"), this);
+    m_clearAction->setObjectName(QStringLiteral("consoleClearAction"));
     connect(m_clearAction, &QAction::triggered, this, &ConsoleView::deleteLines);
-    addAction(m_clearAction);
+    addActions({m_copyAction, m_copyAllAction, m_selectAllAction, separator, m_clearAction});
     setContextMenuPolicy(Qt::ActionsContextMenu);
+    setCursor(Qt::IBeamCursor);
+    selectionChanged();
 }
 
 ConsoleView::~ConsoleView()
@@ -147,16 +192,18 @@ void ConsoleView::appendLine(const QString &line)
     if (!m_area)
         attach();
     m_model.appendLine(line);
+    selectionAfterAppend();
     scheduleApply();
 }
 
-void ConsoleView::appendText(const QString &text, const QObject *source)
+void ConsoleView::appendText(const QString &text, const QObject *source, const StyleSpans &spans)
 {
     if (text.isEmpty())
         return;
     if (!m_area)
         attach();
-    m_model.appendText(text, quintptr(source));
+    m_model.appendText(text, quintptr(source), spans);
+    selectionAfterAppend();
     scheduleApply();
 }
 
@@ -168,7 +215,76 @@ void ConsoleView::endText(const QObject *source)
 void ConsoleView::deleteLines()
 {
     m_model.deleteLines();
+    clearSelection();
     scheduleApply();
+}
+
+void ConsoleView::selectionAfterAppend()
+{
+    if (m_selection.isActive() && m_selection.dropIfTrimmed(m_model)) {
+        m_dragging = false;
+        selectionChanged();
+    }
+}
+
+void ConsoleView::selectionChanged()
+{
+    const bool any = !m_selection.isEmpty();
+    m_copyAction->setEnabled(any);
+    update();
+    if (QAccessible::isActive()) {
+        const int start = any ? ConsoleSelection::offsetOf(m_model, m_selection.begin()) : 0;
+        const int end = any ? ConsoleSelection::offsetOf(m_model, m_selection.end()) : 0;
+        QAccessibleTextSelectionEvent changed(this, start, end);
+        QAccessible::updateAccessibility(&changed);
+    }
+}
+
+void ConsoleView::clearSelection()
+{
+    if (!m_selection.isActive())
+        return;
+    m_selection.clear();
+    m_dragging = false;
+    selectionChanged();
+}
+
+void ConsoleView::selectOffsets(int start, int end)
+{
+    if (start == end) {
+        clearSelection();
+        return;
+    }
+    m_selection.start(ConsoleSelection::positionAt(m_model, start));
+    m_selection.extendTo(ConsoleSelection::positionAt(m_model, end));
+    selectionChanged();
+}
+
+void ConsoleView::selectAll()
+{
+    m_selection.selectAll(m_model);
+    selectionChanged();
+    copyToPrimary();
+}
+
+void ConsoleView::copy()
+{
+    if (m_selection.isEmpty())
+        return;
+    QGuiApplication::clipboard()->setText(copiedText(selectedText()), QClipboard::Clipboard);
+}
+
+void ConsoleView::copyAll()
+{
+    QGuiApplication::clipboard()->setText(copiedText(m_model.lines().join(u'\n')),
+                                          QClipboard::Clipboard);
+}
+
+void ConsoleView::copyToPrimary()
+{
+    QClipboard *clipboard = QGuiApplication::clipboard();
+    if (!m_selection.isEmpty() && clipboard->supportsSelection())
+        clipboard->setText(copiedText(selectedText()), QClipboard::Selection);
 }
 
 bool ConsoleView::scrollRectToVisible(const QRectF &rect)
@@ -297,13 +413,177 @@ void ConsoleView::paintEvent(QPaintEvent *event)
     painter.setFont(m_font);
     painter.setPen(m_color);
     const quint64 first = m_model.firstSequence();
+    const bool selecting = !m_selection.isEmpty();
     for (int i = m_lastDrawnRows.first; i < m_lastDrawnRows.second; ++i) {
         // A line dropped since the last flush leaves its row empty until the next one.
         const quint64 sequence = m_paintedFirst + quint64(i);
-        if (sequence >= first && sequence - first < quint64(m_model.lineCount()))
-            painter.drawText(QPointF(2.0, ConsoleModel::RowHeight * i + m_ascent),
-                             m_model.line(int(sequence - first)));
+        if (sequence < first || sequence - first >= quint64(m_model.lineCount()))
+            continue;
+        const int index = int(sequence - first);
+        const qreal top = ConsoleModel::RowHeight * i;
+        if (selecting) {
+            bool throughEnd = false;
+            const auto [from, to] = m_selection.columnsInLine(m_model, index, &throughEnd);
+            if (to > from || throughEnd) {
+                const qreal left = 2.0 + advanceTo(index, from);
+                const qreal right = 2.0 + advanceTo(index, to) +
+                                    (throughEnd ? m_metrics.horizontalAdvance(u' ') : 0.0);
+                painter.fillRect(QRectF(left, top, right - left, ConsoleModel::RowHeight),
+                                 SelectionColour);
+            }
+        }
+        const QString &line = m_model.line(index);
+        const StyleSpans &spans = m_model.spans(index);
+        if (spans.isEmpty()) {
+            painter.drawText(QPointF(2.0, top + m_ascent), line);
+            continue;
+        }
+        // Plain stretches in the console's green and font, styled ones as the server asked.
+        qreal x = 2.0;
+        int at = 0;
+        auto draw = [&](int from, int to, const TextStyle &style) {
+            if (to <= from)
+                return;
+            const QString piece = line.mid(from, to - from);
+            painter.setFont(style.bold ? m_boldFont : m_font);
+            painter.setPen(style.hasColour ? QColor::fromRgb(style.colour) : m_color);
+            painter.drawText(QPointF(x, top + m_ascent), piece);
+            x += metricsFor(style).horizontalAdvance(piece);
+        };
+        for (const StyleSpan &span : spans) {
+            draw(at, span.start, TextStyle());
+            draw(span.start, span.start + span.length, span.style);
+            at = span.start + span.length;
+        }
+        draw(at, int(line.size()), TextStyle());
+        painter.setFont(m_font);
+        painter.setPen(m_color);
     }
+}
+
+const QFontMetricsF &ConsoleView::metricsFor(const TextStyle &style) const
+{
+    return style.bold ? m_boldMetrics : m_metrics;
+}
+
+qreal ConsoleView::advanceTo(int index, int column) const
+{
+    const QString &line = m_model.line(index);
+    column = std::clamp(column, 0, int(line.size()));
+    const StyleSpans &spans = m_model.spans(index);
+    if (spans.isEmpty())
+        return m_metrics.horizontalAdvance(line.left(column));
+    qreal x = 0.0;
+    int at = 0;
+    for (const StyleSpan &span : spans) {
+        if (span.start >= column)
+            break;
+        x += m_metrics.horizontalAdvance(line.mid(at, span.start - at));
+        const int end = std::min(column, span.start + span.length);
+        x += metricsFor(span.style).horizontalAdvance(line.mid(span.start, end - span.start));
+        at = end;
+    }
+    return x + m_metrics.horizontalAdvance(line.mid(at, column - at));
+}
+
+int ConsoleView::columnAt(int index, qreal x) const
+{
+    // The column whose left edge is nearest: a click on a character's right half goes after it.
+    const int length = int(m_model.line(index).size());
+    int low = 0;
+    int high = length;
+    while (low < high) {
+        const int mid = (low + high) / 2;
+        const qreal middle = (advanceTo(index, mid) + advanceTo(index, mid + 1)) / 2.0;
+        if (x < middle)
+            high = mid;
+        else
+            low = mid + 1;
+    }
+    return low;
+}
+
+bool ConsoleView::positionAt(const QPointF &point, TextPosition *at) const
+{
+    if (m_model.lineCount() == 0)
+        return false;
+    const int row = int(std::floor(point.y() / ConsoleModel::RowHeight));
+    // Rows as laid out last; above the first or below the last means the first or last line.
+    const quint64 first = m_model.firstSequence();
+    const quint64 last = first + quint64(m_model.lineCount() - 1);
+    const qint64 wanted = qint64(m_paintedFirst) + row;
+    const quint64 sequence = wanted < qint64(first) ? first : std::min(quint64(wanted), last);
+    const int index = int(sequence - first);
+    at->sequence = sequence;
+    if (row < 0 && wanted < qint64(first))
+        at->column = 0;
+    else if (quint64(wanted) > last)
+        at->column = int(m_model.line(index).size());
+    else
+        at->column = columnAt(index, point.x() - 2.0);
+    return true;
+}
+
+void ConsoleView::mousePressEvent(QMouseEvent *event)
+{
+    if (event->button() != Qt::LeftButton) {
+        QWidget::mousePressEvent(event);
+        return;
+    }
+    setFocus(Qt::MouseFocusReason);
+    TextPosition at;
+    if (!positionAt(event->position(), &at))
+        return;
+    const bool triple =
+        m_sinceDoubleClick.isValid() &&
+        m_sinceDoubleClick.elapsed() < QApplication::doubleClickInterval() &&
+        (event->position() - m_doubleClickAt).manhattanLength() < QApplication::startDragDistance();
+    m_sinceDoubleClick.invalidate();
+    if (triple) {
+        m_selection.selectLine(m_model, at.sequence);
+        m_dragging = false;
+        copyToPrimary();
+    } else {
+        if (event->modifiers() & Qt::ShiftModifier)
+            m_selection.extendTo(at);
+        else
+            m_selection.start(at);
+        m_dragging = true;
+    }
+    selectionChanged();
+}
+
+void ConsoleView::mouseMoveEvent(QMouseEvent *event)
+{
+    TextPosition at;
+    if (!m_dragging || !(event->buttons() & Qt::LeftButton) || !positionAt(event->position(), &at))
+        return;
+    if (at == m_selection.cursor())
+        return;
+    m_selection.extendTo(at);
+    selectionChanged();
+}
+
+void ConsoleView::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (event->button() == Qt::LeftButton && m_dragging) {
+        m_dragging = false;
+        copyToPrimary();
+    }
+    QWidget::mouseReleaseEvent(event);
+}
+
+void ConsoleView::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    TextPosition at;
+    if (event->button() != Qt::LeftButton || !positionAt(event->position(), &at))
+        return;
+    m_selection.selectWord(m_model, at);
+    m_dragging = false;
+    m_sinceDoubleClick.start();
+    m_doubleClickAt = event->position();
+    selectionChanged();
+    copyToPrimary();
 }
 
 void ConsoleView::keyPressEvent(QKeyEvent *event)

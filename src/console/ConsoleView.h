@@ -1,9 +1,12 @@
 #pragma once
 
 #include "ConsoleModel.h"
+#include "ConsoleSelection.h"
 
 #include <QColor>
+#include <QElapsedTimer>
 #include <QFont>
+#include <QFontMetricsF>
 #include <QPointer>
 #include <QWidget>
 
@@ -44,8 +47,9 @@ public:
     // A launcher line (separator, error, exit status): always a row of its own.
     void appendLine(const QString &line);
     // Output of `source` (a server run), in whole lines: see ConsoleModel. A null or empty text
-    // adds nothing.
-    void appendText(const QString &text, const QObject *source = nullptr);
+    // adds nothing. `spans` colour parts of it (see ConsoleModel).
+    void appendText(const QString &text, const QObject *source = nullptr,
+                    const StyleSpans &spans = StyleSpans());
     // The source's output has ended: its unfinished last row counts as complete.
     void endText(const QObject *source);
 
@@ -62,6 +66,16 @@ public:
     // Over the console's lower edge while rows arrive unseen; made by awakeFromNib().
     NewRowsButton *newRowsButton() const { return m_newRowsButton; }
     int unseenRows() const { return m_model.unseenRows(); }
+    // "Copy" (Ctrl+C), "Copy All" and "Select All" (Ctrl+A), in the context menu.
+    QAction *copyAction() const { return m_copyAction; }
+    QAction *copyAllAction() const { return m_copyAllAction; }
+    QAction *selectAllAction() const { return m_selectAllAction; }
+
+    const ConsoleSelection &selection() const { return m_selection; }
+    QString selectedText() const { return m_selection.text(m_model); }
+    // Selects the text between two offsets into the lines joined by "\n"; equal offsets clear.
+    void selectOffsets(int start, int end);
+    void clearSelection();
 
     void flush();
 
@@ -79,12 +93,19 @@ Q_SIGNALS:
     // The count of unseen rows changed, as the screen shows it: emitted when the widget catches
     // up, and at once for the user's own scrolling.
     void unseenRowsChanged(int rows);
+    void copy();
+    void copyAll();
+    void selectAll();
 
 protected:
     bool event(QEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
     void showEvent(QShowEvent *event) override;
 
 private:
@@ -94,14 +115,37 @@ private:
     void userScrolled(int value);
     void scheduleApply();
     void announceUnseenRows();
+    // After lines arrived: a selection whose lines were trimmed goes.
+    void selectionAfterAppend();
+    void selectionChanged();
+    // On X11 the selection is also the primary selection, for a middle-click elsewhere.
+    void copyToPrimary();
+    // The position under a point of the widget, on the lines as last laid out; false when the
+    // console is empty.
+    bool positionAt(const QPointF &point, TextPosition *at) const;
+    // Where column `column` of line `index` begins, from the text's left edge.
+    qreal advanceTo(int index, int column) const;
+    int columnAt(int index, qreal x) const;
+    const QFontMetricsF &metricsFor(const TextStyle &style) const;
 
     ConsoleModel m_model;
     QFont m_font;
+    QFont m_boldFont;
+    QFontMetricsF m_metrics;
+    QFontMetricsF m_boldMetrics;
     QColor m_color;
     qreal m_ascent = 0.0;
     QAction *m_clearAction = nullptr;
     NewRowsButton *m_newRowsButton = nullptr;
     int m_announcedUnseen = 0;
+    QAction *m_copyAction = nullptr;
+    QAction *m_copyAllAction = nullptr;
+    QAction *m_selectAllAction = nullptr;
+
+    ConsoleSelection m_selection;
+    bool m_dragging = false;
+    QElapsedTimer m_sinceDoubleClick; // a press soon after a double-click is a triple-click
+    QPointF m_doubleClickAt;
 
     QPointer<QScrollArea> m_area;
     QPointer<QWidget> m_viewport;

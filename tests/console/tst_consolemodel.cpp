@@ -1,4 +1,6 @@
 #include "ConsoleModel.h"
+#include "ConsoleSelection.h"
+#include "EscapeParser.h"
 #include "Utf8ChunkDecoder.h"
 
 #include <QtTest>
@@ -10,6 +12,45 @@ Q_DECLARE_METATYPE(ConsoleModel::Redraw)
 namespace {
 
 constexpr float ViewportHeight = 120.0f; // ten rows
+
+// The parser's output as one string: each run of styled text as «colour:text», «b:text» or
+// «colourb:text», colour in hex; neighbouring spans of one style read as one.
+QString render(const StyledText &styled)
+{
+    QString out;
+    int at = 0;
+    const StyleSpans &spans = styled.spans;
+    for (int i = 0; i < spans.size();) {
+        const StyleSpan &span = spans[i];
+        int end = span.start + span.length;
+        int next = i + 1;
+        while (next < spans.size() && spans[next].start == end && spans[next].style == span.style)
+            end += spans[next++].length;
+        out += styled.text.mid(at, span.start - at);
+        QString key =
+            span.style.hasColour
+                ? QString::number(span.style.colour & 0xffffff, 16).rightJustified(6, u'0')
+                : QString();
+        if (span.style.bold)
+            key += u'b';
+        out += QStringLiteral("\u00ab%1:%2\u00bb")
+                   .arg(key, styled.text.mid(span.start, end - span.start));
+        at = end;
+        i = next;
+    }
+    return out + styled.text.mid(at);
+}
+
+// Appends `more` to `into`, as one longer output.
+void append(StyledText &into, const StyledText &more)
+{
+    const int offset = int(into.text.size());
+    into.text += more.text;
+    for (StyleSpan span : more.spans) {
+        span.start += offset;
+        into.spans.append(span);
+    }
+}
 
 void fill(ConsoleModel &model, int count)
 {
@@ -48,6 +89,19 @@ private Q_SLOTS:
     void pendingWorkIsGatheredAcrossAppends();
     void unseenRows_data();
     void unseenRows();
+    void escapesSplitAnywhere_data();
+    void escapesSplitAnywhere();
+    void escapeStateEndsWithStream();
+    void palette_data();
+    void palette();
+    void spansFollowTheirLines();
+    void selectionText_data();
+    void selectionText();
+    void selectWord_data();
+    void selectWord();
+    void selectionFollowsItsText();
+    void selectionOffsets_data();
+    void selectionOffsets();
 };
 
 void TestConsoleModel::bufferKeepsNewest201_data()
@@ -615,6 +669,329 @@ void TestConsoleModel::unseenRows()
     } else {
         QCOMPARE(model.endScroll(), follow);
     }
+}
+
+void TestConsoleModel::escapesSplitAnywhere_data()
+{
+    QTest::addColumn<QString>("input");
+    QTest::addColumn<QString>("shown");
+
+    const QString esc(QChar(0x1b));
+    auto e = [&esc](const char *rest) { return esc + QString::fromUtf8(rest); };
+
+    QTest::newRow("plain") << "hello world"
+                           << "hello world";
+    QTest::newRow("non-ASCII and astral")
+        << QString::fromUtf8("\xc3\xa4\xe2\x82\xac\xf0\x9f\x98\x80")
+        << QString::fromUtf8("\xc3\xa4\xe2\x82\xac\xf0\x9f\x98\x80");
+    QTest::newRow("CRLF ends the line") << "a\r\nb\r\n"
+                                        << "a\nb\n";
+    QTest::newRow("lone CR shows") << "50%\r51%"
+                                   << QString::fromUtf8("50%\xe2\x90\x8d"
+                                                        "51%");
+    QTest::newRow("CR CR LF") << "x\r\r\n" << QString::fromUtf8("x\xe2\x90\x8d\n");
+    QTest::newRow("tab to column 8") << "a\tb"
+                                     << "a       b";
+    QTest::newRow("tab at a stop") << "12345678\tx"
+                                   << "12345678        x";
+    QTest::newRow("tab column restarts per line") << "abc\nd\te"
+                                                  << "abc\nd       e";
+    QTest::newRow("tab after astral character") << QString::fromUtf8("\xf0\x9f\x98\x80\tx")
+                                                << QString::fromUtf8("\xf0\x9f\x98\x80       x");
+    QTest::newRow("tab after escape counts shown columns")
+        << e("[31mab\tc") << QString::fromUtf8("\u00abcd0000:ab      c\u00bb");
+    QTest::newRow("control pictures")
+        << QString::fromUtf8("\x07\x08\x7f\x01")
+        << QString::fromUtf8("\xe2\x90\x87\xe2\x90\x88\xe2\x90\xa1\xe2\x90\x81");
+    QTest::newRow("C1 control") << QString(QChar(0x9b)) + "x"
+                                << QString(QChar::ReplacementCharacter) + "x";
+    QTest::newRow("cursor and erase CSI") << e("[2K") + "line" + e("[1;1H") + e("[?25l") << "line";
+    QTest::newRow("SGR basic then reset")
+        << e("[31mred") + e("[0m plain") << QString::fromUtf8("\u00abcd0000:red\u00bb plain");
+    QTest::newRow("empty SGR resets")
+        << e("[32mg") + e("[mp") << QString::fromUtf8("\u00ab00cd00:g\u00bbp");
+    QTest::newRow("bold basic is bright")
+        << e("[1;32mok") + e("[m") << QString::fromUtf8("\u00ab00ff00:ok\u00bb");
+    QTest::newRow("bold after colour is bright")
+        << e("[34m") + e("[1mx") << QString::fromUtf8("\u00ab5c5cff:x\u00bb");
+    QTest::newRow("bold default colour")
+        << e("[1mB") + e("[22mn") << QString::fromUtf8("\u00abb:B\u00bbn");
+    QTest::newRow("bold 256 colour keeps weight")
+        << e("[1;38;5;21mx") << QString::fromUtf8("\u00ab0000ffb:x\u00bb");
+    QTest::newRow("bright 90-97") << e("[94mx") + e("[97my")
+                                  << QString::fromUtf8("\u00ab5c5cff:x\u00bb\u00abffffff:y\u00bb");
+    QTest::newRow("256 colours, 39 resets colour")
+        << e("[38;5;196mx") + e("[39my") << QString::fromUtf8("\u00abff0000:x\u00bby");
+    QTest::newRow("256 grey ramp") << e("[38;5;244mx") << QString::fromUtf8("\u00ab808080:x\u00bb");
+    QTest::newRow("truecolour") << e("[38;2;1;2;300mx")
+                                << QString::fromUtf8("\u00ab0102ff:x\u00bb");
+    QTest::newRow("colon separators")
+        << e("[38:5:1mx") << QString::fromUtf8("\u00abcd0000:x\u00bb");
+    QTest::newRow("background ignored, its arguments skipped")
+        << e("[48;5;1;31mx") + e("[41my") + e("[48;2;9;9;9mz")
+        << QString::fromUtf8("\u00abcd0000:xyz\u00bb");
+    QTest::newRow("malformed extended colour") << e("[38;7;31mx") << "x";
+    QTest::newRow("private SGR is not SGR") << e("[?31mx") + e("[>1mq") << "xq";
+    QTest::newRow("colour carries across line feeds")
+        << e("[31ma\nb") << QString::fromUtf8("\u00abcd0000:a\u00bb\n\u00abcd0000:b\u00bb");
+    QTest::newRow("OSC ended by BEL") << e("]0;title\x07") + "text"
+                                      << "text";
+    QTest::newRow("OSC ended by ST")
+        << e("]8;;http://x/") + e("\\link") + e("]8;;") + e("\\") << "link";
+    QTest::newRow("DCS string") << e("Pq#0;2;0;0;0") + e("\\after") << "after";
+    QTest::newRow("unterminated OSC ends at the line feed") << e("]0;oops\nafter") << "\nafter";
+    QTest::newRow("charset designation and reset") << e("(Bplain") + e("[m") << "plain";
+    QTest::newRow("two-character escapes") << e("7a") + e("8b") + e("=c") << "abc";
+    QTest::newRow("ESC before a control shows")
+        << e("\x01") << QString::fromUtf8("\xe2\x90\x9b\xe2\x90\x81");
+    QTest::newRow("ESC before line feed vanishes") << "a" + e("\nb") << "a\nb";
+    QTest::newRow("CAN cancels a CSI") << e("[31\x18x") << "x";
+    QTest::newRow("control inside CSI still shows")
+        << e("[3\x07"
+             "1mx")
+        << QString::fromUtf8("\xe2\x90\x87\u00abcd0000:x\u00bb");
+    QTest::newRow("overlong parameters are ignored")
+        << e("[") + QString(QStringLiteral("1;")).repeated(200) + "31mX"
+        << "X";
+    QTest::newRow("CSI interrupted by ESC")
+        << e("[12") + e("[33mx") << QString::fromUtf8("\u00abcdcd00:x\u00bb");
+}
+
+void TestConsoleModel::escapesSplitAnywhere()
+{
+    QFETCH(QString, input);
+    QFETCH(QString, shown);
+
+    // Whole, cut in two at every position, and one character at a time: reads fall anywhere.
+    for (int cut = 0; cut <= input.size(); ++cut) {
+        EscapeParser parser;
+        StyledText out = parser.feed(input.left(cut));
+        append(out, parser.feed(input.mid(cut)));
+        append(out, parser.finish());
+        QVERIFY2(render(out) == shown,
+                 qPrintable(QStringLiteral("cut at %1: %2").arg(cut).arg(render(out))));
+        for (const StyleSpan &span : out.spans) {
+            QVERIFY(span.length > 0);
+            QVERIFY(!out.text.mid(span.start, span.length).contains(u'\n'));
+        }
+    }
+    EscapeParser parser;
+    StyledText out;
+    for (const QChar c : input)
+        append(out, parser.feed(QString(c)));
+    append(out, parser.finish());
+    QCOMPARE(render(out), shown);
+}
+
+void TestConsoleModel::escapeStateEndsWithStream()
+{
+    const QString esc(QChar(0x1b));
+    EscapeParser parser;
+    // A sequence cut off by the end of the stream is dropped; a held carriage return shows.
+    QCOMPARE(render(parser.feed(QStringLiteral("x\r"))), QStringLiteral("x"));
+    QCOMPARE(render(parser.finish()), QString(QChar(0x240d)));
+    QCOMPARE(render(parser.feed(esc + QStringLiteral("[31mred") + esc + QStringLiteral("]0;ti"))),
+             QString::fromUtf8("\u00abcd0000:red\u00bb"));
+    QCOMPARE(render(parser.finish()), QString());
+    // Style and column start afresh.
+    QCOMPARE(render(parser.feed(QStringLiteral("ab\tc"))), QStringLiteral("ab      c"));
+}
+
+void TestConsoleModel::palette_data()
+{
+    QTest::addColumn<int>("index");
+    QTest::addColumn<QRgb>("colour");
+    QTest::newRow("basic red") << 1 << qRgb(0xcd, 0, 0);
+    QTest::newRow("bright white") << 15 << qRgb(0xff, 0xff, 0xff);
+    QTest::newRow("cube start") << 16 << qRgb(0, 0, 0);
+    QTest::newRow("cube middle") << 16 + 36 * 2 + 6 * 3 + 4 << qRgb(135, 175, 215);
+    QTest::newRow("cube end") << 231 << qRgb(255, 255, 255);
+    QTest::newRow("first grey") << 232 << qRgb(8, 8, 8);
+    QTest::newRow("last grey") << 255 << qRgb(238, 238, 238);
+}
+
+void TestConsoleModel::palette()
+{
+    QFETCH(int, index);
+    QFETCH(QRgb, colour);
+    QCOMPARE(EscapeParser::paletteColour(index), colour);
+}
+
+void TestConsoleModel::spansFollowTheirLines()
+{
+    ConsoleModel model;
+    const TextStyle red{true, qRgb(255, 0, 0), false};
+    // "ab\ncd\n\nef": spans on "b", "cd" and "e"; the empty piece adds no line.
+    model.appendText(QStringLiteral("ab\ncd\n\nef"),
+                     {StyleSpan{1, 1, red}, StyleSpan{3, 2, red}, StyleSpan{7, 1, red}});
+    QCOMPARE(model.lines(), (QStringList{"ab", "cd", "ef"}));
+    QCOMPARE(model.spans(0), (StyleSpans{StyleSpan{1, 1, red}}));
+    QCOMPARE(model.spans(1), (StyleSpans{StyleSpan{0, 2, red}}));
+    QCOMPARE(model.spans(2), (StyleSpans{StyleSpan{0, 1, red}}));
+    // A plain line in a slot that held a styled one is plain again.
+    fill(model, 201);
+    for (int i = 0; i < model.lineCount(); ++i)
+        QVERIFY(model.spans(i).isEmpty());
+    model.appendLine(QStringLiteral("x"), {StyleSpan{0, 1, red}});
+    model.deleteLines();
+    model.appendLine(QStringLiteral("y"));
+    QVERIFY(model.spans(0).isEmpty());
+}
+
+namespace {
+
+// The lines the selection tests work on, as sequence numbers 0 to 3.
+ConsoleModel selectionModel()
+{
+    ConsoleModel model;
+    for (const char *line : {"alpha beta", "gamma_1 delta", "", "a--b end"})
+        model.appendLine(QString::fromLatin1(line));
+    return model;
+}
+
+} // namespace
+
+void TestConsoleModel::selectionText_data()
+{
+    QTest::addColumn<int>("fromLine");
+    QTest::addColumn<int>("fromColumn");
+    QTest::addColumn<int>("toLine");
+    QTest::addColumn<int>("toColumn");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("columns"); // per line: first-end, "+" when its break is selected
+
+    QTest::newRow("within a line") << 0 << 1 << 0 << 4 << "lph"
+                                   << "1-4 0-0 0-0 0-0";
+    QTest::newRow("backwards") << 0 << 4 << 0 << 1 << "lph"
+                               << "1-4 0-0 0-0 0-0";
+    QTest::newRow("across lines") << 0 << 6 << 1 << 5 << "beta\ngamma"
+                                  << "6-10+ 0-5 0-0 0-0";
+    QTest::newRow("through an empty line") << 1 << 8 << 3 << 2 << "delta\n\na-"
+                                           << "0-0 8-13+ 0-0+ 0-2";
+    QTest::newRow("backwards across lines") << 1 << 5 << 0 << 6 << "beta\ngamma"
+                                            << "6-10+ 0-5 0-0 0-0";
+    QTest::newRow("past the end of a line") << 0 << 6 << 0 << 99 << "beta"
+                                            << "6-10 0-0 0-0 0-0";
+    QTest::newRow("every line") << 0 << 0 << 3 << 8 << "alpha beta\ngamma_1 delta\n\na--b end"
+                                << "0-10+ 0-13+ 0-0+ 0-8";
+    QTest::newRow("nothing") << 1 << 2 << 1 << 2 << ""
+                             << "0-0 0-0 0-0 0-0";
+}
+
+void TestConsoleModel::selectionText()
+{
+    QFETCH(int, fromLine);
+    QFETCH(int, fromColumn);
+    QFETCH(int, toLine);
+    QFETCH(int, toColumn);
+    QFETCH(QString, text);
+    QFETCH(QString, columns);
+
+    const ConsoleModel model = selectionModel();
+    ConsoleSelection selection;
+    selection.start(TextPosition{quint64(fromLine), fromColumn});
+    selection.extendTo(TextPosition{quint64(toLine), toColumn});
+    QCOMPARE(selection.text(model), text);
+    QCOMPARE(selection.isEmpty(), text.isEmpty());
+    QStringList seen;
+    for (int i = 0; i < model.lineCount(); ++i) {
+        bool through = false;
+        const auto [first, end] = selection.columnsInLine(model, i, &through);
+        seen << QStringLiteral("%1-%2%3").arg(first).arg(end).arg(through ? "+" : "");
+    }
+    QCOMPARE(seen.join(u' '), columns);
+
+    // Shift+click: the anchor stays, the other end moves.
+    selection.extendTo(TextPosition{quint64(fromLine), fromColumn});
+    QVERIFY(selection.isEmpty());
+}
+
+void TestConsoleModel::selectWord_data()
+{
+    QTest::addColumn<int>("line");
+    QTest::addColumn<int>("column");
+    QTest::addColumn<QString>("word");
+
+    QTest::newRow("letters, digits and underscore") << 1 << 2 << "gamma_1";
+    QTest::newRow("at a word's first letter") << 1 << 8 << "delta";
+    QTest::newRow("a space") << 1 << 7 << " ";
+    QTest::newRow("punctuation one at a time") << 3 << 2 << "-";
+    QTest::newRow("past the end: the last word") << 0 << 40 << "beta";
+    QTest::newRow("an empty line") << 2 << 0 << "";
+    QTest::newRow("a line no longer there") << 9 << 0 << "";
+}
+
+void TestConsoleModel::selectWord()
+{
+    QFETCH(int, line);
+    QFETCH(int, column);
+    QFETCH(QString, word);
+
+    const ConsoleModel model = selectionModel();
+    ConsoleSelection selection;
+    selection.selectWord(model, TextPosition{quint64(line), column});
+    QCOMPARE(selection.text(model), word);
+
+    if (line < model.lineCount()) {
+        selection.selectLine(model, quint64(line));
+        QCOMPARE(selection.text(model), model.line(line));
+    }
+}
+
+void TestConsoleModel::selectionFollowsItsText()
+{
+    ConsoleModel model;
+    fill(model, 200);
+    ConsoleSelection selection;
+    selection.start(TextPosition{5, 0});
+    selection.extendTo(TextPosition{6, 1});
+    QCOMPARE(selection.text(model), QStringLiteral("5\n6"));
+    // Lines arrive and older ones go: the selection stays on "5" and "6", wherever they are now.
+    fill(model, 5);
+    QVERIFY(!selection.dropIfTrimmed(model));
+    QCOMPARE(selection.text(model), QStringLiteral("5\n6"));
+    QCOMPARE(selection.columnsInLine(model, 1), std::make_pair(0, 1));
+    QCOMPARE(ConsoleSelection::offsetOf(model, selection.begin()), 2);
+    // Its first line trimmed away: it goes.
+    model.appendLine(QStringLiteral("x"));
+    QVERIFY(!selection.dropIfTrimmed(model));
+    model.appendLine(QStringLiteral("y"));
+    QVERIFY(selection.dropIfTrimmed(model));
+    QVERIFY(selection.isEmpty());
+    QCOMPARE(selection.text(model), QString());
+
+    selection.selectAll(model);
+    QCOMPARE(selection.text(model), model.lines().join(u'\n'));
+    model.deleteLines();
+    selection.selectAll(model);
+    QVERIFY(!selection.isActive());
+}
+
+void TestConsoleModel::selectionOffsets_data()
+{
+    QTest::addColumn<int>("offset");
+    QTest::addColumn<int>("line");
+    QTest::addColumn<int>("column");
+
+    QTest::newRow("start") << 0 << 0 << 0;
+    QTest::newRow("end of the first line") << 10 << 0 << 10;
+    QTest::newRow("start of the second") << 11 << 1 << 0;
+    QTest::newRow("the empty line") << 25 << 2 << 0;
+    QTest::newRow("the last line") << 28 << 3 << 2;
+    QTest::newRow("the very end") << 34 << 3 << 8;
+}
+
+void TestConsoleModel::selectionOffsets()
+{
+    QFETCH(int, offset);
+    QFETCH(int, line);
+    QFETCH(int, column);
+    const ConsoleModel model = selectionModel();
+    const TextPosition at = ConsoleSelection::positionAt(model, offset);
+    QCOMPARE(at.sequence, quint64(line));
+    QCOMPARE(at.column, column);
+    QCOMPARE(ConsoleSelection::offsetOf(model, at), offset);
+    QCOMPARE(model.lines().join(u'\n').left(offset).count(u'\n'), line);
 }
 
 QTEST_GUILESS_MAIN(TestConsoleModel)

@@ -4,6 +4,8 @@
 
 #include <QAccessible>
 #include <QAction>
+#include <QClipboard>
+#include <QProcess>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QStyleOptionSlider>
@@ -99,6 +101,10 @@ private Q_SLOTS:
     void clearByKeyAndMenu();
     void accessibleText();
     void newRowsButtonLeadsBackToTheEnd();
+    void rendersColouredSpans();
+    void mouseAndKeysSelect();
+    void selectionWhileLinesArrive();
+    void copyThroughX11Clipboard();
 };
 
 void TestConsoleView::awakeInstallsScroller()
@@ -474,5 +480,151 @@ void TestConsoleView::newRowsButtonLeadsBackToTheEnd()
     QVERIFY(!h.view->endScroll());
 }
 
-QTEST_MAIN(TestConsoleView)
+void TestConsoleView::rendersColouredSpans()
+{
+    Harness h;
+    const TextStyle red{true, qRgb(0xff, 0, 0), false};
+    h.view->appendText(QStringLiteral("MMMMWWWW plain\nMMMMWWWW red\n"), {StyleSpan{15, 8, red}});
+    h.view->flush();
+    const QImage image = h.area.viewport()->grab().toImage();
+    const qreal dpr = image.devicePixelRatio();
+    auto count = [&](int row, auto isColour) {
+        int n = 0;
+        for (int y = int(row * 12 * dpr); y < int((row + 1) * 12 * dpr); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                n += isColour(image.pixel(x, y)) ? 1 : 0;
+        return n;
+    };
+    auto isRed = [](QRgb px) { return qRed(px) > qGreen(px) + 80 && qRed(px) > qBlue(px) + 80; };
+    QVERIFY(count(0, isConsoleGreen) > 10);
+    QCOMPARE(count(0, isRed), 0);
+    QVERIFY(count(1, isRed) > 10);
+    QVERIFY(count(1, isConsoleGreen) > 0); // " red" stays plain
+}
+
+void TestConsoleView::mouseAndKeysSelect()
+{
+    Harness h;
+    h.view->scrollToEnd(false);
+    h.view->appendText(QStringLiteral("alpha beta\ngamma delta\nthird line"));
+    h.view->flush();
+    h.view->setFocus();
+    QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(h.view);
+    QAccessibleTextInterface *text = iface->textInterface();
+    QCOMPARE(text->selectionCount(), 0);
+    QVERIFY(!h.view->copyAction()->isEnabled());
+
+    // Drag from the left edge of row 0 to the far right of row 1.
+    QTest::mousePress(h.view, Qt::LeftButton, {}, QPoint(0, 5));
+    QTest::mouseMove(h.view, QPoint(400, 17));
+    QTest::mouseRelease(h.view, Qt::LeftButton, {}, QPoint(400, 17));
+    QCOMPARE(h.view->selectedText(), QStringLiteral("alpha beta\ngamma delta"));
+    QVERIFY(h.view->copyAction()->isEnabled());
+    QCOMPARE(text->selectionCount(), 1);
+    int start = -1;
+    int end = -1;
+    text->selection(0, &start, &end);
+    QCOMPARE(std::make_pair(start, end), std::make_pair(0, 22));
+
+    // Shift+click extends from the same anchor.
+    QTest::mouseClick(h.view, Qt::LeftButton, Qt::ShiftModifier, QPoint(400, 29));
+    QCOMPARE(h.view->selectedText(), QStringLiteral("alpha beta\ngamma delta\nthird line"));
+
+    // Double-click a word, then a third click for the whole line.
+    QTest::mouseDClick(h.view, Qt::LeftButton, {}, QPoint(4, 17));
+    QCOMPARE(h.view->selectedText(), QStringLiteral("gamma"));
+    QTest::mouseClick(h.view, Qt::LeftButton, {}, QPoint(4, 17));
+    QCOMPARE(h.view->selectedText(), QStringLiteral("gamma delta"));
+
+    QTest::keyClick(h.view, Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("gamma delta"));
+    QTest::keyClick(h.view, Qt::Key_A, Qt::ControlModifier);
+    QCOMPARE(h.view->selectedText(), QStringLiteral("alpha beta\ngamma delta\nthird line"));
+    h.view->copyAction()->trigger();
+    QCOMPARE(QGuiApplication::clipboard()->text(), h.view->selectedText());
+
+    // The accessible interface can set it too, in offsets of its value.
+    text->setSelection(0, 6, 16);
+    QCOMPARE(h.view->selectedText(), QStringLiteral("beta\ngamma"));
+    QCOMPARE(text->cursorPosition(), 16);
+
+    // A plain click puts the anchor down and selects nothing; Copy All still copies every line.
+    QTest::mouseClick(h.view, Qt::LeftButton, {}, QPoint(4, 5));
+    QVERIFY(h.view->selection().isEmpty());
+    h.view->copyAllAction()->trigger();
+    QCOMPARE(QGuiApplication::clipboard()->text(),
+             QStringLiteral("alpha beta\ngamma delta\nthird line"));
+
+    QTest::keyClick(h.view, Qt::Key_A, Qt::ControlModifier);
+    h.view->clearAction()->trigger();
+    QVERIFY(h.view->selection().isEmpty());
+    QCOMPARE(text->selectionCount(), 0);
+    for (QAction *action : h.view->actions())
+        QVERIFY(action->isSeparator() || !action->text().isEmpty());
+}
+
+void TestConsoleView::selectionWhileLinesArrive()
+{
+    Harness h; // following the end
+    h.fill(20);
+    h.view->flush();
+    h.view->selectOffsets(0, 6); // "line 0"
+    const int top = h.bar()->value();
+    h.fill(50);
+    h.view->flush();
+    QVERIFY(h.bar()->value() > top);
+    QCOMPARE(h.view->selectedText(), QStringLiteral("line 0"));
+    h.fill(131); // line 0 is trimmed by the 201st line after it
+    QCOMPARE(h.view->lineCount(), 201);
+    QCOMPARE(h.view->selectedText(), QStringLiteral("line 0"));
+    h.fill(1);
+    QVERIFY(h.view->selection().isEmpty());
+}
+
+// Reads the clipboard or the primary selection as another X client, and prints it.
+static int readClipboardAndExit(int argc, char **argv, const QByteArray &which)
+{
+    QApplication app(argc, argv);
+    QClipboard *clipboard = QGuiApplication::clipboard();
+    const QString text =
+        clipboard->text(which == "primary" ? QClipboard::Selection : QClipboard::Clipboard);
+    std::fputs(text.toUtf8().constData(), stdout);
+    return 0;
+}
+
+void TestConsoleView::copyThroughX11Clipboard()
+{
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        QSKIP("needs an X server (the tst_consoleview_x11 run)");
+    Harness h;
+    h.view->appendText(QStringLiteral("first row\r\nsecond \u00e9 row"));
+    h.view->flush();
+    // The actions themselves: with no window manager the window never becomes active for keys.
+    h.view->selectAllAction()->trigger();
+    h.view->copyAction()->trigger();
+
+    // Another client asks the X server; we answer from our event loop meanwhile.
+    for (const char *which : {"clipboard", "primary"}) {
+        QProcess reader;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("VELMORA_READ_CLIPBOARD"), QString::fromLatin1(which));
+        reader.setProcessEnvironment(env);
+        reader.start(QCoreApplication::applicationFilePath(), {});
+        QVERIFY(reader.waitForStarted());
+        QTRY_COMPARE_WITH_TIMEOUT(reader.state(), QProcess::NotRunning, 20000);
+        // Rows joined by line feeds alone, whatever the lines held.
+        QCOMPARE(QString::fromUtf8(reader.readAllStandardOutput()),
+                 QStringLiteral("first row\nsecond \u00e9 row"));
+    }
+}
+
+int main(int argc, char **argv)
+{
+    const QByteArray which = qgetenv("VELMORA_READ_CLIPBOARD");
+    if (!which.isEmpty())
+        return readClipboardAndExit(argc, argv, which);
+    QApplication app(argc, argv);
+    TestConsoleView test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_consoleview.moc"

@@ -118,6 +118,8 @@ class Session:
         env.update({
             "VELMORA_E2E_SESSION": self.token,
             "XDG_CONFIG_HOME": self.config_home,
+            # Server logs of the session's runs stay with its preferences.
+            "XDG_STATE_HOME": os.path.join(self.config_home, "state"),
             "XDG_RUNTIME_DIR": self.runtime_dir,
             # The texts checked below are the untranslated ones.
             "LANG": "C.UTF-8",

@@ -200,7 +200,7 @@ void ServerTest::workingDirectory()
              gameDir + QStringLiteral("/orvane.app/Contents/MacOS/orvane"));
     QCOMPARE(strings(rec.value(QStringLiteral("arguments"))), QStringList{"-d"});
     // The banner reaches the console too: the run works from here, not just starts.
-    QVERIFY(waitForLine(*w, QStringLiteral("Server ready.\r")));
+    QVERIFY(waitForLine(*w, QStringLiteral("Server ready.")));
 
     w->launcher()->multiplayerAction();
     QVERIFY(drained(*w));
@@ -217,7 +217,7 @@ void ServerTest::startStopAndStartAgain()
     const pid_t first = launcher->server();
     QVERIFY(first > 0);
     QCOMPARE(title(*w), QStringLiteral("Stop"));
-    QVERIFY(waitForLine(*w, QStringLiteral("run %1 started\r").arg(first)));
+    QVERIFY(waitForLine(*w, QStringLiteral("run %1 started").arg(first)));
 
     // A start while one runs changes nothing.
     launcher->setServerActive(true);
@@ -239,14 +239,14 @@ void ServerTest::startStopAndStartAgain()
     QCOMPARE(title(*w), QStringLiteral("Stop"));
 
     // The first run's end arrives now, and leaves the second server alone.
-    QVERIFY(waitForLine(*w, QStringLiteral("run %1 late\r").arg(first)));
+    QVERIFY(waitForLine(*w, QStringLiteral("run %1 late").arg(first)));
     QTRY_COMPARE_WITH_TIMEOUT(launcher->activeRunCount(), 1, Patience);
     QVERIFY(processGone(first)); // killed although it ignores the rest, and reaped
     QCOMPARE(launcher->server(), second);
     QCOMPARE(title(*w), QStringLiteral("Stop"));
     QCOMPARE(::kill(second, 0), 0);
     QCOMPARE(lines(*w).count(Separator), 1);
-    QVERIFY(waitForLine(*w, QStringLiteral("run %1 started\r").arg(second)));
+    QVERIFY(waitForLine(*w, QStringLiteral("run %1 started").arg(second)));
 
     launcher->multiplayerAction();
     QCOMPARE(title(*w), QStringLiteral("Start"));
@@ -254,7 +254,7 @@ void ServerTest::startStopAndStartAgain()
     QVERIFY(processGone(second));
     const QStringList all = lines(*w);
     QCOMPARE(all.count(Separator), 2);
-    QVERIFY(all.indexOf(QStringLiteral("run %1 late\r").arg(second)) > all.lastIndexOf(Separator));
+    QVERIFY(all.indexOf(QStringLiteral("run %1 late").arg(second)) > all.lastIndexOf(Separator));
 }
 
 void ServerTest::serverEndsByItself_data()
@@ -265,24 +265,24 @@ void ServerTest::serverEndsByItself_data()
     const QString normally = QStringLiteral("Server exited normally");
     QTest::newRow("a few log lines")
         << "--lines 3 --interval 10"
-        << QStringList{"[00:00:00] heartbeat 3: 0 players\r", "Server stopped.\r", normally};
-    QTest::newRow("exit after the banner") << "--exit" << QStringList{"Server ready.\r", normally};
+        << QStringList{"[00:00:00] heartbeat 3: 0 players", "Server stopped.", normally};
+    QTest::newRow("exit after the banner") << "--exit" << QStringList{"Server ready.", normally};
     QTest::newRow("failure status")
-        << "--exit-code 3" << QStringList{"Server ready.\r", "Server exited with status 3"};
+        << "--exit-code 3" << QStringList{"Server ready.", "Server exited with status 3"};
     QTest::newRow("status 255") << "--exit-code 255"
-                                << QStringList{"Server ready.\r", "Server exited with status 255"};
+                                << QStringList{"Server ready.", "Server exited with status 255"};
     QTest::newRow("last text without a line feed")
         << "--no-newline partial --then-exit"
-        << QStringList{"Server ready.\r", "partial", normally};
+        << QStringList{"Server ready.", "partial", normally};
     QTest::newRow("killed by SIGTERM")
         << "--exit-signal 15"
-        << QStringList{"Server ready.\r", "Server was killed by signal 15 (Terminated)"};
+        << QStringList{"Server ready.", "Server was killed by signal 15 (Terminated)"};
     QTest::newRow("killed by SIGKILL from elsewhere")
         << "--exit-signal 9"
-        << QStringList{"Server ready.\r", "Server was killed by signal 9 (Killed)"};
+        << QStringList{"Server ready.", "Server was killed by signal 9 (Killed)"};
     QTest::newRow("killed by SIGUSR1")
         << "--exit-signal 10"
-        << QStringList{"Server ready.\r", "Server was killed by signal 10 (User defined signal 1)"};
+        << QStringList{"Server ready.", "Server was killed by signal 10 (User defined signal 1)"};
 }
 
 void ServerTest::serverEndsByItself()
@@ -301,7 +301,7 @@ void ServerTest::serverEndsByItself()
     QVERIFY(processGone(pid));
 
     const QStringList all = lines(*w);
-    QCOMPARE(all.first(), QStringLiteral("Orvane dedicated server (stand-in), pid %1\r").arg(pid));
+    QCOMPARE(all.first(), QStringLiteral("Orvane dedicated server (stand-in), pid %1").arg(pid));
     QCOMPARE(all.count(Separator), 1);
     QCOMPARE(all.last(), Separator);
     QCOMPARE(all.mid(all.size() - 1 - lastLines.size(), lastLines.size()), lastLines);
@@ -359,7 +359,7 @@ void ServerTest::forkPtyFailure()
     w->launcher()->multiplayerAction();
     QVERIFY(w->launcher()->server() > 0);
     QCOMPARE(title(*w), QStringLiteral("Stop"));
-    QVERIFY(waitForLine(*w, QStringLiteral("Server ready.\r")));
+    QVERIFY(waitForLine(*w, QStringLiteral("Server ready.")));
     w->launcher()->multiplayerAction();
     QVERIFY(drained(*w));
 }
@@ -393,7 +393,7 @@ void ServerTest::closingTheWindowKillsTheServer()
     w->launcher()->multiplayerAction();
     const pid_t pid = w->launcher()->server();
     QVERIFY(pid > 0);
-    QVERIFY(waitForLine(*w, QStringLiteral("Server ready.\r")));
+    QVERIFY(waitForLine(*w, QStringLiteral("Server ready.")));
     QList<pid_t> helperPids;
     if (helpers)
         QVERIFY(QTest::qWaitFor([&] { return (helperPids = announcedHelpers(*w)).size() == 4; },

@@ -39,6 +39,8 @@ QString launcherIn(const QString &folder)
 void usePrivatePreferences(const QString &configHome)
 {
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(configHome));
+    // Server logs go beside them, never among the user's own.
+    qputenv("XDG_STATE_HOME", QFile::encodeName(configHome + QStringLiteral("/state")));
 }
 
 void clearPreferences()

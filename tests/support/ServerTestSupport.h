@@ -22,8 +22,8 @@ namespace ServerTestSupport {
 using LauncherFixture::Patience;
 
 inline const QString Separator = QStringLiteral(" ");
-// The pseudo-terminal turns each line feed into CR LF, and the launcher passes the CR on.
-inline const QString LaunchError = QStringLiteral("Error - can't launch server\r");
+// The pseudo-terminal turns each line feed into CR LF; the console ends the line at the pair.
+inline const QString LaunchError = QStringLiteral("Error - can't launch server");
 
 inline QStringList lines(const LauncherFixture::Window &w)
 {

@@ -5,18 +5,24 @@
 #include "LauncherPaths.h"
 #include "Preferences.h"
 #include "ProcessTestSupport.h"
+#include "ServerLog.h"
 #include "ServerRun.h"
 #include "ServerTestSupport.h"
 #include "SettingsBinding.h"
 #include "SettingsKeys.h"
+#include "UrlRecorder.h"
 #include "ui_Launcher.h"
 
+#include <QAction>
 #include <QApplication>
+#include <QDesktopServices>
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QRegularExpression>
+#include <QMenu>
 #include <QTest>
 
+#include <algorithm>
 #include <sys/stat.h>
 
 using namespace LauncherFixture;
@@ -38,6 +44,7 @@ private Q_SLOTS:
     void serverInheritsOnlyItsTerminal();
     void decoding_data();
     void decoding();
+    void logMenuItemsAndUnwritableFolder();
     void passwordStaysPrivate_data();
     void passwordStaysPrivate();
 
@@ -112,7 +119,7 @@ void ServerOutputTest::outputAfterStop()
                     .contains(last),
             qPrintable(all.last()));
     } else {
-        QCOMPARE(all, (QStringList{"serving\r", Separator, "after 1\r", "after 2\r", "after 3\r"}));
+        QCOMPARE(all, (QStringList{"serving", Separator, "after 1", "after 2", "after 3"}));
     }
 }
 
@@ -124,6 +131,14 @@ void ServerOutputTest::manyCyclesLeaveNothingBehind()
     launcher->multiplayerAction();
     launcher->multiplayerAction();
     QVERIFY(drained(*w));
+    // A run's log is closed once its writer has caught up, shortly after the run is gone.
+    const QString logs = ServerLog::defaultFolder();
+    const auto logsClosed = [&logs] {
+        const QStringList open = openDescriptors().values();
+        return std::none_of(open.begin(), open.end(),
+                            [&logs](const QString &target) { return target.startsWith(logs); });
+    };
+    QVERIFY(QTest::qWaitFor(logsClosed, Patience));
     const QMap<int, QString> before = openDescriptors();
 
     for (int i = 0; i < 200; ++i) {
@@ -131,7 +146,7 @@ void ServerOutputTest::manyCyclesLeaveNothingBehind()
         QVERIFY(launcher->server() > 0);
         // Every other run is killed before it could write, the rest once it has spoken.
         if (i % 2) {
-            QVERIFY(waitForLine(*w, QStringLiteral("Orvane dedicated server (stand-in), pid %1\r")
+            QVERIFY(waitForLine(*w, QStringLiteral("Orvane dedicated server (stand-in), pid %1")
                                         .arg(launcher->server())));
         }
         launcher->multiplayerAction();
@@ -140,6 +155,7 @@ void ServerOutputTest::manyCyclesLeaveNothingBehind()
     }
     QCOMPARE(title(*w), QStringLiteral("Start"));
     QCOMPARE(childProcesses(), (QMap<pid_t, char>()));
+    QVERIFY(QTest::qWaitFor(logsClosed, Patience));
     QCOMPARE(openDescriptors().keys(), before.keys());
 }
 
@@ -156,7 +172,7 @@ void ServerOutputTest::serverInheritsOnlyItsTerminal()
     w->launcher()->multiplayerAction();
     const pid_t first = w->launcher()->server();
     QVERIFY(first > 0);
-    QVERIFY(waitForLine(*w, QStringLiteral("run %1 started\r").arg(first)));
+    QVERIFY(waitForLine(*w, QStringLiteral("run %1 started").arg(first)));
     w->launcher()->multiplayerAction();
 
     // The next start runs whatever lies at the game's path by then.
@@ -184,14 +200,19 @@ void ServerOutputTest::decoding_data()
     QTest::addColumn<QString>("expected");  // the one row the output makes, before the exit-status line
 
     QTest::newRow("invalid bytes among valid ones")
-        << QByteArray() << QStringLiteral("binary: \uFFFD\uFFFD\uFFFD café € end\r");
+        << QByteArray() << QStringLiteral("binary: \uFFFD\uFFFD\uFFFD café € end");
     // A line written in pieces, with characters split across reads, is still one row.
     QTest::newRow("sequences split across reads")
         << QByteArray(R"(printf 'split: caf\303'; sleep 0.2; printf '\251 \342\202'; sleep 0.2
 printf '\254 end\n'
-)") << QStringLiteral("split: café € end\r");
-    QTest::newRow("7-bit text unchanged") << QByteArray(R"(printf 'tab\there ~{|}\033[0m\n')")
-                                          << QStringLiteral("tab\there ~{|}\x1b[0m\r");
+)") << QStringLiteral("split: café € end");
+    QTest::newRow("tab and a reset")
+        << QByteArray(R"(printf 'tab\there ~{|}\033[0m\n')") << QStringLiteral("tab     here ~{|}");
+    // Colour, a title and a cursor move, each cut by a pause between reads.
+    QTest::newRow("escape sequences split across reads")
+        << QByteArray(R"(printf '\033]0;ti'; sleep 0.2; printf 'tle\007\033[1;3'; sleep 0.2
+printf '1mred\033[0m plain\033'; sleep 0.2; printf '[2K\001 end\n')")
+        << QStringLiteral("red plain\u2401 end");
     QTest::newRow("truncated sequence at the end of output")
         << QByteArray(R"(printf 'tail \303')") << QStringLiteral("tail \uFFFD");
 }
@@ -217,9 +238,93 @@ void ServerOutputTest::decoding()
     QCOMPARE(all.takeLast(), QStringLiteral("Server exited normally"));
     if (script.isEmpty()) {
         // Past the banner: the stand-in's binary line comes right after "Server ready.".
-        all = all.mid(all.indexOf(QStringLiteral("Server ready.\r")) + 1);
+        all = all.mid(all.indexOf(QStringLiteral("Server ready.")) + 1);
     }
     QCOMPARE(all, QStringList{expected});
+
+    // The run's log holds what the console showed, the separator included, as private text.
+    const QStringList logs = ServerLog::logsOldestFirst(ServerLog::defaultFolder());
+    QVERIFY(!logs.isEmpty());
+    QFile log(logs.last());
+    QCOMPARE(log.permissions() &
+                 ~(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser),
+             QFile::Permissions());
+    QString logged;
+    // Written on the log's own thread: it catches up shortly after the run is over.
+    const bool complete = QTest::qWaitFor(
+        [&] {
+            log.open(QIODevice::ReadOnly);
+            logged = QString::fromUtf8(log.readAll());
+            log.close();
+            return logged.endsWith(u'\n' + Separator + u'\n');
+        },
+        Patience);
+    QVERIFY2(complete, qPrintable(logged));
+    QVERIFY2(QString(logged).remove(u'\n').endsWith(expected + Separator), qPrintable(logged));
+    QCOMPARE(w->launcher()->logToOpen(), logs.last());
+}
+
+void ServerOutputTest::logMenuItemsAndUnwritableFolder()
+{
+    const QByteArray savedState = qgetenv("XDG_STATE_HOME");
+    QTemporaryDir state;
+    qputenv("XDG_STATE_HOME", QFile::encodeName(state.path()));
+    UrlRecorder viewer;
+    QDesktopServices::setUrlHandler(QStringLiteral("file"), &viewer, "openUrl");
+
+    const auto w = openWindow(m_launcher);
+    Launcher *launcher = w->launcher();
+    QAction *openLog = launcher->openLogMenuItem();
+    QAction *showFolder = launcher->showLogFolderMenuItem();
+    ConsoleView *console = w->interface->ui().console;
+    for (QAction *action : {openLog, showFolder}) {
+        QVERIFY(w->interface->ui().menuEdit->actions().contains(action));
+        QVERIFY(console->actions().contains(action));
+    }
+    launcher->updateLogActions();
+    QVERIFY(!openLog->isEnabled());
+    QVERIFY(!showFolder->isEnabled());
+
+    launcher->multiplayerAction();
+    QVERIFY(waitForLine(*w, QStringLiteral("Server ready.")));
+    QVERIFY(openLog->isEnabled());
+    QVERIFY(showFolder->isEnabled());
+    const QString folder = state.filePath(QStringLiteral("Velmora/server-logs"));
+    const QStringList logs = ServerLog::logsOldestFirst(folder);
+    QCOMPARE(logs.size(), 1);
+    openLog->trigger();
+    showFolder->trigger();
+    QCOMPARE(viewer.urls,
+             (QList<QUrl>{QUrl::fromLocalFile(logs.first()), QUrl::fromLocalFile(folder)}));
+    launcher->multiplayerAction();
+    QVERIFY(drained(*w));
+
+    // A file where the folder should be: the console says so once and the server runs on.
+    QTemporaryDir blocked;
+    QFile file(blocked.filePath(QStringLiteral("Velmora")));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.close();
+    qputenv("XDG_STATE_HOME", QFile::encodeName(blocked.path()));
+    console->deleteLines();
+    launcher->multiplayerAction();
+    const pid_t pid = launcher->server();
+    QVERIFY(pid > 0);
+    const auto said = [&] {
+        return lines(*w).filter(QStringLiteral("Can't create the server log folder")).size();
+    };
+    QVERIFY(QTest::qWaitFor([&] { return said() > 0; }, Patience));
+    QVERIFY(waitForLine(*w, QStringLiteral("Server ready.")));
+    QTest::qWait(200);
+    QCOMPARE(said(), 1);
+    QCOMPARE(launcher->server(), pid);
+    QVERIFY(!showFolder->isEnabled() || QFileInfo(ServerLog::defaultFolder()).isDir());
+    launcher->multiplayerAction();
+    QVERIFY(drained(*w));
+    QCOMPARE(QDir(blocked.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+             QStringList{QStringLiteral("Velmora")});
+
+    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+    qputenv("XDG_STATE_HOME", savedState);
 }
 
 void ServerOutputTest::passwordStaysPrivate_data()
@@ -256,7 +361,7 @@ void ServerOutputTest::passwordStaysPrivate()
 
     w->launcher()->multiplayerAction();
     QVERIFY(w->launcher()->server() > 0);
-    QVERIFY(waitForLine(*w, QStringLiteral("Password: set\r")));
+    QVERIFY(waitForLine(*w, QStringLiteral("Password: set")));
     w->launcher()->multiplayerAction();
     QVERIFY(drained(*w));
 

@@ -1,0 +1,336 @@
+#include "EscapeParser.h"
+
+#include <utility>
+
+namespace {
+
+constexpr char16_t Esc = 0x1b;
+constexpr char16_t Bel = 0x07;
+constexpr char16_t Can = 0x18;
+constexpr char16_t Sub = 0x1a;
+
+constexpr QRgb BasicColours[16] = {
+    0xff000000, 0xffcd0000, 0xff00cd00, 0xffcdcd00, 0xff0000ee, 0xffcd00cd, 0xff00cdcd, 0xffe5e5e5,
+    0xff7f7f7f, 0xffff0000, 0xff00ff00, 0xffffff00, 0xff5c5cff, 0xffff00ff, 0xff00ffff, 0xffffffff,
+};
+
+bool endsEverySequence(char16_t c)
+{
+    return c == u'\n' || c == Can || c == Sub;
+}
+
+// Parameters of an SGR sequence; an empty one reads 0, a huge one stays huge without overflow.
+QVector<int> sgrParameters(const QString &params)
+{
+    QVector<int> out;
+    int value = 0;
+    for (const QChar c : params) {
+        if (c == u';' || c == u':') {
+            out.append(value);
+            value = 0;
+        } else if (c >= u'0' && c <= u'9') {
+            value = value > 100000 ? value : value * 10 + (c.unicode() - u'0');
+        }
+    }
+    out.append(value);
+    return out;
+}
+
+} // namespace
+
+QRgb EscapeParser::paletteColour(int index)
+{
+    if (index < 0 || index > 255)
+        return BasicColours[7];
+    if (index < 16)
+        return BasicColours[index];
+    if (index < 232) {
+        static constexpr int Levels[6] = {0, 95, 135, 175, 215, 255};
+        const int cube = index - 16;
+        return qRgb(Levels[cube / 36], Levels[(cube / 6) % 6], Levels[cube % 6]);
+    }
+    const int grey = 8 + 10 * (index - 232);
+    return qRgb(grey, grey, grey);
+}
+
+StyledText EscapeParser::feed(const QString &chunk)
+{
+    m_out.text.reserve(chunk.size());
+    const QChar *data = chunk.constData();
+    const qsizetype size = chunk.size();
+    qsizetype i = 0;
+    while (i < size) {
+        if (m_state == State::Text && !m_heldReturn) {
+            // Ordinary text, the bulk of any output, is copied in runs rather than char by char.
+            qsizetype end = i;
+            int column = m_column;
+            for (; end < size; ++end) {
+                const char16_t u = data[end].unicode();
+                if (u < 0x20 || (u >= 0x7f && u <= 0x9f)) {
+                    if (u != u'\n')
+                        break;
+                    column = 0;
+                } else if (!data[end].isLowSurrogate()) {
+                    ++column;
+                }
+            }
+            if (end > i) {
+                putRun(data + i, end - i);
+                m_column = column;
+                i = end;
+                if (i == size)
+                    break;
+            }
+        }
+        process(data[i++]);
+    }
+    return take();
+}
+
+void EscapeParser::putRun(const QChar *run, qsizetype length)
+{
+    const int at = int(m_out.text.size());
+    m_out.text.append(run, length);
+    if (m_style.isPlain())
+        return;
+    int start = 0;
+    for (int k = 0; k <= int(length); ++k) {
+        if (k < int(length) && run[k] != u'\n')
+            continue;
+        if (k > start)
+            addToSpans(at + start, k - start);
+        start = k + 1;
+    }
+}
+
+void EscapeParser::addToSpans(int at, int length)
+{
+    StyleSpans &spans = m_out.spans;
+    if (!spans.isEmpty() && spans.last().start + spans.last().length == at &&
+        spans.last().style == m_style)
+        spans.last().length += length;
+    else
+        spans.append(StyleSpan{at, length, m_style});
+}
+
+StyledText EscapeParser::finish()
+{
+    if (m_state == State::Text && m_heldReturn)
+        put(QChar(0x2400 + u'\r'));
+    m_heldReturn = false;
+    m_state = State::Text;
+    m_params.clear();
+    m_column = 0;
+    m_bold = false;
+    m_basic = -1;
+    m_hasRgb = false;
+    updateStyle();
+    return take();
+}
+
+StyledText EscapeParser::take()
+{
+    StyledText out = std::move(m_out);
+    m_out = StyledText();
+    return out;
+}
+
+void EscapeParser::process(QChar c)
+{
+    const char16_t u = c.unicode();
+    switch (m_state) {
+    case State::Text:
+        text(c);
+        return;
+    case State::Escape:
+        if (u == u'[') {
+            m_state = State::Csi;
+            m_params.clear();
+            m_paramsUsable = true;
+        } else if (u == u']' || u == u'P' || u == u'X' || u == u'^' || u == u'_') {
+            m_state = State::String;
+        } else if (u >= 0x20 && u <= 0x2f) {
+            m_state = State::EscapeIntermediate;
+        } else if (u >= 0x30 && u <= 0x7e) {
+            m_state = State::Text;
+        } else if (u == Esc) {
+            // The first ESC began nothing; the second begins the sequence.
+        } else if (endsEverySequence(u)) {
+            abandonSequence(c);
+        } else {
+            // Not a sequence at all: the ESC shows for what it is.
+            m_state = State::Text;
+            put(QChar(0x2400 + Esc));
+            text(c);
+        }
+        return;
+    case State::EscapeIntermediate:
+        if (u >= 0x20 && u <= 0x2f)
+            return;
+        m_state = State::Text;
+        if (u < 0x30 || u > 0x7e)
+            text(c);
+        return;
+    case State::Csi:
+        if (u >= 0x40 && u <= 0x7e) {
+            m_state = State::Text;
+            csiFinal(c);
+        } else if (u >= 0x20 && u <= 0x3f) {
+            if (u >= 0x30 && m_params.size() < MaxParameters)
+                m_params.append(c);
+            else
+                m_paramsUsable = false; // intermediates, or more than any SGR needs
+        } else if (u == Esc) {
+            m_state = State::Escape;
+        } else if (endsEverySequence(u)) {
+            abandonSequence(c);
+        } else if (u > 0x7e) {
+            m_state = State::Text;
+            text(c);
+        } else {
+            // A terminal carries out a control inside a sequence and goes on with the sequence.
+            text(c);
+        }
+        return;
+    case State::String:
+        if (u == Bel) {
+            m_state = State::Text;
+        } else if (u == Esc) {
+            m_state = State::StringEscape;
+        } else if (endsEverySequence(u)) {
+            abandonSequence(c);
+        }
+        return;
+    case State::StringEscape:
+        if (u == u'\\') {
+            m_state = State::Text;
+        } else {
+            m_state = State::Escape;
+            process(c);
+        }
+        return;
+    }
+}
+
+void EscapeParser::abandonSequence(QChar c)
+{
+    m_state = State::Text;
+    if (c == u'\n')
+        text(c);
+}
+
+void EscapeParser::text(QChar c)
+{
+    const char16_t u = c.unicode();
+    if (m_heldReturn) {
+        m_heldReturn = false;
+        if (u == u'\n') {
+            put(c);
+            return;
+        }
+        put(QChar(0x2400 + u'\r'));
+    }
+    if (u == u'\n') {
+        put(c);
+    } else if (u == u'\r') {
+        m_heldReturn = true;
+    } else if (u == Esc) {
+        m_state = State::Escape;
+    } else if (u == u'\t') {
+        const int spaces = 8 - m_column % 8;
+        for (int i = 0; i < spaces; ++i)
+            put(QLatin1Char(' '));
+    } else if (u < 0x20) {
+        put(QChar(0x2400 + u));
+    } else if (u == 0x7f) {
+        put(QChar(0x2421));
+    } else if (u >= 0x80 && u <= 0x9f) {
+        put(QChar::ReplacementCharacter);
+    } else {
+        put(c);
+    }
+}
+
+void EscapeParser::put(QChar c)
+{
+    const int at = int(m_out.text.size());
+    m_out.text.append(c);
+    if (c == u'\n') {
+        m_column = 0;
+        return;
+    }
+    if (!c.isLowSurrogate())
+        ++m_column;
+    if (!m_style.isPlain())
+        addToSpans(at, 1);
+}
+
+void EscapeParser::csiFinal(QChar final)
+{
+    // Private sequences (a leading < = > ?) and ones with intermediates are not SGR.
+    if (final != u'm' || !m_paramsUsable ||
+        (!m_params.isEmpty() && m_params.at(0).unicode() >= u'<'))
+        return;
+    applySgr();
+}
+
+void EscapeParser::applySgr()
+{
+    const QVector<int> p = sgrParameters(m_params);
+    for (int i = 0; i < p.size(); ++i) {
+        const int code = p[i];
+        if (code == 0) {
+            m_bold = false;
+            m_basic = -1;
+            m_hasRgb = false;
+        } else if (code == 1) {
+            m_bold = true;
+        } else if (code == 22) {
+            m_bold = false;
+        } else if (code >= 30 && code <= 37) {
+            m_basic = code - 30;
+            m_hasRgb = false;
+        } else if (code >= 90 && code <= 97) {
+            m_basic = -1;
+            m_hasRgb = true;
+            m_rgb = BasicColours[code - 90 + 8];
+        } else if (code == 39) {
+            m_basic = -1;
+            m_hasRgb = false;
+        } else if (code == 38 || code == 48) {
+            // An extended colour: its arguments are consumed even where it is ignored.
+            const int mode = i + 1 < p.size() ? p[i + 1] : -1;
+            QRgb colour = 0;
+            if (mode == 5 && i + 2 < p.size()) {
+                colour = paletteColour(qBound(0, p[i + 2], 255));
+                i += 2;
+            } else if (mode == 2 && i + 4 < p.size()) {
+                colour = qRgb(qBound(0, p[i + 2], 255), qBound(0, p[i + 3], 255),
+                              qBound(0, p[i + 4], 255));
+                i += 4;
+            } else {
+                break; // malformed: the rest cannot be read reliably
+            }
+            if (code == 38) {
+                m_basic = -1;
+                m_hasRgb = true;
+                m_rgb = colour;
+            }
+        }
+    }
+    updateStyle();
+}
+
+void EscapeParser::updateStyle()
+{
+    TextStyle style;
+    if (m_basic >= 0) {
+        style.hasColour = true;
+        style.colour = BasicColours[m_bold ? m_basic + 8 : m_basic];
+    } else if (m_hasRgb) {
+        style.hasColour = true;
+        style.colour = m_rgb;
+    }
+    style.bold = m_bold && m_basic < 0;
+    m_style = style;
+}
