@@ -398,6 +398,14 @@ void Launcher::showOutput(ServerRun *run, const StyledText &shown)
         output->second.log->append(shown.text);
 }
 
+void Launcher::showLine(const QString &line)
+{
+    console()->appendLine(line);
+    const auto output = m_outputs.find(m_currentRun);
+    if (output != m_outputs.end() && output->second.log)
+        output->second.log->appendLine(line);
+}
+
 void Launcher::serverDataAvailable(ServerRun *run, const QString &text, ServerRun::Read read)
 {
     EscapeParser &escapes = m_outputs[run].escapes;
@@ -454,12 +462,11 @@ void Launcher::sendServerCommand(const QString &command)
             m_commandField->accept(command);
         return;
     case PtyWriter::Write::Refused:
-        console()->appendLine(
-            tr("Command not sent: the server is not reading its input (%1 KiB still waiting)")
-                .arg(m_currentRun->pendingInput() / 1024));
+        showLine(tr("Command not sent: the server is not reading its input (%1 KiB still waiting)")
+                     .arg(m_currentRun->pendingInput() / 1024));
         return;
     case PtyWriter::Write::Closed:
-        console()->appendLine(tr("Command not sent: the server's terminal is closed"));
+        showLine(tr("Command not sent: the server's terminal is closed"));
         return;
     }
 }

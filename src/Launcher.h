@@ -153,6 +153,8 @@ private:
     void startLog(ServerRun *run);
     // Shows what a run's output shows, and writes it to the run's log.
     void showOutput(ServerRun *run, const StyledText &shown);
+    // One of the launcher's own lines about the running server, in the console and its log.
+    void showLine(const QString &line);
 
     // What each run's output has been through on its way to the console: escape sequences and
     // the log. Declared before the runs' own state, so that the writer outlives every log.

@@ -88,14 +88,14 @@ public Q_SLOTS:
     void deleteLines();
     // Scrolls to the end and follows it again (the new-rows button, End and Ctrl+End).
     void jumpToEnd();
+    void copy();
+    void copyAll();
+    void selectAll();
 
 Q_SIGNALS:
     // The count of unseen rows changed, as the screen shows it: emitted when the widget catches
     // up, and at once for the user's own scrolling.
     void unseenRowsChanged(int rows);
-    void copy();
-    void copyAll();
-    void selectAll();
 
 protected:
     bool event(QEvent *event) override;
