@@ -436,7 +436,7 @@ void Launcher::serverExited(ServerRun *run)
     if (run != m_currentRun || run->isOutputOpen() || !run->exitStatus())
         return;
     if (const std::optional<ExitStatus> status = run->ownExitStatus())
-        console()->appendLine(exitStatusLine(*status));
+        showLine(exitStatusLine(*status));
     setServerActive(false);
 }
 

@@ -147,10 +147,10 @@ StyleSpans spansWithin(const StyleSpans &spans, qsizetype from, qsizetype length
     if (spans.isEmpty())
         return out;
     const qsizetype to = from + length;
-    auto span = std::lower_bound(spans.begin(), spans.end(), from,
-                                 [](const StyleSpan &s, qsizetype at) {
-                                     return qsizetype(s.start) + s.length <= at;
-                                 });
+    auto span =
+        std::lower_bound(spans.begin(), spans.end(), from, [](const StyleSpan &s, qsizetype at) {
+            return qsizetype(s.start) + s.length <= at;
+        });
     for (; span != spans.end() && span->start < to; ++span) {
         const qsizetype start = std::max<qsizetype>(span->start, from);
         const qsizetype end = std::min<qsizetype>(qsizetype(span->start) + span->length, to);

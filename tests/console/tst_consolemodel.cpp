@@ -822,17 +822,32 @@ void TestConsoleModel::spansFollowTheirLines()
     ConsoleModel model;
     const TextStyle red{true, qRgb(255, 0, 0), false};
     // "ab\ncd\n\nef": spans on "b", "cd" and "e"; the empty piece adds no line.
-    model.appendText(QStringLiteral("ab\ncd\n\nef"),
+    model.appendText(QStringLiteral("ab\ncd\n\nef"), 0,
                      {StyleSpan{1, 1, red}, StyleSpan{3, 2, red}, StyleSpan{7, 1, red}});
-    QCOMPARE(model.lines(), (QStringList{"ab", "cd", "ef"}));
+    // The rest of the open row brings its spans along, moved behind what the row held.
+    model.appendText(QStringLiteral("gh\n"), 0, {StyleSpan{1, 1, red}});
+    QCOMPARE(model.lines(), (QStringList{"ab", "cd", "efgh"}));
     QCOMPARE(model.spans(0), (StyleSpans{StyleSpan{1, 1, red}}));
     QCOMPARE(model.spans(1), (StyleSpans{StyleSpan{0, 2, red}}));
-    QCOMPARE(model.spans(2), (StyleSpans{StyleSpan{0, 1, red}}));
+    QCOMPARE(model.spans(2), (StyleSpans{StyleSpan{0, 1, red}, StyleSpan{3, 1, red}}));
+
+    // More rows in one text than the buffer keeps: the survivors keep their own spans.
+    QString many;
+    StyleSpans manySpans;
+    for (int i = 0; i < 250; ++i) {
+        manySpans.append(StyleSpan{int(many.size()) + 1, 2, red});
+        many += QStringLiteral("r%1\n").arg(i, 3, 10, QLatin1Char('0'));
+    }
+    model.appendText(many, 0, manySpans);
+    QCOMPARE(model.line(ConsoleModel::MaxLines - 1), QStringLiteral("r249"));
+    for (int i = 0; i < model.lineCount(); ++i)
+        QCOMPARE(model.spans(i), (StyleSpans{StyleSpan{1, 2, red}}));
+
     // A plain line in a slot that held a styled one is plain again.
     fill(model, 201);
     for (int i = 0; i < model.lineCount(); ++i)
         QVERIFY(model.spans(i).isEmpty());
-    model.appendLine(QStringLiteral("x"), {StyleSpan{0, 1, red}});
+    model.appendText(QStringLiteral("x\n"), 0, {StyleSpan{0, 1, red}});
     model.deleteLines();
     model.appendLine(QStringLiteral("y"));
     QVERIFY(model.spans(0).isEmpty());

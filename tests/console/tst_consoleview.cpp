@@ -484,7 +484,8 @@ void TestConsoleView::rendersColouredSpans()
 {
     Harness h;
     const TextStyle red{true, qRgb(0xff, 0, 0), false};
-    h.view->appendText(QStringLiteral("MMMMWWWW plain\nMMMMWWWW red\n"), {StyleSpan{15, 8, red}});
+    h.view->appendText(QStringLiteral("MMMMWWWW plain\nMMMMWWWW red\n"), nullptr,
+                       {StyleSpan{15, 8, red}});
     h.view->flush();
     const QImage image = h.area.viewport()->grab().toImage();
     const qreal dpr = image.devicePixelRatio();

@@ -427,7 +427,7 @@ void ServerTest::serverExitedWhileItsHelpersPrint()
     // Ended, and held as a zombie so that its group cannot be taken by anyone else.
     QVERIFY(QTest::qWaitFor([pid] { return childProcesses().value(pid) == 'Z'; }, Patience));
     // Either helper may have announced itself first.
-    const QString tick = QStringLiteral(" %1 tick 3\r").arg(helperPids.first());
+    const QString tick = QStringLiteral(" %1 tick 3").arg(helperPids.first());
     QVERIFY(QTest::qWaitFor(
         [&] {
             const QStringList all = lines(*w);

@@ -18,8 +18,8 @@
 #include <QDesktopServices>
 #include <QLineEdit>
 #include <QMainWindow>
-#include <QRegularExpression>
 #include <QMenu>
+#include <QRegularExpression>
 #include <QTest>
 
 #include <algorithm>
@@ -197,7 +197,8 @@ void ServerOutputTest::serverInheritsOnlyItsTerminal()
 void ServerOutputTest::decoding_data()
 {
     QTest::addColumn<QByteArray>("script"); // empty: the stand-in with --binary
-    QTest::addColumn<QString>("expected");  // the one row the output makes, before the exit-status line
+    QTest::addColumn<QString>(
+        "expected"); // the one row the output makes, before the exit-status line
 
     QTest::newRow("invalid bytes among valid ones")
         << QByteArray() << QStringLiteral("binary: \uFFFD\uFFFD\uFFFD café € end");
@@ -242,7 +243,8 @@ void ServerOutputTest::decoding()
     }
     QCOMPARE(all, QStringList{expected});
 
-    // The run's log holds what the console showed, the separator included, as private text.
+    // The run's log holds what the console showed, the status and separator lines included, as
+    // private text.
     const QStringList logs = ServerLog::logsOldestFirst(ServerLog::defaultFolder());
     QVERIFY(!logs.isEmpty());
     QFile log(logs.last());
@@ -260,7 +262,9 @@ void ServerOutputTest::decoding()
         },
         Patience);
     QVERIFY2(complete, qPrintable(logged));
-    QVERIFY2(QString(logged).remove(u'\n').endsWith(expected + Separator), qPrintable(logged));
+    QVERIFY2(QString(logged).remove(u'\n').endsWith(
+                 expected + QStringLiteral("Server exited normally") + Separator),
+             qPrintable(logged));
     QCOMPARE(w->launcher()->logToOpen(), logs.last());
 }
 
