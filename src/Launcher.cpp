@@ -413,7 +413,12 @@ void Launcher::serverDataAvailable(ServerRun *run, const QString &text, ServerRu
     if (read != ServerRun::Read::Output)
         showOutput(run, escapes.finish());
     if (read == ServerRun::Read::Output) {
-        run->readInBackgroundAndNotify();
+        // A log that falls behind holds the output back: the server waits on its terminal.
+        const auto output = m_outputs.find(run);
+        if (output != m_outputs.end() && output->second.log)
+            output->second.log->whenCaughtUp([run] { run->readInBackgroundAndNotify(); });
+        else
+            run->readInBackgroundAndNotify();
         return;
     }
     // The run's output has ended (or cannot be read): it is not read again.

@@ -160,6 +160,24 @@ ServerLog::ServerLog(ServerLogWriter *writer, const QString &folder, const QDate
         if (m_file && m_file->outstanding.load() > 0)
             m_timer.start(); // to hear of a failure of what is still being written
     });
+    m_catchUp.setInterval(2);
+    connect(&m_catchUp, &QTimer::timeout, this, [this] {
+        if (isBehind()) {
+            const qint64 behind = m_file->outstanding.load();
+            if (behind != m_lastBehind) {
+                m_lastBehind = behind;
+                m_sinceProgress.restart();
+                return;
+            }
+            if (m_sinceProgress.elapsed() < StallLimitMs)
+                return;
+            fail(tr("The disk does not keep up with the server log %1; the rest of this run is "
+                    "not written to it.")
+                     .arg(QDir::toNativeSeparators(m_path)));
+        }
+        m_catchUp.stop();
+        std::exchange(m_caughtUp, nullptr)();
+    });
 
     if (const int error = makePrivateFolder(folder)) {
         fail(tr("Can't create the server log folder %1: %2")
@@ -204,7 +222,7 @@ void ServerLog::append(const QString &text)
         return;
     m_buffer += text.toUtf8();
     m_atLineStart = text.endsWith(u'\n');
-    if (m_buffer.size() >= 1024 * 1024)
+    if (m_buffer.size() >= BatchBytes)
         flush();
     else if (!m_timer.isActive())
         m_timer.start();
@@ -228,12 +246,6 @@ void ServerLog::flush()
     if (m_written + data.size() > TotalBudget) {
         data.truncate(TotalBudget - m_written);
         full = true;
-    }
-    if (m_file->outstanding.load() + data.size() > MaxOutstanding) {
-        fail(tr("The disk does not keep up with the server log %1; the rest of this run is not "
-                "written to it.")
-                 .arg(QDir::toNativeSeparators(m_path)));
-        return;
     }
     m_written += data.size();
     m_file->outstanding += data.size();
@@ -265,6 +277,23 @@ void ServerLog::flush()
     } else if (!m_timer.isActive()) {
         m_timer.start();
     }
+}
+
+bool ServerLog::isBehind() const
+{
+    return m_file && m_file->outstanding.load() >= MaxBehind;
+}
+
+void ServerLog::whenCaughtUp(std::function<void()> then)
+{
+    if (!isBehind()) {
+        then();
+        return;
+    }
+    m_caughtUp = std::move(then);
+    m_lastBehind = m_file->outstanding.load();
+    m_sinceProgress.start();
+    m_catchUp.start();
 }
 
 void ServerLog::makeRoom(qint64 bytes)

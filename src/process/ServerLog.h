@@ -2,12 +2,14 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QStringList>
 #include <QTimer>
 
 #include <deque>
+#include <functional>
 #include <memory>
 
 class QThread;
@@ -76,8 +78,21 @@ public:
     // Hands whatever is gathered to the writer at once.
     void flush();
 
-    // How much may wait for the writer before text is dropped from the log instead.
-    static constexpr qint64 MaxOutstanding = qint64(8) * 1024 * 1024;
+    // Text gathered before it is handed to the writer without waiting for the timer.
+    static constexpr qsizetype BatchBytes = 256 * 1024;
+    // How far the writer may fall behind before the run's output is held back (whenCaughtUp()).
+    static constexpr qint64 MaxBehind = qint64(1) * 1024 * 1024;
+    // How long a writer that is behind may go without finishing a single write before the log is
+    // given up, so that a stuck disk never holds up the server for good.
+    static constexpr int StallLimitMs = 5000;
+
+    // Whether the writer is at least MaxBehind behind.
+    bool isBehind() const;
+    // Calls `then` once the writer is no longer behind: at once if it is not, later from the
+    // event loop otherwise. The caller holds back the server's output until then, so that a
+    // flood waits for the disk instead of piling up in memory or being dropped from the log. A
+    // writer that stalls for StallLimitMs gives the log up (said once), and `then` follows.
+    void whenCaughtUp(std::function<void()> then);
 
 Q_SIGNALS:
     // Once per log, on the main thread, with a sentence for the console.
@@ -102,4 +117,9 @@ private:
     bool m_atLineStart = true;
     bool m_failed = false;
     QTimer m_timer;
+    // While the output waits for the writer: what follows, and the writer's progress.
+    QTimer m_catchUp;
+    std::function<void()> m_caughtUp;
+    qint64 m_lastBehind = 0;
+    QElapsedTimer m_sinceProgress;
 };

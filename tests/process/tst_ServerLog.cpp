@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSemaphore>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -60,6 +61,7 @@ private Q_SLOTS:
     void rotation();
     void contentsInOrder();
     void growingLogMakesRoom();
+    void slowWriterHoldsOutputBack();
     void unwritableFolderSaidOnce();
     void failedWriteSaidOnce();
 };
@@ -232,6 +234,32 @@ void TestServerLog::growingLogMakesRoom()
     // The run wrote past the budget: the oldest log made room, the next one stays.
     QVERIFY(!QFile::exists(oldest));
     QVERIFY(QFile::exists(older));
+}
+
+void TestServerLog::slowWriterHoldsOutputBack()
+{
+    QTemporaryDir dir;
+    QString path;
+    const QString big = QString(int(ServerLog::MaxBehind), u'x') + u'\n';
+    {
+        ServerLogWriter writer;
+        ServerLog log(&writer, dir.path(), Start);
+        path = log.path();
+        QSemaphore held;
+        QMetaObject::invokeMethod(
+            writer.context(), [&held] { held.acquire(); }, Qt::QueuedConnection);
+        log.append(big);
+        QVERIFY(log.isBehind());
+        int resumed = 0;
+        log.whenCaughtUp([&resumed] { ++resumed; });
+        QTest::qWait(50);
+        QCOMPARE(resumed, 0);
+        held.release();
+        QTRY_COMPARE(resumed, 1);
+        log.whenCaughtUp([&resumed] { ++resumed; });
+        QCOMPARE(resumed, 2); // not behind: at once
+    }
+    QCOMPARE(readAll(path), big);
 }
 
 void TestServerLog::unwritableFolderSaidOnce()
