@@ -1,5 +1,6 @@
 #include "EscapeParser.h"
 
+#include <array>
 #include <utility>
 
 namespace {
@@ -19,21 +20,26 @@ bool endsEverySequence(char16_t c)
     return c == u'\n' || c == Can || c == Sub;
 }
 
-// Parameters of an SGR sequence; an empty one reads 0, a huge one stays huge without overflow.
-QVector<int> sgrParameters(const QString &params)
+// Parameters of an SGR sequence, into `out`; an empty one reads 0, a huge one stays huge
+// without overflow. Answers how many there are.
+template <std::size_t N>
+int sgrParameters(const char *params, int length, std::array<int, N> &out)
 {
-    QVector<int> out;
+    static_assert(N > 0);
+    int count = 0;
     int value = 0;
-    for (const QChar c : params) {
-        if (c == u';' || c == u':') {
-            out.append(value);
+    for (int i = 0; i < length; ++i) {
+        const char c = params[i];
+        if (c == ';' || c == ':') {
+            if (count + 1 < int(N))
+                out[count++] = value;
             value = 0;
-        } else if (c >= u'0' && c <= u'9') {
-            value = value > 100000 ? value : value * 10 + (c.unicode() - u'0');
+        } else if (c >= '0' && c <= '9') {
+            value = value > 100000 ? value : value * 10 + (c - '0');
         }
     }
-    out.append(value);
-    return out;
+    out[count++] = value;
+    return count;
 }
 
 } // namespace
@@ -81,6 +87,19 @@ StyledText EscapeParser::feed(const QString &chunk)
                 if (i == size)
                     break;
             }
+        } else if (m_state == State::Csi) {
+            // Parameters, the bulk of a colour sequence, without a call per character.
+            for (; i < size; ++i) {
+                const char16_t u = data[i].unicode();
+                if (u < 0x30 || u > 0x3f)
+                    break;
+                if (m_paramLength < MaxParameters)
+                    m_params[m_paramLength++] = char(u);
+                else
+                    m_paramsUsable = false;
+            }
+            if (i == size)
+                break;
         }
         process(data[i++]);
     }
@@ -119,7 +138,7 @@ StyledText EscapeParser::finish()
         put(QChar(0x2400 + u'\r'));
     m_heldReturn = false;
     m_state = State::Text;
-    m_params.clear();
+    m_paramLength = 0;
     m_column = 0;
     m_bold = false;
     m_basic = -1;
@@ -145,7 +164,7 @@ void EscapeParser::process(QChar c)
     case State::Escape:
         if (u == u'[') {
             m_state = State::Csi;
-            m_params.clear();
+            m_paramLength = 0;
             m_paramsUsable = true;
         } else if (u == u']' || u == u'P' || u == u'X' || u == u'^' || u == u'_') {
             m_state = State::String;
@@ -176,8 +195,8 @@ void EscapeParser::process(QChar c)
             m_state = State::Text;
             csiFinal(c);
         } else if (u >= 0x20 && u <= 0x3f) {
-            if (u >= 0x30 && m_params.size() < MaxParameters)
-                m_params.append(c);
+            if (u >= 0x30 && m_paramLength < MaxParameters)
+                m_params[m_paramLength++] = char(u);
             else
                 m_paramsUsable = false; // intermediates, or more than any SGR needs
         } else if (u == Esc) {
@@ -268,16 +287,16 @@ void EscapeParser::put(QChar c)
 void EscapeParser::csiFinal(QChar final)
 {
     // Private sequences (a leading < = > ?) and ones with intermediates are not SGR.
-    if (final != u'm' || !m_paramsUsable ||
-        (!m_params.isEmpty() && m_params.at(0).unicode() >= u'<'))
+    if (final != u'm' || !m_paramsUsable || (m_paramLength > 0 && m_params[0] >= '<'))
         return;
     applySgr();
 }
 
 void EscapeParser::applySgr()
 {
-    const QVector<int> p = sgrParameters(m_params);
-    for (int i = 0; i < p.size(); ++i) {
+    std::array<int, MaxParameters + 1> p; // one more than the separators that fit
+    const int count = sgrParameters(m_params.data(), m_paramLength, p);
+    for (int i = 0; i < count; ++i) {
         const int code = p[i];
         if (code == 0) {
             m_bold = false;
@@ -299,12 +318,12 @@ void EscapeParser::applySgr()
             m_hasRgb = false;
         } else if (code == 38 || code == 48) {
             // An extended colour: its arguments are consumed even where it is ignored.
-            const int mode = i + 1 < p.size() ? p[i + 1] : -1;
+            const int mode = i + 1 < count ? p[i + 1] : -1;
             QRgb colour = 0;
-            if (mode == 5 && i + 2 < p.size()) {
+            if (mode == 5 && i + 2 < count) {
                 colour = paletteColour(qBound(0, p[i + 2], 255));
                 i += 2;
-            } else if (mode == 2 && i + 4 < p.size()) {
+            } else if (mode == 2 && i + 4 < count) {
                 colour = qRgb(qBound(0, p[i + 2], 255), qBound(0, p[i + 3], 255),
                               qBound(0, p[i + 4], 255));
                 i += 4;

@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include <array>
+
 // Turns one stream of terminal output (already decoded to text, arriving in chunks) into what the
 // console shows: escape sequences are taken out, also when a read cuts one in two, and the colour
 // and weight that SGR sequences ask for become style spans.
@@ -59,7 +61,8 @@ private:
     static constexpr int MaxParameters = 128;
 
     State m_state = State::Text;
-    QString m_params;
+    std::array<char, MaxParameters> m_params; // what a CSI sequence has so far: "0" to "?"
+    int m_paramLength = 0;
     bool m_paramsUsable = true;
     bool m_heldReturn = false;
     int m_column = 0;
