@@ -1,8 +1,8 @@
+#include "DisplayModesProbe.h"
 #include "DummyXServer.h"
 #include "XRandRDisplayModes.h"
 #include "XrandrReport.h"
 
-#include <QProcess>
 #include <QStandardPaths>
 #include <QTest>
 
@@ -168,28 +168,18 @@ void TestXRandRDisplayModes::capacityAndUnknownIds()
 
 void TestXRandRDisplayModes::forPlatformPicksXRandROnXcb()
 {
-    const QString probe = qEnvironmentVariable("VELMORA_DISPLAYMODES_PROBE");
-    QVERIFY2(!probe.isEmpty(), "the probe's path is not set");
-    QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
     env.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(m_server.displayName()));
-    process.setProcessEnvironment(env);
-    process.start(probe, {});
-    QVERIFY(process.waitForFinished(60000));
-    QCOMPARE(process.exitCode(), 0);
+    QString why;
+    const std::optional<DisplayModesProbe> probe = DisplayModesProbe::run(env, {}, &why);
+    QVERIFY2(probe, qPrintable(why));
 
-    QStringList expected{QStringLiteral("XRandR")};
-    const QList<XrandrReport::Output> outputs = reference();
-    for (qsizetype i = 0; i < outputs.size(); ++i) {
-        QString line = QString::number(i) + QLatin1Char(':');
-        for (const QSize &size : outputs.at(i).modes)
-            line += QStringLiteral(" %1x%2").arg(size.width()).arg(size.height());
-        expected.append(line);
-    }
-    const QStringList actual =
-        QString::fromLocal8Bit(process.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
-    QCOMPARE(actual, expected);
+    QList<Sizes> expected;
+    for (const XrandrReport::Output &output : reference())
+        expected.append(output.modes);
+    QCOMPARE(probe->backEnd, QStringLiteral("XRandR"));
+    QCOMPARE(probe->displays, expected);
 }
 
 void TestXRandRDisplayModes::connectedOutputWithoutCrtcIsLeftOut()

@@ -1,8 +1,13 @@
 #include "Compositor.h"
 
+#include "ProcessTestSupport.h"
+
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QThread>
@@ -15,15 +20,17 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+using ProcessTestSupport::runTool;
+
 namespace {
 
 // Generous: the machine may be busy with other builds, and llvmpipe start-up is slow.
 constexpr int StartTimeoutMs = 90000;
 constexpr int StopTimeoutMs = 10000;
-constexpr int ToolTimeoutMs = 30000;
 constexpr int PollIntervalMs = 100;
 
 const QString MutterService = QStringLiteral("org.gnome.Mutter.DisplayConfig");
+const QString MutterPath = QStringLiteral("/org/gnome/Mutter/DisplayConfig");
 const QString SocketName = QStringLiteral("wl-velmora");
 
 // A session bus that knows no services to activate, so nothing starts behind the test's back.
@@ -74,7 +81,156 @@ void endGroup(QProcess &process)
     ::kill(-pid, SIGKILL);
 }
 
+// `gdbus call` on the session bus, as a command line.
+QStringList busCall(const QString &destination, const QString &path, const QString &method,
+                    const QStringList &args = {})
+{
+    return QStringList{QStringLiteral("gdbus"),
+                       QStringLiteral("call"),
+                       QStringLiteral("--session"),
+                       QStringLiteral("--dest"),
+                       destination,
+                       QStringLiteral("--object-path"),
+                       path,
+                       QStringLiteral("--method"),
+                       method} +
+           args;
+}
+
+const QStringList MutterState =
+    busCall(MutterService, MutterPath, MutterService + QStringLiteral(".GetCurrentState"));
+
+using Displays = Compositor::Displays;
+
+// Active monitors of a GetCurrentState reply as gdbus prints it: the monitors that a logical
+// monitor shows, each with every mode's size.
+Displays mutterDisplays(const QByteArray &state)
+{
+    const QString text = QString::fromUtf8(state);
+    static const QRegularExpression monitor(
+        QStringLiteral("\\(\\('([^']*)', '[^']*', '[^']*', '[^']*'\\), \\[(.*?)\\], \\{'is-"));
+    static const QRegularExpression mode(QStringLiteral("\\('[^']*', (\\d+), (\\d+),"));
+    // The logical monitors follow the monitors; a connector shown there is active.
+    const qsizetype logicalStart =
+        text.indexOf(QLatin1String("[("), text.indexOf(QLatin1String("'display-name'")));
+    Displays displays;
+    for (auto it = monitor.globalMatch(text); it.hasNext();) {
+        const QRegularExpressionMatch m = it.next();
+        const QString shown = QStringLiteral("[('%1',").arg(m.captured(1));
+        if (logicalStart < 0 || text.indexOf(shown, logicalStart) < 0)
+            continue;
+        QList<QSize> sizes;
+        for (auto modes = mode.globalMatch(m.captured(2)); modes.hasNext();) {
+            const QRegularExpressionMatch mm = modes.next();
+            sizes.append(QSize(mm.captured(1).toInt(), mm.captured(2).toInt()));
+        }
+        displays.append(sizes);
+    }
+    return displays;
+}
+
+// Active outputs of a GET_OUTPUTS reply: their modes, or the current mode when none is listed.
+Displays swayDisplays(const QByteArray &json)
+{
+    Displays displays;
+    for (const QJsonValue &value : QJsonDocument::fromJson(json).array()) {
+        const QJsonObject output = value.toObject();
+        if (!output.value(QLatin1String("active")).toBool())
+            continue;
+        QJsonArray modes = output.value(QLatin1String("modes")).toArray();
+        if (modes.isEmpty())
+            modes.append(output.value(QLatin1String("current_mode")));
+        QList<QSize> sizes;
+        for (const QJsonValue &mode : modes)
+            sizes.append(
+                QSize(mode[QLatin1String("width")].toInt(), mode[QLatin1String("height")].toInt()));
+        displays.append(sizes);
+    }
+    return displays;
+}
+
+// Enabled screens of KWin's support information, which gdbus prints with its line breaks
+// escaped. A virtual output's mode is its logical size at its scale, so that product is what
+// KWin drives.
+Displays kwinDisplays(const QByteArray &reply)
+{
+    static const QRegularExpression screen(QStringLiteral(
+        "Enabled: (\\d)\\nGeometry: -?\\d+,-?\\d+,(\\d+)x(\\d+)\\nScale: ([0-9.]+)"));
+    const QString text = QString::fromUtf8(QByteArray(reply).replace("\\n", "\n"));
+    Displays displays;
+    for (auto it = screen.globalMatch(text); it.hasNext();) {
+        const QRegularExpressionMatch m = it.next();
+        if (m.captured(1) != QLatin1String("1"))
+            continue;
+        const double scale = m.captured(4).toDouble();
+        displays.append({QSize(static_cast<int>(std::lround(m.captured(2).toInt() * scale)),
+                               static_cast<int>(std::lround(m.captured(3).toInt() * scale)))});
+    }
+    return displays;
+}
+
 } // namespace
+
+// One row per compositor: everything start() and the queries do differently for it.
+struct Compositor::Driver
+{
+    QString name;
+    QString executable; // looked up on the PATH
+    QString package;    // named when it is missing
+    QString busName;    // the name it takes on the bus once it answers; empty: none
+    // The command line and environment for the outputs asked for; may write into the session
+    // folder.
+    bool (Compositor::*prepare)(Launch *launch, QString *whyNot);
+    // True once the compositor answers on its own interface.
+    bool (Compositor::*answers)(QString *detail) const;
+    // The tool and arguments that print its own report of the outputs, and the reading of it.
+    QStringList reportCommand;
+    Displays (*readReport)(const QByteArray &text);
+    // nullptr: the scale is fixed at start.
+    bool (Compositor::*setScale)(double scale, int layoutMode, QString *whyNot);
+};
+
+const Compositor::Driver &Compositor::driver(Kind kind)
+{
+    static const Driver mutter{QStringLiteral("mutter"),
+                               QStringLiteral("mutter"),
+                               QStringLiteral("mutter"),
+                               MutterService,
+                               &Compositor::prepareMutter,
+                               &Compositor::answersOnBus,
+                               MutterState,
+                               &mutterDisplays,
+                               &Compositor::setMutterScale};
+    static const Driver sway{QStringLiteral("sway"),
+                             QStringLiteral("sway"),
+                             QStringLiteral("sway"),
+                             QString(),
+                             &Compositor::prepareSway,
+                             &Compositor::answersOnSwayIpc,
+                             {QStringLiteral("swaymsg"), QStringLiteral("-r"), QStringLiteral("-t"),
+                              QStringLiteral("get_outputs")},
+                             &swayDisplays,
+                             &Compositor::setSwayScale};
+    static const Driver kwin{QStringLiteral("KWin"),
+                             QStringLiteral("kwin_wayland"),
+                             QStringLiteral("kwin-wayland"),
+                             QStringLiteral("org.kde.KWin"),
+                             &Compositor::prepareKWin,
+                             &Compositor::answersOnBus,
+                             busCall(QStringLiteral("org.kde.KWin"), QStringLiteral("/KWin"),
+                                     QStringLiteral("org.kde.KWin.supportInformation")),
+                             &kwinDisplays,
+                             nullptr};
+    switch (kind) {
+    case Kind::Mutter:
+        return mutter;
+    case Kind::Sway:
+        return sway;
+    case Kind::KWin:
+        break;
+    }
+    return kwin;
+}
 
 Compositor::Compositor() = default;
 
@@ -85,15 +241,7 @@ Compositor::~Compositor()
 
 QString Compositor::name(Kind kind)
 {
-    switch (kind) {
-    case Kind::Mutter:
-        return QStringLiteral("mutter");
-    case Kind::Sway:
-        return QStringLiteral("sway");
-    case Kind::KWin:
-        return QStringLiteral("KWin");
-    }
-    return {};
+    return driver(kind).name;
 }
 
 bool Compositor::isRunning() const
@@ -118,22 +266,29 @@ bool Compositor::start(const Options &options, QString *whyNot)
     QDir().mkpath(m_dir->filePath(QStringLiteral("home")));
     QDir().mkpath(m_dir->filePath(QStringLiteral("config")));
 
+    const Driver &d = driver(options.kind);
+    Launch launch{QStandardPaths::findExecutable(d.executable), {}, {}};
+    if (launch.program.isEmpty()) {
+        *whyNot = QStringLiteral("%1 is not installed (package %2)").arg(d.executable, d.package);
+        return false;
+    }
     bool ok = startBus(whyNot);
     if (ok) {
-        switch (options.kind) {
-        case Kind::Mutter:
-            ok = startMutter(whyNot);
-            break;
-        case Kind::Sway:
-            ok = startSway(whyNot);
-            break;
-        case Kind::KWin:
-            ok = startKWin(whyNot);
-            break;
-        }
+        launch.env = sessionEnvironment();
+        ok = (this->*d.prepare)(&launch, whyNot) && startProcess(launch, whyNot) &&
+             waitUntil(
+                 d.name + QStringLiteral(" to answer"),
+                 [this, &d](QString *detail) { return (this->*d.answers)(detail); }, whyNot) &&
+             waitUntil(
+                 QStringLiteral("a Wayland socket"),
+                 [this](QString *) { return findWaylandSocket(); }, whyNot) &&
+             (!options.xwayland || waitUntil(
+                                       QStringLiteral("Xwayland"),
+                                       [this](QString *) { return findXwayland(); }, whyNot));
     }
     if (!ok) {
-        *whyNot += QStringLiteral("\n") + logTail();
+        *whyNot += QStringLiteral("\n") +
+                   ProcessTestSupport::logTail(m_dir->filePath(QStringLiteral("compositor.log")));
         stop();
     }
     return ok;
@@ -148,7 +303,6 @@ void Compositor::stop()
     m_swaySocket.clear();
     m_xDisplay.clear();
     m_xAuthority.clear();
-    m_mutterSerial = 0;
     m_dir.reset();
 }
 
@@ -165,9 +319,8 @@ QProcessEnvironment Compositor::sessionEnvironment() const
         env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
                    QString::fromLocal8Bit(m_busAddress));
     for (const char *keep : {"LANG", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"}) {
-        const QString name = QString::fromLatin1(keep);
         if (qEnvironmentVariableIsSet(keep))
-            env.insert(name, qEnvironmentVariable(keep));
+            env.insert(QString::fromLatin1(keep), qEnvironmentVariable(keep));
     }
     return env;
 }
@@ -196,35 +349,23 @@ QProcessEnvironment Compositor::clientEnvironment(const QString &platform) const
 bool Compositor::run(const QString &program, const QStringList &args, QByteArray *output,
                      QString *whyNot) const
 {
-    QProcess tool;
-    tool.setProcessEnvironment(clientEnvironment(QStringLiteral("offscreen")));
-    tool.start(program, args);
-    if (!tool.waitForFinished(ToolTimeoutMs) || tool.exitStatus() != QProcess::NormalExit ||
-        tool.exitCode() != 0) {
-        *whyNot = QStringLiteral("%1 %2 failed: %3 %4")
-                      .arg(program, args.join(QLatin1Char(' ')), tool.errorString(),
-                           QString::fromLocal8Bit(tool.readAllStandardError()));
-        if (tool.state() != QProcess::NotRunning) {
-            tool.kill();
-            tool.waitForFinished(StopTimeoutMs);
-        }
-        return false;
-    }
-    if (output)
-        *output = tool.readAllStandardOutput();
-    return true;
+    return runTool(program, args, clientEnvironment(QStringLiteral("offscreen")), output, whyNot);
 }
 
-bool Compositor::startProcess(const QString &program, const QStringList &args,
-                              const QProcessEnvironment &env, QString *whyNot)
+bool Compositor::run(const QStringList &command, QByteArray *output, QString *whyNot) const
+{
+    return run(command.first(), command.mid(1), output, whyNot);
+}
+
+bool Compositor::startProcess(const Launch &launch, QString *whyNot)
 {
     startOwnGroup(m_compositor);
-    m_compositor.setProcessEnvironment(env);
+    m_compositor.setProcessEnvironment(launch.env);
     m_compositor.setProcessChannelMode(QProcess::MergedChannels);
     m_compositor.setStandardOutputFile(m_dir->filePath(QStringLiteral("compositor.log")));
-    m_compositor.start(program, args);
+    m_compositor.start(launch.program, launch.args);
     if (!m_compositor.waitForStarted(StartTimeoutMs)) {
-        *whyNot = program + QStringLiteral(" did not start: ") + m_compositor.errorString();
+        *whyNot = launch.program + QStringLiteral(" did not start: ") + m_compositor.errorString();
         return false;
     }
     return true;
@@ -255,56 +396,76 @@ bool Compositor::startBus(QString *whyNot)
     return true;
 }
 
-bool Compositor::waitForBusName(const QString &name, QString *whyNot) const
+template <typename Ready>
+bool Compositor::waitUntil(const QString &what, Ready ready, QString *whyNot) const
 {
+    QString detail;
     const QDeadlineTimer deadline(StartTimeoutMs);
     while (!deadline.hasExpired()) {
         if (!isRunning()) {
-            *whyNot = QStringLiteral("the compositor ended while starting");
+            *whyNot = QStringLiteral("the compositor ended while waiting for %1").arg(what);
             return false;
         }
-        QByteArray answer;
-        QString ignored;
-        if (run(QStringLiteral("gdbus"),
-                {QStringLiteral("call"), QStringLiteral("--session"), QStringLiteral("--dest"),
-                 QStringLiteral("org.freedesktop.DBus"), QStringLiteral("--object-path"),
-                 QStringLiteral("/org/freedesktop/DBus"), QStringLiteral("--method"),
-                 QStringLiteral("org.freedesktop.DBus.NameHasOwner"), name},
-                &answer, &ignored) &&
-            answer.contains("true"))
+        if (ready(&detail))
             return true;
         QThread::msleep(PollIntervalMs);
     }
-    *whyNot = QStringLiteral("the compositor did not take %1 on the bus in time").arg(name);
+    *whyNot = QStringLiteral("no %1 in time %2").arg(what, detail);
     return false;
 }
 
-bool Compositor::waitForWaylandSocket(QString *whyNot)
+bool Compositor::answersOnBus(QString *detail) const
 {
-    const QDeadlineTimer deadline(StartTimeoutMs);
-    while (!deadline.hasExpired() && isRunning()) {
-        const QStringList sockets =
-            QDir(m_runtimeDir)
-                .entryList({QStringLiteral("wayland-*"), SocketName}, QDir::System | QDir::Files);
-        for (const QString &entry : sockets) {
-            if (!entry.endsWith(QLatin1String(".lock"))) {
-                m_waylandSocket = QDir(m_runtimeDir).filePath(entry);
-                return true;
-            }
+    QByteArray answer;
+    return run(busCall(QStringLiteral("org.freedesktop.DBus"),
+                       QStringLiteral("/org/freedesktop/DBus"),
+                       QStringLiteral("org.freedesktop.DBus.NameHasOwner"),
+                       {driver(m_options.kind).busName}),
+               &answer, detail) &&
+           answer.contains("true");
+}
+
+bool Compositor::answersOnSwayIpc(QString *detail) const
+{
+    return QFile::exists(m_swaySocket) &&
+           run(QStringLiteral("swaymsg"), {QStringLiteral("-t"), QStringLiteral("get_version")},
+               nullptr, detail);
+}
+
+bool Compositor::findWaylandSocket()
+{
+    const QStringList sockets =
+        QDir(m_runtimeDir)
+            .entryList({QStringLiteral("wayland-*"), SocketName}, QDir::System | QDir::Files);
+    for (const QString &entry : sockets) {
+        if (!entry.endsWith(QLatin1String(".lock"))) {
+            m_waylandSocket = QDir(m_runtimeDir).filePath(entry);
+            return true;
         }
-        QThread::msleep(PollIntervalMs);
     }
-    *whyNot = QStringLiteral("no Wayland socket appeared");
     return false;
 }
 
-bool Compositor::startMutter(QString *whyNot)
+// mutter names its Xwayland display in its log and leaves the authority file in the runtime
+// folder; the server is up once xrandr gets an answer from it.
+bool Compositor::findXwayland()
 {
-    const QString mutter = QStandardPaths::findExecutable(QStringLiteral("mutter"));
-    if (mutter.isEmpty()) {
-        *whyNot = QStringLiteral("mutter is not installed (package mutter)");
+    static const QRegularExpression announced(QStringLiteral("Using public X11 display (:\\d+)"));
+    QFile log(m_dir->filePath(QStringLiteral("compositor.log")));
+    if (m_xDisplay.isEmpty() && log.open(QIODevice::ReadOnly))
+        m_xDisplay = announced.match(QString::fromLocal8Bit(log.readAll())).captured(1);
+    const QStringList auth =
+        QDir(m_runtimeDir)
+            .entryList({QStringLiteral(".mutter-Xwaylandauth.*")}, QDir::Files | QDir::Hidden);
+    if (m_xDisplay.isEmpty() || auth.isEmpty())
         return false;
-    }
+    m_xAuthority = QDir(m_runtimeDir).filePath(auth.first());
+    QString ignored;
+    return run(QStringLiteral("xrandr"), {}, nullptr, &ignored);
+}
+
+bool Compositor::prepareMutter(Launch *launch, QString *whyNot)
+{
     if (m_options.xwayland) {
         // Xwayland needs the shared socket folder open to all, as the system sets it up; mutter
         // would create it with the umask's permissions and then refuse it.
@@ -318,63 +479,26 @@ bool Compositor::startMutter(QString *whyNot)
             return false;
         }
     }
-    const QProcessEnvironment env = sessionEnvironment();
     // Fractional scales in the logical layout are an experimental feature, read from the
     // settings the moment mutter starts.
-    QProcess gsettings;
-    gsettings.setProcessEnvironment(env);
-    gsettings.start(QStringLiteral("gsettings"),
-                    {QStringLiteral("set"), QStringLiteral("org.gnome.mutter"),
-                     QStringLiteral("experimental-features"),
-                     QStringLiteral("['scale-monitor-framebuffer']")});
-    if (!gsettings.waitForFinished(ToolTimeoutMs) || gsettings.exitCode() != 0) {
-        *whyNot = QStringLiteral("gsettings failed: ") +
-                  QString::fromLocal8Bit(gsettings.readAllStandardError());
+    if (!runTool(QStringLiteral("gsettings"),
+                 {QStringLiteral("set"), QStringLiteral("org.gnome.mutter"),
+                  QStringLiteral("experimental-features"),
+                  QStringLiteral("['scale-monitor-framebuffer']")},
+                 launch->env, nullptr, whyNot))
         return false;
-    }
-    QStringList args{QStringLiteral("--headless"), QStringLiteral("--wayland"),
-                     QStringLiteral("--wayland-display=") + SocketName};
+    launch->args = QStringList{QStringLiteral("--headless"), QStringLiteral("--wayland"),
+                               QStringLiteral("--wayland-display=") + SocketName};
     if (!m_options.xwayland)
-        args << QStringLiteral("--no-x11");
+        launch->args << QStringLiteral("--no-x11");
     for (const QSize &size : m_options.outputs)
-        args << QStringLiteral("--virtual-monitor")
-             << QStringLiteral("%1x%2").arg(size.width()).arg(size.height());
-    if (!startProcess(mutter, args, env, whyNot) || !waitForBusName(MutterService, whyNot) ||
-        !waitForWaylandSocket(whyNot))
-        return false;
-    return !m_options.xwayland || waitForXwayland(whyNot);
+        launch->args << QStringLiteral("--virtual-monitor")
+                     << QStringLiteral("%1x%2").arg(size.width()).arg(size.height());
+    return true;
 }
 
-bool Compositor::waitForXwayland(QString *whyNot)
+bool Compositor::prepareSway(Launch *launch, QString *whyNot)
 {
-    static const QRegularExpression announced(QStringLiteral("Using public X11 display (:\\d+)"));
-    const QDeadlineTimer deadline(StartTimeoutMs);
-    while (!deadline.hasExpired() && isRunning()) {
-        QFile log(m_dir->filePath(QStringLiteral("compositor.log")));
-        if (m_xDisplay.isEmpty() && log.open(QIODevice::ReadOnly))
-            m_xDisplay = announced.match(QString::fromLocal8Bit(log.readAll())).captured(1);
-        const QStringList auth =
-            QDir(m_runtimeDir)
-                .entryList({QStringLiteral(".mutter-Xwaylandauth.*")}, QDir::Files | QDir::Hidden);
-        if (!m_xDisplay.isEmpty() && !auth.isEmpty()) {
-            m_xAuthority = QDir(m_runtimeDir).filePath(auth.first());
-            QString ignored;
-            if (run(QStringLiteral("xrandr"), {}, nullptr, &ignored))
-                return true;
-        }
-        QThread::msleep(PollIntervalMs);
-    }
-    *whyNot = QStringLiteral("mutter's Xwayland did not come up");
-    return false;
-}
-
-bool Compositor::startSway(QString *whyNot)
-{
-    const QString sway = QStandardPaths::findExecutable(QStringLiteral("sway"));
-    if (sway.isEmpty()) {
-        *whyNot = QStringLiteral("sway is not installed (package sway)");
-        return false;
-    }
     QByteArray config = "xwayland disable\n";
     int x = 0;
     for (int i = 0; i < m_options.outputs.size(); ++i) {
@@ -395,102 +519,101 @@ bool Compositor::startSway(QString *whyNot)
     ::chmod(QFile::encodeName(configPath).constData(), 0644);
     m_swaySocket = QDir(m_runtimeDir).filePath(QStringLiteral("sway-ipc.sock"));
 
-    QProcessEnvironment env = sessionEnvironment();
+    QProcessEnvironment &env = launch->env;
     env.insert(QStringLiteral("WLR_BACKENDS"), QStringLiteral("headless"));
     env.insert(QStringLiteral("WLR_LIBINPUT_NO_DEVICES"), QStringLiteral("1"));
     env.insert(QStringLiteral("WLR_RENDERER"), QStringLiteral("pixman"));
     env.insert(QStringLiteral("WLR_HEADLESS_OUTPUTS"), QString::number(m_options.outputs.size()));
     env.insert(QStringLiteral("SWAYSOCK"), m_swaySocket);
     env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
+    launch->args = QStringList{QStringLiteral("-c"), configPath};
+    if (::geteuid() != 0)
+        return true;
 
-    QString program = sway;
-    QStringList args{QStringLiteral("-c"), configPath};
-    if (::geteuid() == 0) {
-        // sway refuses to run as root: it runs as nobody, in a runtime folder of nobody's.
-        const passwd *nobody = ::getpwnam("nobody");
-        if (!nobody) {
-            *whyNot = QStringLiteral("sway refuses root and there is no user 'nobody' to run it");
-            return false;
-        }
-        if (::chown(QFile::encodeName(m_runtimeDir).constData(), nobody->pw_uid, nobody->pw_gid) !=
-            0) {
-            *whyNot = QStringLiteral("cannot hand the runtime folder to nobody");
-            return false;
-        }
-        env.insert(QStringLiteral("HOME"), m_runtimeDir);
-        args.prepend(sway);
-        args = QStringList{QStringLiteral("--reuid=%1").arg(nobody->pw_uid),
-                           QStringLiteral("--regid=%1").arg(nobody->pw_gid),
-                           QStringLiteral("--clear-groups"),
-                           // A change of user clears the parent-death signal; setpriv sets it anew.
-                           QStringLiteral("--pdeathsig"), QStringLiteral("KILL"),
-                           QStringLiteral("--")} +
-               args;
-        program = QStringLiteral("setpriv");
-    }
-    if (!startProcess(program, args, env, whyNot))
+    // sway refuses to run as root: it runs as nobody, in a runtime folder of nobody's.
+    const passwd *nobody = ::getpwnam("nobody");
+    if (!nobody) {
+        *whyNot = QStringLiteral("sway refuses root and there is no user 'nobody' to run it");
         return false;
-    const QDeadlineTimer deadline(StartTimeoutMs);
-    QString lastError;
-    while (!deadline.hasExpired() && isRunning()) {
-        if (QFile::exists(m_swaySocket) &&
-            run(QStringLiteral("swaymsg"), {QStringLiteral("-t"), QStringLiteral("get_version")},
-                nullptr, &lastError))
-            return waitForWaylandSocket(whyNot);
-        QThread::msleep(PollIntervalMs);
     }
-    *whyNot = QStringLiteral("sway did not answer on its IPC socket: ") + lastError;
-    return false;
+    if (::chown(QFile::encodeName(m_runtimeDir).constData(), nobody->pw_uid, nobody->pw_gid) != 0) {
+        *whyNot = QStringLiteral("cannot hand the runtime folder to nobody");
+        return false;
+    }
+    env.insert(QStringLiteral("HOME"), m_runtimeDir);
+    launch->args = QStringList{QStringLiteral("--reuid=%1").arg(nobody->pw_uid),
+                               QStringLiteral("--regid=%1").arg(nobody->pw_gid),
+                               QStringLiteral("--clear-groups"),
+                               // A change of user clears the parent-death signal; setpriv sets it
+                               // anew.
+                               QStringLiteral("--pdeathsig"), QStringLiteral("KILL"),
+                               QStringLiteral("--"), launch->program} +
+                   launch->args;
+    launch->program = QStringLiteral("setpriv");
+    return true;
 }
 
-bool Compositor::startKWin(QString *whyNot)
+bool Compositor::prepareKWin(Launch *launch, QString *whyNot)
 {
-    const QString installed = QStandardPaths::findExecutable(QStringLiteral("kwin_wayland"));
-    if (installed.isEmpty()) {
-        *whyNot = QStringLiteral("kwin_wayland is not installed (package kwin-wayland)");
-        return false;
-    }
     // KWin's platform plugin serves only an executable of that name: the copy keeps it.
     const QString binDir = m_dir->filePath(QStringLiteral("bin"));
     QDir().mkpath(binDir);
     const QString copy = QDir(binDir).filePath(QStringLiteral("kwin_wayland"));
-    if (!QFile::copy(installed, copy)) {
+    if (!QFile::copy(launch->program, copy)) {
         *whyNot = QStringLiteral("cannot copy kwin_wayland");
         return false;
     }
+    launch->program = copy;
     const QSize size = m_options.outputs.value(0, QSize(1024, 768));
-    const QStringList args{QStringLiteral("--virtual"),
-                           QStringLiteral("--width"),
-                           QString::number(size.width()),
-                           QStringLiteral("--height"),
-                           QString::number(size.height()),
-                           QStringLiteral("--scale"),
-                           QString::number(m_options.kwinScale),
-                           QStringLiteral("--output-count"),
-                           QString::number(m_options.outputs.size()),
-                           QStringLiteral("--socket"),
-                           SocketName,
-                           QStringLiteral("--no-lockscreen"),
-                           QStringLiteral("--no-global-shortcuts"),
-                           QStringLiteral("--no-kactivities")};
-    return startProcess(copy, args, sessionEnvironment(), whyNot) &&
-           waitForBusName(QStringLiteral("org.kde.KWin"), whyNot) && waitForWaylandSocket(whyNot);
+    launch->args = QStringList{QStringLiteral("--virtual"),
+                               QStringLiteral("--width"),
+                               QString::number(size.width()),
+                               QStringLiteral("--height"),
+                               QString::number(size.height()),
+                               QStringLiteral("--scale"),
+                               QString::number(m_options.kwinScale),
+                               QStringLiteral("--output-count"),
+                               QString::number(m_options.outputs.size()),
+                               QStringLiteral("--socket"),
+                               SocketName,
+                               QStringLiteral("--no-lockscreen"),
+                               QStringLiteral("--no-global-shortcuts"),
+                               QStringLiteral("--no-kactivities")};
+    return true;
 }
 
-bool Compositor::mutterState(QByteArray *text, QString *whyNot) const
+bool Compositor::reportedDisplays(Displays *displays, QString *whyNot) const
 {
-    return run(QStringLiteral("gdbus"),
-               {QStringLiteral("call"), QStringLiteral("--session"), QStringLiteral("--dest"),
-                MutterService, QStringLiteral("--object-path"),
-                QStringLiteral("/org/gnome/Mutter/DisplayConfig"), QStringLiteral("--method"),
-                MutterService + QStringLiteral(".GetCurrentState")},
-               text, whyNot);
+    const Driver &d = driver(m_options.kind);
+    QByteArray text;
+    if (!run(d.reportCommand, &text, whyNot))
+        return false;
+    *displays = d.readReport(text);
+    return true;
+}
+
+bool Compositor::setScale(double scale, int layoutMode, QString *whyNot)
+{
+    const Driver &d = driver(m_options.kind);
+    if (!d.setScale) {
+        *whyNot = d.name + QStringLiteral("'s scale is fixed at start");
+        return false;
+    }
+    return (this->*d.setScale)(scale, layoutMode, whyNot);
+}
+
+bool Compositor::setSwayScale(double scale, int, QString *whyNot)
+{
+    return run(QStringLiteral("swaymsg"),
+               {QStringLiteral("output"), QStringLiteral("HEADLESS-1"), QStringLiteral("scale"),
+                QString::number(scale)},
+               nullptr, whyNot);
 }
 
 bool Compositor::setMutterScale(double scale, int layoutMode, QString *whyNot)
 {
     QByteArray state;
-    if (!mutterState(&state, whyNot))
+    if (!run(MutterState, &state, whyNot))
         return false;
     const QString text = QString::fromUtf8(state);
     const QRegularExpressionMatch serial =
@@ -534,42 +657,12 @@ bool Compositor::setMutterScale(double scale, int layoutMode, QString *whyNot)
     }
     // Method 1 applies the configuration for now, without the confirmation that a persistent
     // one waits for.
-    return run(QStringLiteral("gdbus"),
-               {QStringLiteral("call"), QStringLiteral("--session"), QStringLiteral("--dest"),
-                MutterService, QStringLiteral("--object-path"),
-                QStringLiteral("/org/gnome/Mutter/DisplayConfig"), QStringLiteral("--method"),
-                MutterService + QStringLiteral(".ApplyMonitorsConfig"), serial.captured(1),
-                QStringLiteral("1"), QLatin1Char('[') + logical + QLatin1Char(']'),
-                QStringLiteral("{'layout-mode': <uint32 %1>}").arg(layoutMode)},
+    return run(busCall(MutterService, MutterPath,
+                       MutterService + QStringLiteral(".ApplyMonitorsConfig"),
+                       {serial.captured(1), QStringLiteral("1"),
+                        QLatin1Char('[') + logical + QLatin1Char(']'),
+                        QStringLiteral("{'layout-mode': <uint32 %1>}").arg(layoutMode)}),
                nullptr, whyNot);
-}
-
-bool Compositor::swayOutputs(QByteArray *json, QString *whyNot) const
-{
-    return run(QStringLiteral("swaymsg"),
-               {QStringLiteral("-r"), QStringLiteral("-t"), QStringLiteral("get_outputs")}, json,
-               whyNot);
-}
-
-bool Compositor::swayOutput(const QString &output, const QStringList &args, QString *whyNot) const
-{
-    return run(QStringLiteral("swaymsg"), QStringList{QStringLiteral("output"), output} + args,
-               nullptr, whyNot);
-}
-
-bool Compositor::kwinSupportInformation(QByteArray *text, QString *whyNot) const
-{
-    QByteArray reply;
-    if (!run(QStringLiteral("gdbus"),
-             {QStringLiteral("call"), QStringLiteral("--session"), QStringLiteral("--dest"),
-              QStringLiteral("org.kde.KWin"), QStringLiteral("--object-path"),
-              QStringLiteral("/KWin"), QStringLiteral("--method"),
-              QStringLiteral("org.kde.KWin.supportInformation")},
-             &reply, whyNot))
-        return false;
-    // gdbus prints the string with its line breaks escaped.
-    *text = reply.replace("\\n", "\n");
-    return true;
 }
 
 void Compositor::pause()
@@ -582,15 +675,4 @@ void Compositor::resume()
 {
     if (isRunning())
         ::kill(static_cast<pid_t>(m_compositor.processId()), SIGCONT);
-}
-
-QString Compositor::logTail() const
-{
-    if (!m_dir)
-        return {};
-    QFile log(m_dir->filePath(QStringLiteral("compositor.log")));
-    if (!log.open(QIODevice::ReadOnly))
-        return QStringLiteral("(no compositor log)");
-    const QList<QByteArray> lines = log.readAll().split('\n');
-    return QString::fromLocal8Bit(lines.mid(std::max<qsizetype>(0, lines.size() - 15)).join('\n'));
 }

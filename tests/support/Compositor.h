@@ -13,7 +13,8 @@
 
 // A real headless Wayland compositor for tests, on a private session bus and in a runtime folder
 // of its own, so that nothing of the machine's own session leaks in and parallel runs do not
-// collide:
+// collide. What differs between compositors (command line, environment, how it tells it is
+// ready, how it reports and rescales its outputs) is one row of a driver table in the .cpp:
 //   - mutter: `--headless --wayland`, one `--virtual-monitor WxH` per output, with its Xwayland
 //     when asked; fractional scales enabled through a keyfile settings backend.
 //   - sway: the wlroots headless backend with software rendering, one headless output per
@@ -52,6 +53,9 @@ public:
         }
     };
 
+    // Each active output's mode sizes, in the compositor's order.
+    using Displays = QList<QList<QSize>>;
+
     Compositor();
     ~Compositor();
 
@@ -78,39 +82,46 @@ public:
     bool run(const QString &program, const QStringList &args, QByteArray *output,
              QString *whyNot) const;
 
-    // mutter: GetCurrentState as gdbus prints it.
-    bool mutterState(QByteArray *text, QString *whyNot) const;
-    // mutter: puts the first monitor at `scale` (the supported scale nearest to it) and the
-    // others at 1, in the logical (1) or physical (2) layout mode.
-    bool setMutterScale(double scale, int layoutMode, QString *whyNot);
+    // What the compositor itself says its active outputs offer (mutter: GetCurrentState; sway:
+    // GET_OUTPUTS; KWin: its support information, whose logical size times scale is the mode).
+    bool reportedDisplays(Displays *displays, QString *whyNot) const;
 
-    // sway: the GET_OUTPUTS reply as swaymsg prints it (JSON).
-    bool swayOutputs(QByteArray *json, QString *whyNot) const;
-    // sway: `swaymsg output <name> <args...>`.
-    bool swayOutput(const QString &output, const QStringList &args, QString *whyNot) const;
-
-    // KWin: its support information (org.kde.KWin.supportInformation), which describes each
-    // screen by its logical geometry and scale.
-    bool kwinSupportInformation(QByteArray *text, QString *whyNot) const;
+    // Puts the first output at `scale` and the others at 1. mutter takes the supported scale
+    // nearest to it, in the logical (1) or physical (2) `layoutMode`; sway ignores the layout;
+    // KWin's scale is fixed at start and cannot be changed here.
+    bool setScale(double scale, int layoutMode, QString *whyNot);
 
     // Stops (SIGSTOP) or resumes (SIGCONT) the compositor, as a compositor that hangs.
     void pause();
     void resume();
 
-    // X display of mutter's Xwayland (":N"), empty without one.
-    QString xDisplay() const { return m_xDisplay; }
-
 private:
+    struct Launch
+    {
+        QString program;
+        QStringList args;
+        QProcessEnvironment env;
+    };
+    struct Driver;
+    static const Driver &driver(Kind kind);
+
+    bool prepareMutter(Launch *launch, QString *whyNot);
+    bool prepareSway(Launch *launch, QString *whyNot);
+    bool prepareKWin(Launch *launch, QString *whyNot);
+    bool answersOnBus(QString *detail) const;
+    bool answersOnSwayIpc(QString *detail) const;
+    bool setMutterScale(double scale, int layoutMode, QString *whyNot);
+    bool setSwayScale(double scale, int layoutMode, QString *whyNot);
+
     bool startBus(QString *whyNot);
-    bool startMutter(QString *whyNot);
-    bool startSway(QString *whyNot);
-    bool startKWin(QString *whyNot);
-    bool startProcess(const QString &program, const QStringList &args,
-                      const QProcessEnvironment &env, QString *whyNot);
-    bool waitForBusName(const QString &name, QString *whyNot) const;
-    bool waitForWaylandSocket(QString *whyNot);
-    bool waitForXwayland(QString *whyNot);
-    QString logTail() const;
+    bool startProcess(const Launch &launch, QString *whyNot);
+    // Polls `ready` until it holds, the compositor ends or the start deadline passes; `ready`
+    // may leave the reason it is not yet in its argument.
+    template <typename Ready>
+    bool waitUntil(const QString &what, Ready ready, QString *whyNot) const;
+    bool findWaylandSocket();
+    bool findXwayland();
+    bool run(const QStringList &command, QByteArray *output, QString *whyNot) const;
     QProcessEnvironment sessionEnvironment() const;
 
     Options m_options;
@@ -123,5 +134,4 @@ private:
     QString m_swaySocket;
     QString m_xDisplay;
     QString m_xAuthority;
-    int m_mutterSerial = 0;
 };

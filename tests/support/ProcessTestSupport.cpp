@@ -4,6 +4,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
+
+#include <algorithm>
 
 #include <dirent.h>
 #include <unistd.h>
@@ -20,6 +23,39 @@ QString writeScript(const QString &dir, const QString &name, const QByteArray &b
     file.close();
     file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     return path;
+}
+
+bool runTool(const QString &program, const QStringList &args, const QProcessEnvironment &env,
+             QByteArray *output, QString *whyNot)
+{
+    // Generous: the machine may be busy with other builds.
+    constexpr int ToolTimeoutMs = 30000;
+    QProcess tool;
+    tool.setProcessEnvironment(env);
+    tool.start(program, args);
+    if (!tool.waitForFinished(ToolTimeoutMs) || tool.exitStatus() != QProcess::NormalExit ||
+        tool.exitCode() != 0) {
+        *whyNot = QStringLiteral("%1 %2 failed: %3 %4")
+                      .arg(program, args.join(QLatin1Char(' ')), tool.errorString(),
+                           QString::fromLocal8Bit(tool.readAllStandardError()));
+        if (tool.state() != QProcess::NotRunning) {
+            tool.kill();
+            tool.waitForFinished();
+        }
+        return false;
+    }
+    if (output)
+        *output = tool.readAllStandardOutput();
+    return true;
+}
+
+QString logTail(const QString &path)
+{
+    QFile log(path);
+    if (!log.open(QIODevice::ReadOnly))
+        return QStringLiteral("(no log at %1)").arg(path);
+    const QList<QByteArray> lines = log.readAll().split('\n');
+    return QString::fromLocal8Bit(lines.mid(std::max<qsizetype>(0, lines.size() - 15)).join('\n'));
 }
 
 QMap<int, QString> openDescriptors()

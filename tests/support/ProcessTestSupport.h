@@ -3,7 +3,9 @@
 #include <QByteArray>
 #include <QList>
 #include <QMap>
+#include <QProcessEnvironment>
 #include <QString>
+#include <QStringList>
 
 #include <sys/types.h>
 
@@ -17,6 +19,14 @@ constexpr int Patience = 30000;
 
 // Writes an executable /bin/sh script `body` to `dir`/`name` and returns its path.
 QString writeScript(const QString &dir, const QString &name, const QByteArray &body);
+
+// Runs a tool (xrandr, gdbus, swaymsg) to its end in `env`: its standard output, or false with
+// the command and what it said on its standard error.
+bool runTool(const QString &program, const QStringList &args, const QProcessEnvironment &env,
+             QByteArray *output, QString *whyNot);
+
+// The last lines of a server's or compositor's log, for the reason it did not start.
+QString logTail(const QString &path);
 
 // Open descriptors of this process, number -> link target.
 QMap<int, QString> openDescriptors();

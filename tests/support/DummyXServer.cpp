@@ -1,11 +1,12 @@
 #include "DummyXServer.h"
 
+#include "ProcessTestSupport.h"
+
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QStandardPaths>
 
-#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <poll.h>
@@ -15,7 +16,6 @@ namespace {
 
 constexpr int StartTimeoutMs = 60000;
 constexpr int StopTimeoutMs = 10000;
-constexpr int XrandrTimeoutMs = 30000;
 
 // Both ends of a pipe, closed when the object goes; the write end is handed to the server.
 class Pipe
@@ -126,7 +126,8 @@ bool DummyXServer::start(QString *whyNot)
     ready.closeWrite();
     const QByteArray number = readDisplayNumber(ready.readEnd());
     if (number.isEmpty()) {
-        *whyNot = QStringLiteral("Xorg did not come up:\n") + logTail();
+        *whyNot = QStringLiteral("Xorg did not come up:\n") +
+                  ProcessTestSupport::logTail(m_workDir.filePath(QStringLiteral("Xorg.log")));
         stop();
         return false;
     }
@@ -148,20 +149,10 @@ void DummyXServer::stop()
 
 bool DummyXServer::runXrandr(const QStringList &args, QByteArray *output, QString *whyNot) const
 {
-    QProcess xrandr;
-    xrandr.start(QStringLiteral("xrandr"),
-                 QStringList{QStringLiteral("-display"), QString::fromLatin1(m_displayName)} +
-                     args);
-    if (!xrandr.waitForFinished(XrandrTimeoutMs) || xrandr.exitStatus() != QProcess::NormalExit ||
-        xrandr.exitCode() != 0) {
-        *whyNot = QStringLiteral("xrandr %1 failed: %2 %3")
-                      .arg(args.join(QLatin1Char(' ')), xrandr.errorString(),
-                           QString::fromLocal8Bit(xrandr.readAllStandardError()));
-        return false;
-    }
-    if (output)
-        *output = xrandr.readAllStandardOutput();
-    return true;
+    return ProcessTestSupport::runTool(
+        QStringLiteral("xrandr"),
+        QStringList{QStringLiteral("-display"), QString::fromLatin1(m_displayName)} + args,
+        QProcessEnvironment::systemEnvironment(), output, whyNot);
 }
 
 bool DummyXServer::enableSecondOutput(QString *whyNot)
@@ -177,13 +168,4 @@ bool DummyXServer::enableSecondOutput(QString *whyNot)
                       QStringLiteral("--mode"), QStringLiteral("1024x768"),
                       QStringLiteral("--right-of"), QStringLiteral("DUMMY0")},
                      nullptr, whyNot);
-}
-
-QString DummyXServer::logTail() const
-{
-    QFile log(m_workDir.filePath(QStringLiteral("Xorg.log")));
-    if (!log.open(QIODevice::ReadOnly))
-        return QStringLiteral("(no server log)");
-    const QList<QByteArray> lines = log.readAll().split('\n');
-    return QString::fromLocal8Bit(lines.mid(std::max<qsizetype>(0, lines.size() - 15)).join('\n'));
 }

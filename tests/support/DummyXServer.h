@@ -42,8 +42,6 @@ public:
     static QString configPath();
 
 private:
-    QString logTail() const;
-
     QTemporaryDir m_workDir;
     QProcess m_process;
     QByteArray m_displayName;
