@@ -48,6 +48,8 @@ private Q_SLOTS:
     void workingDirectory();
 
     void startStopAndStartAgain();
+    void exitStatusLine_data();
+    void exitStatusLine();
     void serverEndsByItself_data();
     void serverEndsByItself();
     void missingGame_data();
@@ -56,8 +58,9 @@ private Q_SLOTS:
     void closingTheWindowKillsTheServer_data();
     void closingTheWindowKillsTheServer();
     void serverExitedWhileItsHelpersPrint();
-    void terminationSignalsCloseTheWindow_data();
-    void terminationSignalsCloseTheWindow();
+    void terminationSignalsReachTheEventLoop_data();
+    void terminationSignalsReachTheEventLoop();
+    void terminationSignalCloseTheWindow();
     void playWhileServerRuns();
     void commandsRoundTripAndHistory();
     void commandEndsTheServer_data();
@@ -118,18 +121,15 @@ void ServerTest::argumentVector_data()
 
     const QString absent;
     const QVariant none;
-    QTest::newRow("nothing set") << absent << absent << absent << none << QStringList{"-d"};
-    QTest::newRow("every setting, in order")
-        << "+map arena"
-        << "Friday night"
-        << "hunter2" << QVariant(16)
-        << QStringList{"-d", "+map", "arena", "-nFriday night", "-phunter2", "-c16"};
-    // The splitting and ordering rules themselves are tst_commandline's; these rows check that the
-    // stored values reach a real child whole, through the terminal and exec.
-    QTest::newRow("non-ASCII") << "--name=Jürgen"
-                               << "Ünïcødé ☃"
-                               << "pässwörd" << none
-                               << QStringList{"-d", "--name=Jürgen", "-nÜnïcødé ☃", "-ppässwörd"};
+    // The splitting and ordering rules are tst_commandline's, the argument vector's way through
+    // the terminal and exec tst_ServerRunProcess's; these rows check that the window reads the
+    // stored values and hands them to a real child whole.
+    QTest::newRow("every setting, in order, non-ASCII")
+        << "+map arena --name=Jürgen"
+        << "Friday night ☃"
+        << "pässwörd" << QVariant(16)
+        << QStringList{"-d",         "+map", "arena", "--name=Jürgen", "-nFriday night ☃",
+                       "-ppässwörd", "-c16"};
     QTest::newRow("maxclients not a number")
         << absent << absent << absent << QVariant(QStringLiteral("many")) << QStringList{"-d"};
 }
@@ -177,10 +177,10 @@ void ServerTest::argumentVector()
 void ServerTest::workingDirectory_data()
 {
     QTest::addColumn<QString>("folder");
-    QTest::newRow("spaces") << "My Games/Velmora Launcher";
-    QTest::newRow("quotes") << "it's \"quoted\"";
-    QTest::newRow("non-ASCII") << "Spiele/Ünïcødé ☃";
-    QTest::newRow("trailing space and backslash") << "odd\\ folder ";
+    // One folder with every odd character: quoting and encoding of paths are the lower layers'
+    // (tst_commandline, tst_ServerRunProcess); this checks the game folder the window derives.
+    QTest::newRow("spaces, quotes, non-ASCII, backslash, trailing space")
+        << "My Games/it's \"quoted\" Ünïcødé ☃/odd\\ folder ";
 }
 
 void ServerTest::workingDirectory()
@@ -257,32 +257,46 @@ void ServerTest::startStopAndStartAgain()
     QVERIFY(all.indexOf(QStringLiteral("run %1 late").arg(second)) > all.lastIndexOf(Separator));
 }
 
+// The console's last line for each way a server can end by itself (tst_ServerRunLifecycle
+// checks that the run reports these statuses).
+void ServerTest::exitStatusLine_data()
+{
+    QTest::addColumn<bool>("signaled");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("line");
+    QTest::newRow("status 0") << false << 0 << "Server exited normally";
+    QTest::newRow("status 3") << false << 3 << "Server exited with status 3";
+    QTest::newRow("status 255") << false << 255 << "Server exited with status 255";
+    QTest::newRow("SIGTERM") << true << SIGTERM << "Server was killed by signal 15 (Terminated)";
+    QTest::newRow("SIGKILL") << true << SIGKILL << "Server was killed by signal 9 (Killed)";
+    QTest::newRow("SIGUSR1") << true << SIGUSR1
+                             << "Server was killed by signal 10 (User defined signal 1)";
+}
+
+void ServerTest::exitStatusLine()
+{
+    QFETCH(bool, signaled);
+    QFETCH(int, code);
+    QFETCH(QString, line);
+    QCOMPARE(Launcher::exitStatusLine(ExitStatus{signaled, code}), line);
+}
+
+// That the window puts the run's own ending after its output: a normal exit, a status after a
+// last line without a line feed, and a signal.
 void ServerTest::serverEndsByItself_data()
 {
     QTest::addColumn<QString>("options");
     QTest::addColumn<QStringList>("lastLines"); // the run's last lines before the separator
 
-    const QString normally = QStringLiteral("Server exited normally");
-    QTest::newRow("a few log lines")
-        << "--lines 3 --interval 10"
-        << QStringList{"[00:00:00] heartbeat 3: 0 players", "Server stopped.", normally};
-    QTest::newRow("exit after the banner") << "--exit" << QStringList{"Server ready.", normally};
-    QTest::newRow("failure status")
-        << "--exit-code 3" << QStringList{"Server ready.", "Server exited with status 3"};
-    QTest::newRow("status 255") << "--exit-code 255"
-                                << QStringList{"Server ready.", "Server exited with status 255"};
-    QTest::newRow("last text without a line feed")
-        << "--no-newline partial --then-exit"
-        << QStringList{"Server ready.", "partial", normally};
+    QTest::newRow("a few log lines") << "--lines 3 --interval 10"
+                                     << QStringList{"[00:00:00] heartbeat 3: 0 players",
+                                                    "Server stopped.", "Server exited normally"};
+    QTest::newRow("last text without a line feed, failure status")
+        << "--no-newline partial --exit-code 3"
+        << QStringList{"Server ready.", "partial", "Server exited with status 3"};
     QTest::newRow("killed by SIGTERM")
         << "--exit-signal 15"
         << QStringList{"Server ready.", "Server was killed by signal 15 (Terminated)"};
-    QTest::newRow("killed by SIGKILL from elsewhere")
-        << "--exit-signal 9"
-        << QStringList{"Server ready.", "Server was killed by signal 9 (Killed)"};
-    QTest::newRow("killed by SIGUSR1")
-        << "--exit-signal 10"
-        << QStringList{"Server ready.", "Server was killed by signal 10 (User defined signal 1)"};
 }
 
 void ServerTest::serverEndsByItself()
@@ -369,11 +383,9 @@ void ServerTest::closingTheWindowKillsTheServer_data()
     QTest::addColumn<bool>("script");
     QTest::addColumn<bool>("destroy"); // the launcher goes right after, as when the program ends
     QTest::addColumn<bool>("helpers"); // the stand-in starts helpers that ignore the hang-up
-    QTest::newRow("stand-in, window kept") << false << false << false;
-    QTest::newRow("stand-in, launcher destroyed") << false << true << false;
+    // The whole group's end is tst_ServerRunLifecycle's (killEndsTheWholeGroup); these rows check
+    // that closing the window, and destroying the launcher right after, reach it.
     QTest::newRow("hangup ignored, window kept") << true << false << false;
-    QTest::newRow("hangup ignored, launcher destroyed") << true << true << false;
-    QTest::newRow("helpers, window kept") << false << false << true;
     QTest::newRow("helpers, launcher destroyed") << false << true << true;
 }
 
@@ -451,19 +463,32 @@ void ServerTest::serverExitedWhileItsHelpersPrint()
                  qPrintable(line));
 }
 
-// SIGTERM, SIGINT and SIGHUP end the launcher as closing its window does, through the event
-// loop; the preferences stay as they were.
-void ServerTest::terminationSignalsCloseTheWindow_data()
+// SIGTERM, SIGINT and SIGHUP each arrive on the event loop, not inside the handler.
+void ServerTest::terminationSignalsReachTheEventLoop_data()
 {
     QTest::addColumn<int>("signal");
-    QTest::newRow("SIGTERM") << SIGTERM;
-    QTest::newRow("SIGINT") << SIGINT;
-    QTest::newRow("SIGHUP") << SIGHUP;
+    for (int signal : TerminationSignals::Signals)
+        QTest::addRow("%s", ::sigabbrev_np(signal)) << signal;
 }
 
-void ServerTest::terminationSignalsCloseTheWindow()
+void ServerTest::terminationSignalsReachTheEventLoop()
 {
     QFETCH(int, signal);
+    TerminationSignals termination;
+    QVERIFY(termination.isActive());
+    QList<int> received;
+    connect(&termination, &TerminationSignals::received, this,
+            [&received](int number) { received << number; });
+    QCOMPARE(::raise(signal), 0);
+    QCOMPARE(received, QList<int>{});
+    QTRY_COMPARE_WITH_TIMEOUT(received, QList<int>{signal}, Patience);
+}
+
+// A termination signal ends the launcher as closing its window does; the preferences stay as
+// they were.
+void ServerTest::terminationSignalCloseTheWindow()
+{
+    const int signal = SIGHUP;
     storePreferences({{SettingsKeys::serverOptions, QStringLiteral("--children 1")},
                       {SettingsKeys::serverDescription, QStringLiteral("Kept")}});
     QFile prefs(preferencesFile());
