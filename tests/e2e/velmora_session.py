@@ -62,20 +62,21 @@ def _read_proc(pid, name):
         return None
 
 
+def _stat_fields(pid):
+    """The fields of /proc/PID/stat after the command name (state, parent, ...), None when gone."""
+    stat = _read_proc(pid, "stat")
+    return None if stat is None else stat[stat.rfind(b")") + 2 :].split()
+
+
 def process_state(pid):
     """'R', 'S', 'Z', ... for a process that exists, None for one that is gone."""
-    stat = _read_proc(pid, "stat")
-    if stat is None:
-        return None
-    fields = stat[stat.rfind(b")") + 2 :].split()
-    return fields[0].decode()
+    fields = _stat_fields(pid)
+    return None if fields is None else fields[0].decode()
 
 
 def parent_of(pid):
-    stat = _read_proc(pid, "stat")
-    if stat is None:
-        return None
-    return int(stat[stat.rfind(b")") + 2 :].split()[1])
+    fields = _stat_fields(pid)
+    return None if fields is None else int(fields[1])
 
 
 def is_running(pid):
