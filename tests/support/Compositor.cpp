@@ -81,19 +81,18 @@ void endGroup(QProcess &process)
     ::kill(-pid, SIGKILL);
 }
 
+// A command line of words without spaces, written as one.
+QStringList words(const QString &line)
+{
+    return line.split(QLatin1Char(' '));
+}
+
 // `gdbus call` on the session bus, as a command line.
 QStringList busCall(const QString &destination, const QString &path, const QString &method,
                     const QStringList &args = {})
 {
-    return QStringList{QStringLiteral("gdbus"),
-                       QStringLiteral("call"),
-                       QStringLiteral("--session"),
-                       QStringLiteral("--dest"),
-                       destination,
-                       QStringLiteral("--object-path"),
-                       path,
-                       QStringLiteral("--method"),
-                       method} +
+    return words(QStringLiteral("gdbus call --session --dest %1 --object-path %2 --method %3")
+                     .arg(destination, path, method)) +
            args;
 }
 
@@ -174,17 +173,17 @@ Displays kwinDisplays(const QByteArray &reply)
 // One row per compositor: everything start() and the queries do differently for it.
 struct Compositor::Driver
 {
-    QString name;
-    QString executable; // looked up on the PATH
-    QString package;    // named when it is missing
-    QString busName;    // the name it takes on the bus once it answers; empty: none
+    const char *name;
+    const char *executable; // looked up on the PATH
+    const char *package;    // named when it is missing
+    const char *busName;    // the name it takes on the bus once it answers
     // The command line and environment for the outputs asked for; may write into the session
     // folder.
     bool (Compositor::*prepare)(Launch *launch, QString *whyNot);
     // True once the compositor answers on its own interface.
     bool (Compositor::*answers)(QString *detail) const;
-    // The tool and arguments that print its own report of the outputs, and the reading of it.
-    QStringList reportCommand;
+    // The command that prints its own report of the outputs, and the reading of that report.
+    QStringList report;
     Displays (*readReport)(const QByteArray &text);
     // nullptr: the scale is fixed at start.
     bool (Compositor::*setScale)(double scale, int layoutMode, QString *whyNot);
@@ -192,44 +191,16 @@ struct Compositor::Driver
 
 const Compositor::Driver &Compositor::driver(Kind kind)
 {
-    static const Driver mutter{QStringLiteral("mutter"),
-                               QStringLiteral("mutter"),
-                               QStringLiteral("mutter"),
-                               MutterService,
-                               &Compositor::prepareMutter,
-                               &Compositor::answersOnBus,
-                               MutterState,
-                               &mutterDisplays,
-                               &Compositor::setMutterScale};
-    static const Driver sway{QStringLiteral("sway"),
-                             QStringLiteral("sway"),
-                             QStringLiteral("sway"),
-                             QString(),
-                             &Compositor::prepareSway,
-                             &Compositor::answersOnSwayIpc,
-                             {QStringLiteral("swaymsg"), QStringLiteral("-r"), QStringLiteral("-t"),
-                              QStringLiteral("get_outputs")},
-                             &swayDisplays,
-                             &Compositor::setSwayScale};
-    static const Driver kwin{QStringLiteral("KWin"),
-                             QStringLiteral("kwin_wayland"),
-                             QStringLiteral("kwin-wayland"),
-                             QStringLiteral("org.kde.KWin"),
-                             &Compositor::prepareKWin,
-                             &Compositor::answersOnBus,
-                             busCall(QStringLiteral("org.kde.KWin"), QStringLiteral("/KWin"),
-                                     QStringLiteral("org.kde.KWin.supportInformation")),
-                             &kwinDisplays,
-                             nullptr};
-    switch (kind) {
-    case Kind::Mutter:
-        return mutter;
-    case Kind::Sway:
-        return sway;
-    case Kind::KWin:
-        break;
-    }
-    return kwin;
+    static const Driver drivers[] = {
+        {"mutter", "mutter", "mutter", "org.gnome.Mutter.DisplayConfig", &Compositor::prepareMutter,
+         &Compositor::answersOnBus, MutterState, &mutterDisplays, &Compositor::setMutterScale},
+        {"sway", "sway", "sway", "", &Compositor::prepareSway, &Compositor::answersOnSwayIpc,
+         words("swaymsg -r -t get_outputs"), &swayDisplays, &Compositor::setSwayScale},
+        {"KWin", "kwin_wayland", "kwin-wayland", "org.kde.KWin", &Compositor::prepareKWin,
+         &Compositor::answersOnBus,
+         busCall("org.kde.KWin", "/KWin", "org.kde.KWin.supportInformation"), &kwinDisplays,
+         nullptr}};
+    return drivers[static_cast<int>(kind)];
 }
 
 Compositor::Compositor() = default;
@@ -241,7 +212,7 @@ Compositor::~Compositor()
 
 QString Compositor::name(Kind kind)
 {
-    return driver(kind).name;
+    return QString::fromLatin1(driver(kind).name);
 }
 
 bool Compositor::isRunning() const
@@ -267,9 +238,10 @@ bool Compositor::start(const Options &options, QString *whyNot)
     QDir().mkpath(m_dir->filePath(QStringLiteral("config")));
 
     const Driver &d = driver(options.kind);
-    Launch launch{QStandardPaths::findExecutable(d.executable), {}, {}};
+    Launch launch{QStandardPaths::findExecutable(QString::fromLatin1(d.executable)), {}, {}};
     if (launch.program.isEmpty()) {
-        *whyNot = QStringLiteral("%1 is not installed (package %2)").arg(d.executable, d.package);
+        *whyNot = QStringLiteral("%1 is not installed (package %2)")
+                      .arg(QLatin1String(d.executable), QLatin1String(d.package));
         return false;
     }
     bool ok = startBus(whyNot);
@@ -277,7 +249,7 @@ bool Compositor::start(const Options &options, QString *whyNot)
         launch.env = sessionEnvironment();
         ok = (this->*d.prepare)(&launch, whyNot) && startProcess(launch, whyNot) &&
              waitUntil(
-                 d.name + QStringLiteral(" to answer"),
+                 name(options.kind) + QStringLiteral(" to answer"),
                  [this, &d](QString *detail) { return (this->*d.answers)(detail); }, whyNot) &&
              waitUntil(
                  QStringLiteral("a Wayland socket"),
@@ -384,10 +356,7 @@ bool Compositor::startBus(QString *whyNot)
     m_bus.start(QStringLiteral("dbus-daemon"),
                 {QStringLiteral("--config-file=") + config, QStringLiteral("--nofork"),
                  QStringLiteral("--nopidfile"), QStringLiteral("--print-address=1")});
-    const QDeadlineTimer deadline(StartTimeoutMs);
-    while (!m_bus.canReadLine() && !deadline.hasExpired() && m_bus.state() != QProcess::NotRunning)
-        m_bus.waitForReadyRead(PollIntervalMs);
-    m_busAddress = m_bus.readLine().trimmed();
+    m_busAddress = ProcessTestSupport::readFirstLine(m_bus, StartTimeoutMs);
     if (m_busAddress.isEmpty()) {
         *whyNot = QStringLiteral("the private session bus (dbus-daemon) did not start: ") +
                   m_bus.errorString();
@@ -420,7 +389,7 @@ bool Compositor::answersOnBus(QString *detail) const
     return run(busCall(QStringLiteral("org.freedesktop.DBus"),
                        QStringLiteral("/org/freedesktop/DBus"),
                        QStringLiteral("org.freedesktop.DBus.NameHasOwner"),
-                       {driver(m_options.kind).busName}),
+                       {QString::fromLatin1(driver(m_options.kind).busName)}),
                &answer, detail) &&
            answer.contains("true");
 }
@@ -428,8 +397,7 @@ bool Compositor::answersOnBus(QString *detail) const
 bool Compositor::answersOnSwayIpc(QString *detail) const
 {
     return QFile::exists(m_swaySocket) &&
-           run(QStringLiteral("swaymsg"), {QStringLiteral("-t"), QStringLiteral("get_version")},
-               nullptr, detail);
+           run(words(QStringLiteral("swaymsg -t get_version")), nullptr, detail);
 }
 
 bool Compositor::findWaylandSocket()
@@ -482,13 +450,11 @@ bool Compositor::prepareMutter(Launch *launch, QString *whyNot)
     // Fractional scales in the logical layout are an experimental feature, read from the
     // settings the moment mutter starts.
     if (!runTool(QStringLiteral("gsettings"),
-                 {QStringLiteral("set"), QStringLiteral("org.gnome.mutter"),
-                  QStringLiteral("experimental-features"),
-                  QStringLiteral("['scale-monitor-framebuffer']")},
+                 words(QStringLiteral(
+                     "set org.gnome.mutter experimental-features ['scale-monitor-framebuffer']")),
                  launch->env, nullptr, whyNot))
         return false;
-    launch->args = QStringList{QStringLiteral("--headless"), QStringLiteral("--wayland"),
-                               QStringLiteral("--wayland-display=") + SocketName};
+    launch->args = words(QStringLiteral("--headless --wayland --wayland-display=") + SocketName);
     if (!m_options.xwayland)
         launch->args << QStringLiteral("--no-x11");
     for (const QSize &size : m_options.outputs)
@@ -541,14 +507,11 @@ bool Compositor::prepareSway(Launch *launch, QString *whyNot)
         return false;
     }
     env.insert(QStringLiteral("HOME"), m_runtimeDir);
-    launch->args = QStringList{QStringLiteral("--reuid=%1").arg(nobody->pw_uid),
-                               QStringLiteral("--regid=%1").arg(nobody->pw_gid),
-                               QStringLiteral("--clear-groups"),
-                               // A change of user clears the parent-death signal; setpriv sets it
-                               // anew.
-                               QStringLiteral("--pdeathsig"), QStringLiteral("KILL"),
-                               QStringLiteral("--"), launch->program} +
-                   launch->args;
+    // A change of user clears the parent-death signal; setpriv sets it anew.
+    launch->args = words(QStringLiteral("--reuid=%1 --regid=%2 --clear-groups --pdeathsig KILL --")
+                             .arg(nobody->pw_uid)
+                             .arg(nobody->pw_gid)) +
+                   QStringList{launch->program} + launch->args;
     launch->program = QStringLiteral("setpriv");
     return true;
 }
@@ -565,20 +528,14 @@ bool Compositor::prepareKWin(Launch *launch, QString *whyNot)
     }
     launch->program = copy;
     const QSize size = m_options.outputs.value(0, QSize(1024, 768));
-    launch->args = QStringList{QStringLiteral("--virtual"),
-                               QStringLiteral("--width"),
-                               QString::number(size.width()),
-                               QStringLiteral("--height"),
-                               QString::number(size.height()),
-                               QStringLiteral("--scale"),
-                               QString::number(m_options.kwinScale),
-                               QStringLiteral("--output-count"),
-                               QString::number(m_options.outputs.size()),
-                               QStringLiteral("--socket"),
-                               SocketName,
-                               QStringLiteral("--no-lockscreen"),
-                               QStringLiteral("--no-global-shortcuts"),
-                               QStringLiteral("--no-kactivities")};
+    launch->args = words(QStringLiteral("--virtual --width %1 --height %2 --scale %3 "
+                                        "--output-count %4 --socket %5 --no-lockscreen "
+                                        "--no-global-shortcuts --no-kactivities")
+                             .arg(size.width())
+                             .arg(size.height())
+                             .arg(m_options.kwinScale)
+                             .arg(m_options.outputs.size())
+                             .arg(SocketName));
     return true;
 }
 
@@ -586,7 +543,7 @@ bool Compositor::reportedDisplays(Displays *displays, QString *whyNot) const
 {
     const Driver &d = driver(m_options.kind);
     QByteArray text;
-    if (!run(d.reportCommand, &text, whyNot))
+    if (!run(d.report, &text, whyNot))
         return false;
     *displays = d.readReport(text);
     return true;
@@ -596,7 +553,7 @@ bool Compositor::setScale(double scale, int layoutMode, QString *whyNot)
 {
     const Driver &d = driver(m_options.kind);
     if (!d.setScale) {
-        *whyNot = d.name + QStringLiteral("'s scale is fixed at start");
+        *whyNot = name(m_options.kind) + QStringLiteral("'s scale is fixed at start");
         return false;
     }
     return (this->*d.setScale)(scale, layoutMode, whyNot);
@@ -604,10 +561,8 @@ bool Compositor::setScale(double scale, int layoutMode, QString *whyNot)
 
 bool Compositor::setSwayScale(double scale, int, QString *whyNot)
 {
-    return run(QStringLiteral("swaymsg"),
-               {QStringLiteral("output"), QStringLiteral("HEADLESS-1"), QStringLiteral("scale"),
-                QString::number(scale)},
-               nullptr, whyNot);
+    return run(words(QStringLiteral("swaymsg output HEADLESS-1 scale %1").arg(scale)), nullptr,
+               whyNot);
 }
 
 bool Compositor::setMutterScale(double scale, int layoutMode, QString *whyNot)

@@ -2,6 +2,7 @@
 
 #include "ServerRun.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -47,6 +48,15 @@ bool runTool(const QString &program, const QStringList &args, const QProcessEnvi
     if (output)
         *output = tool.readAllStandardOutput();
     return true;
+}
+
+QByteArray readFirstLine(QProcess &process, int timeoutMs)
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    while (!process.canReadLine() && !deadline.hasExpired() &&
+           process.state() != QProcess::NotRunning)
+        process.waitForReadyRead(100);
+    return process.readLine().trimmed();
 }
 
 QString logTail(const QString &path)

@@ -9,6 +9,7 @@
 
 #include <sys/types.h>
 
+class QProcess;
 class ServerRun;
 
 namespace ProcessTestSupport {
@@ -24,6 +25,10 @@ QString writeScript(const QString &dir, const QString &name, const QByteArray &b
 // the command and what it said on its standard error.
 bool runTool(const QString &program, const QStringList &args, const QProcessEnvironment &env,
              QByteArray *output, QString *whyNot);
+
+// The first line a starting child prints on its standard output (a bus address, a display
+// number), trimmed; empty when it ends or `timeoutMs` passes first.
+QByteArray readFirstLine(QProcess &process, int timeoutMs);
 
 // The last lines of a server's or compositor's log, for the reason it did not start.
 QString logTail(const QString &path);
