@@ -160,8 +160,7 @@ void ServerTest::argumentVector()
     qputenv("ORVANE_RECORD", QFile::encodeName(record));
 
     const auto w = openWindow(m_launcher);
-    w->launcher()->multiplayerAction();
-    const pid_t pid = w->launcher()->server();
+    const pid_t pid = startServer(*w);
     QVERIFY(pid > 0);
     const QJsonObject rec = waitForRecord(record);
     QCOMPARE(strings(rec.value(QStringLiteral("arguments"))), expected);
@@ -170,8 +169,7 @@ void ServerTest::argumentVector()
     QCOMPARE(rec.value(QStringLiteral("mode")).toString(), QStringLiteral("server"));
     QCOMPARE(rec.value(QStringLiteral("pid")).toInteger(), qint64(pid));
 
-    w->launcher()->multiplayerAction();
-    QVERIFY(drained(*w));
+    QVERIFY(stopServer(*w));
 }
 
 void ServerTest::workingDirectory_data()
@@ -200,10 +198,9 @@ void ServerTest::workingDirectory()
              gameDir + QStringLiteral("/orvane.app/Contents/MacOS/orvane"));
     QCOMPARE(strings(rec.value(QStringLiteral("arguments"))), QStringList{"-d"});
     // The banner reaches the console too: the run works from here, not just starts.
-    QVERIFY(waitForLine(*w, QStringLiteral("Server ready.")));
+    QVERIFY(waitForLine(*w, ReadyLine));
 
-    w->launcher()->multiplayerAction();
-    QVERIFY(drained(*w));
+    QVERIFY(stopServer(*w));
 }
 
 void ServerTest::startStopAndStartAgain()
@@ -213,8 +210,7 @@ void ServerTest::startStopAndStartAgain()
     Launcher *launcher = w->launcher();
     QCOMPARE(title(*w), QStringLiteral("Start"));
 
-    launcher->multiplayerAction();
-    const pid_t first = launcher->server();
+    const pid_t first = startServer(*w);
     QVERIFY(first > 0);
     QCOMPARE(title(*w), QStringLiteral("Stop"));
     QVERIFY(waitForLine(*w, QStringLiteral("run %1 started").arg(first)));
@@ -232,8 +228,7 @@ void ServerTest::startStopAndStartAgain()
     launcher->setServerActive(false);
     QCOMPARE(lines(*w).count(Separator), 1);
 
-    launcher->multiplayerAction();
-    const pid_t second = launcher->server();
+    const pid_t second = startServer(*w);
     QVERIFY(second > 0);
     QVERIFY(second != first);
     QCOMPARE(title(*w), QStringLiteral("Stop"));
@@ -305,8 +300,7 @@ void ServerTest::serverEndsByItself()
     QFETCH(QStringList, lastLines);
     storePreferences({{SettingsKeys::serverOptions, options}});
     const auto w = openWindow(m_launcher);
-    w->launcher()->multiplayerAction();
-    const pid_t pid = w->launcher()->server();
+    const pid_t pid = startServer(*w);
     QVERIFY(pid > 0);
 
     QTRY_COMPARE_WITH_TIMEOUT(title(*w), QStringLiteral("Start"), Patience);
@@ -334,8 +328,7 @@ void ServerTest::missingGame()
     QVERIFY(!exe.isEmpty());
 
     const auto w = openWindow(exe);
-    w->launcher()->multiplayerAction();
-    const pid_t pid = w->launcher()->server();
+    const pid_t pid = startServer(*w);
     QVERIFY(pid > 0); // the child exists; only its exec fails
     QCOMPARE(title(*w), QStringLiteral("Stop"));
 
@@ -373,9 +366,8 @@ void ServerTest::forkPtyFailure()
     w->launcher()->multiplayerAction();
     QVERIFY(w->launcher()->server() > 0);
     QCOMPARE(title(*w), QStringLiteral("Stop"));
-    QVERIFY(waitForLine(*w, QStringLiteral("Server ready.")));
-    w->launcher()->multiplayerAction();
-    QVERIFY(drained(*w));
+    QVERIFY(waitForLine(*w, ReadyLine));
+    QVERIFY(stopServer(*w));
 }
 
 void ServerTest::closingTheWindowKillsTheServer_data()
@@ -402,10 +394,9 @@ void ServerTest::closingTheWindowKillsTheServer()
                : m_launcher;
     auto w = openWindow(exe);
     w->interface->window()->show();
-    w->launcher()->multiplayerAction();
-    const pid_t pid = w->launcher()->server();
+    const pid_t pid = startServer(*w);
     QVERIFY(pid > 0);
-    QVERIFY(waitForLine(*w, QStringLiteral("Server ready.")));
+    QVERIFY(waitForLine(*w, ReadyLine));
     QList<pid_t> helperPids;
     if (helpers)
         QVERIFY(QTest::qWaitFor([&] { return (helperPids = announcedHelpers(*w)).size() == 4; },
@@ -430,8 +421,7 @@ void ServerTest::serverExitedWhileItsHelpersPrint()
         {{SettingsKeys::serverOptions, QStringLiteral("--children 1 --interval 50 --exit")}});
     const auto w = openWindow(m_launcher);
     Launcher *launcher = w->launcher();
-    launcher->multiplayerAction();
-    const pid_t pid = launcher->server();
+    const pid_t pid = startServer(*w);
     QVERIFY(pid > 0);
     QList<pid_t> helperPids;
     QVERIFY(
@@ -501,8 +491,7 @@ void ServerTest::terminationSignalCloseTheWindow()
     TerminationSignals termination;
     QVERIFY(termination.isActive());
     connect(&termination, &TerminationSignals::received, w->interface->window(), &QWidget::close);
-    w->launcher()->multiplayerAction();
-    const pid_t pid = w->launcher()->server();
+    const pid_t pid = startServer(*w);
     QVERIFY(pid > 0);
     QList<pid_t> helperPids;
     QVERIFY(
@@ -527,8 +516,7 @@ void ServerTest::playWhileServerRuns()
     const QString serverRecord = m_dir.filePath(QStringLiteral("beside-server.json"));
     qputenv("ORVANE_RECORD", QFile::encodeName(serverRecord));
     const auto w = openWindow(m_launcher);
-    w->launcher()->multiplayerAction();
-    const pid_t server = w->launcher()->server();
+    const pid_t server = startServer(*w);
     QVERIFY(server > 0);
     QCOMPARE(waitForRecord(serverRecord).value(QStringLiteral("mode")).toString(),
              QStringLiteral("server"));
@@ -554,8 +542,7 @@ void ServerTest::playWhileServerRuns()
     }
     QVERIFY(games.at(0) != games.at(1));
 
-    w->launcher()->multiplayerAction();
-    QVERIFY(drained(*w));
+    QVERIFY(stopServer(*w));
 }
 
 void ServerTest::commandsRoundTripAndHistory()
@@ -567,7 +554,7 @@ void ServerTest::commandsRoundTripAndHistory()
     QVERIFY(!field->isEnabled());
     w->launcher()->multiplayerAction();
     QVERIFY(field->isEnabled());
-    QVERIFY(waitForLine(*w, QStringLiteral("Server ready.")));
+    QVERIFY(waitForLine(*w, ReadyLine));
 
     typeCommand(*w, QStringLiteral("say hello there"));
     QCOMPARE(field->text(), QString());
@@ -635,10 +622,9 @@ void ServerTest::commandEndsTheServer()
     QFETCH(QString, answer);
     storePreferences({{SettingsKeys::serverOptions, QStringLiteral("--commands")}});
     const auto w = openWindow(m_launcher);
-    w->launcher()->multiplayerAction();
-    const pid_t pid = w->launcher()->server();
+    const pid_t pid = startServer(*w);
     QVERIFY(pid > 0);
-    QVERIFY(waitForLine(*w, QStringLiteral("Server ready.")));
+    QVERIFY(waitForLine(*w, ReadyLine));
 
     typeCommand(*w, command);
     QTRY_COMPARE_WITH_TIMEOUT(title(*w), QStringLiteral("Start"), Patience);
@@ -659,10 +645,9 @@ void ServerTest::serverThatNeverReads()
 {
     storePreferences({{SettingsKeys::serverOptions, QStringLiteral("--interval 60000")}});
     const auto w = openWindow(m_launcher);
-    w->launcher()->multiplayerAction();
-    const pid_t pid = w->launcher()->server();
+    const pid_t pid = startServer(*w);
     QVERIFY(pid > 0);
-    QVERIFY(waitForLine(*w, QStringLiteral("Server ready.")));
+    QVERIFY(waitForLine(*w, ReadyLine));
 
     QLineEdit *field = commandLine(*w);
     const QString big = QStringLiteral("say ") + QString(30000, u'x');
@@ -719,7 +704,7 @@ void ServerTest::keyboardReachesTheCommandLine()
     QTest::keyClick(window, Qt::Key_1, Qt::ControlModifier);
     QTRY_COMPARE_WITH_TIMEOUT(window->centralWidget(), w->launcher()->view1(), Patience);
     w->launcher()->multiplayerAction();
-    QVERIFY(waitForLine(*w, QStringLiteral("Server ready.")));
+    QVERIFY(waitForLine(*w, ReadyLine));
     QTest::keyClick(window, Qt::Key_2, Qt::ControlModifier);
     QTRY_COMPARE_WITH_TIMEOUT(window->centralWidget(), w->launcher()->view2(), Patience);
     QTRY_VERIFY_WITH_TIMEOUT(field->hasFocus(), Patience);
@@ -733,8 +718,7 @@ void ServerTest::keyboardReachesTheCommandLine()
     QTest::keyClick(field, Qt::Key_Return);
     QVERIFY(waitForLine(*w, QStringLiteral("Console: typed")));
 
-    w->launcher()->multiplayerAction();
-    QVERIFY(drained(*w));
+    QVERIFY(stopServer(*w));
 }
 
 VELMORA_LAUNCHER_TEST_MAIN(ServerTest)

@@ -56,6 +56,16 @@ inline bool waitForLine(const LauncherFixture::Window &w, const QString &line)
     return QTest::qWaitFor([&] { return lines(w).contains(line); }, Patience);
 }
 
+// The stand-in's last banner line.
+inline const QString ReadyLine = QStringLiteral("Server ready.");
+
+// Presses Start; the new run's server, or -1 when none started.
+inline pid_t startServer(const LauncherFixture::Window &w)
+{
+    w.launcher()->multiplayerAction();
+    return w.launcher()->server();
+}
+
 // Every run's output has ended and its child is reaped; the runs themselves are gone too.
 inline bool drained(const LauncherFixture::Window &w)
 {
@@ -63,6 +73,13 @@ inline bool drained(const LauncherFixture::Window &w)
         return false;
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     return true;
+}
+
+// Presses Stop and waits until every run has drained.
+inline bool stopServer(const LauncherFixture::Window &w)
+{
+    w.launcher()->multiplayerAction();
+    return drained(w);
 }
 
 // True once the process is reaped: a zombie still answers kill(pid, 0).
