@@ -13,10 +13,11 @@ MessageBar::MessageBar(QMainWindow *window) : QFrame(window), m_window(window)
 {
     setObjectName(QStringLiteral("messageBar"));
     setAccessibleName(tr("Message"));
-    auto *icon = new QLabel(this);
-    const int side = style()->pixelMetric(QStyle::PM_SmallIconSize, nullptr, this);
-    icon->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxWarning).pixmap(side, side));
-    icon->setAccessibleName(tr("Warning"));
+    // The picture is looked up in the icon theme only when the first message shows (see
+    // showMessage): most starts never show one, and the lookup scans the theme's folders.
+    m_icon = new QLabel(this);
+    m_icon->setObjectName(QStringLiteral("messageIcon"));
+    m_icon->setAccessibleName(tr("Warning"));
     m_text = new QLabel(this);
     m_text->setObjectName(QStringLiteral("messageText"));
     m_text->setAccessibleName(tr("Message"));
@@ -30,7 +31,7 @@ MessageBar::MessageBar(QMainWindow *window) : QFrame(window), m_window(window)
     connect(close, &QToolButton::clicked, this, &MessageBar::dismiss);
     auto *layout = new QHBoxLayout(this);
     layout->setContentsMargins(4, 2, 4, 2);
-    layout->addWidget(icon);
+    layout->addWidget(m_icon);
     layout->addWidget(m_text, 1);
     layout->addWidget(close);
 
@@ -47,6 +48,10 @@ QString MessageBar::text() const
 
 void MessageBar::showMessage(const QString &text)
 {
+    if (m_icon->pixmap().isNull()) {
+        const int side = style()->pixelMetric(QStyle::PM_SmallIconSize, nullptr, this);
+        m_icon->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxWarning).pixmap(side, side));
+    }
     m_text->setText(text);
     m_text->setAccessibleDescription(text);
     QStatusBar *bar = m_window->statusBar();

@@ -27,5 +27,6 @@ private:
     void resizeWindowBy(int height);
 
     QMainWindow *m_window;
+    QLabel *m_icon;
     QLabel *m_text;
 };

@@ -238,6 +238,9 @@ void LauncherTest::preferencesProblemsAreTold()
     w->interface->binding()->commitEditing();
     QCOMPARE(told.count(), toldAtStart ? 0 : 2);
     QVERIFY(messages->isVisible());
+    // The warning picture is looked up only once a message is due; the bar never shows without it.
+    const auto *picture = messages->findChild<QLabel *>(QStringLiteral("messageIcon"));
+    QVERIFY(picture && !picture->pixmap().isNull());
     QVERIFY2(messages->text().contains(file) && messages->text().contains(reason),
              qPrintable(messages->text()));
 
