@@ -1,10 +1,10 @@
 #include "Launcher.h"
 #include "LauncherInterface.h"
 #include "TerminationSignals.h"
+#include "ToolbarImages.h"
 #include "Translations.h"
 
 #include <QApplication>
-#include <QIcon>
 #include <QMainWindow>
 
 int main(int argc, char *argv[])
@@ -12,7 +12,7 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Velmora Launcher"));
     QApplication::setDesktopFileName(QStringLiteral("velmora-launcher"));
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/velmora-launcher.svg")));
+    QApplication::setWindowIcon(applicationImage());
     installTranslations(app);
 
     LauncherInterface interface;

@@ -79,7 +79,7 @@ echo "== dependencies"
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "$depends"
 # Computed from the launcher's libraries, and the plugins Qt loads at run time.
-for needed in libc6 libqt6widgets6 libx11-6 libqt6gui6 qt6-wayland libqt6svg6; do
+for needed in libc6 libqt6widgets6 libx11-6 libqt6gui6 qt6-wayland; do
     grep -qE "(^|, )$needed( |,|$)" <<<"$depends" || fail "Depends lacks $needed"
 done
 [[ $(dpkg-deb -f "$deb" Recommends) == *qt6-translations-l10n* ]] || fail "Qt's translations are not recommended"

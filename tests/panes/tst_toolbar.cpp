@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QContextMenuEvent>
+#include <QDir>
 #include <QImage>
 #include <QMainWindow>
 #include <QMap>
@@ -133,6 +134,8 @@ private Q_SLOTS:
     void cannotBeMovedOrHidden();
     void images_data();
     void images();
+    void imagesAreTheirSourcesDrawn_data();
+    void imagesAreTheirSourcesDrawn();
 };
 
 void ToolbarTest::showsItemsOfTheDefaultListInOrder()
@@ -382,6 +385,47 @@ void ToolbarTest::images()
     QVERIFY2(drawn > 32 * 32 / 4, qPrintable(QString::number(drawn)));
     QVERIFY2(dark >= 20, qPrintable(QString::number(dark)));
     QVERIFY2(light >= 20, qPrintable(QString::number(light)));
+}
+
+void ToolbarTest::imagesAreTheirSourcesDrawn_data()
+{
+    QTest::addColumn<QIcon>("image");
+    QTest::addColumn<QString>("source"); // below resources/
+    QTest::addColumn<QList<int>>("sides");
+    for (const char *name : {"Main", "Server", "Help"})
+        QTest::newRow(name) << toolbarImageNamed(QString::fromLatin1(name))
+                            << QStringLiteral("icons/%1.svg").arg(QLatin1String(name))
+                            << QList<int>{32, 64};
+    QTest::newRow("application") << applicationImage() << QStringLiteral("velmora-launcher.svg")
+                                 << QList<int>{16, 32, 64, 128};
+}
+
+// The launcher ships its images drawn at build time: at every size it has, an image is what the
+// SVG icon engine draws from the source, and it offers exactly those sizes (an X11 window's icon
+// is given in the sizes the icon offers).
+void ToolbarTest::imagesAreTheirSourcesDrawn()
+{
+    QFETCH(QIcon, image);
+    QFETCH(QString, source);
+    QFETCH(QList<int>, sides);
+    const QString sources =
+        qEnvironmentVariable("VELMORA_TEST_SOURCE_DIR") + QStringLiteral("/../../resources/");
+    const QIcon drawn(QDir::cleanPath(sources + source));
+    QVERIFY2(!drawn.isNull(), qPrintable(sources + source));
+
+    QList<QSize> sizes;
+    for (const int side : sides) {
+        sizes.append(QSize(side, side));
+        const QImage shipped = image.pixmap(QSize(side, side))
+                                   .toImage()
+                                   .convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        const QImage expected = drawn.pixmap(QSize(side, side))
+                                    .toImage()
+                                    .convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        QCOMPARE(shipped.size(), QSize(side, side));
+        QVERIFY2(shipped == expected, qPrintable(QStringLiteral("%1 px").arg(side)));
+    }
+    QCOMPARE(image.availableSizes(), sizes);
 }
 
 QTEST_MAIN(ToolbarTest)
