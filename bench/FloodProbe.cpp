@@ -22,6 +22,7 @@ bool FloodProbe::run(int timeoutMs)
     QTimer::singleShot(timeoutMs, &m_loop, &QEventLoop::quit);
 
     m_startCpuNs = MonotonicClock::processCpuNs();
+    m_startThreadCpuNs = MonotonicClock::threadCpuNs();
     m_startNs = MonotonicClock::nowNs();
     m_lastTickNs = m_startNs;
     m_ticker.start();
@@ -50,6 +51,7 @@ void FloodProbe::finish(const char *by)
     m_done = true;
     m_endNs = MonotonicClock::nowNs();
     m_endCpuNs = MonotonicClock::processCpuNs();
+    m_endThreadCpuNs = MonotonicClock::threadCpuNs();
     m_detectedBy = by;
     m_maxGapNs = std::max(m_maxGapNs, m_endNs - m_lastTickNs);
     m_loop.quit();
@@ -82,6 +84,11 @@ double FloodProbe::seconds() const
 double FloodProbe::cpuSeconds() const
 {
     return MonotonicClock::secondsBetween(m_startCpuNs, m_endCpuNs);
+}
+
+double FloodProbe::mainThreadCpuSeconds() const
+{
+    return MonotonicClock::secondsBetween(m_startThreadCpuNs, m_endThreadCpuNs);
 }
 
 double FloodProbe::maxGapMs() const

@@ -31,6 +31,10 @@ public:
     double maxGapMs() const;
     // CPU time of the launcher's whole process over the same span.
     double cpuSeconds() const;
+    // CPU time of the thread that runs the event loop alone (decoding, the console, painting);
+    // the rest of cpuSeconds() is the other threads' (the server log's writer, Qt's X event
+    // reader).
+    double mainThreadCpuSeconds() const;
     int ticks() const { return m_ticks; }
     // "paint" when a paint of the console saw the end, "timer" when the 10 ms tick saw it first.
     const char *detectedBy() const { return m_detectedBy; }
@@ -54,6 +58,8 @@ private:
     std::int64_t m_endNs = 0;
     std::int64_t m_startCpuNs = 0;
     std::int64_t m_endCpuNs = 0;
+    std::int64_t m_startThreadCpuNs = 0;
+    std::int64_t m_endThreadCpuNs = 0;
     std::int64_t m_lastTickNs = 0;
     std::int64_t m_maxGapNs = 0;
     int m_ticks = 0;

@@ -23,6 +23,13 @@ std::int64_t processCpuNs()
     return std::int64_t(used.tv_sec) * 1000000000 + used.tv_nsec;
 }
 
+std::int64_t threadCpuNs()
+{
+    timespec used{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &used);
+    return std::int64_t(used.tv_sec) * 1000000000 + used.tv_nsec;
+}
+
 double millisecondsBetween(std::int64_t startNs, std::int64_t endNs)
 {
     return double(endNs - startNs) / 1e6;

@@ -11,4 +11,6 @@ double millisecondsBetween(std::int64_t startNs, std::int64_t endNs);
 // User plus system CPU time of this whole process (every thread) so far. Unlike wall time it
 // hardly depends on what else the machine is doing.
 std::int64_t processCpuNs();
+// The same for the calling thread alone.
+std::int64_t threadCpuNs();
 } // namespace MonotonicClock

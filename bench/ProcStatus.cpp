@@ -2,6 +2,8 @@
 
 #include <QFile>
 
+#include <sys/resource.h>
+
 qint64 ProcStatus::field(const QString &file, const QByteArray &name)
 {
     QFile status(file);
@@ -47,4 +49,12 @@ qint64 ProcStatus::readCalls()
 qint64 ProcStatus::voluntarySwitches()
 {
     return field(QStringLiteral("/proc/self/status"), "voluntary_ctxt_switches");
+}
+
+qint64 ProcStatus::processVoluntarySwitches()
+{
+    struct rusage usage = {};
+    if (::getrusage(RUSAGE_SELF, &usage) != 0)
+        return -1;
+    return usage.ru_nvcsw;
 }

@@ -17,6 +17,10 @@ public:
     // from a blocking wait.
     static qint64 readCalls();
     static qint64 voluntarySwitches();
+    // Voluntary context switches of all the process's threads, also of those that have ended
+    // (getrusage): less the main thread's, what the other threads (the server log's writer, Qt's
+    // X event reader) cost in wake-ups.
+    static qint64 processVoluntarySwitches();
 
 private:
     static qint64 field(const QString &file, const QByteArray &name);

@@ -61,9 +61,11 @@ int main(int argc, char *argv[])
     paints.start();
     const qint64 readsBefore = ProcStatus::readCalls();
     const qint64 wakeupsBefore = ProcStatus::voluntarySwitches();
+    const qint64 allWakeupsBefore = ProcStatus::processVoluntarySwitches();
     const bool ok = probe.run(parser.value(QStringLiteral("timeout-ms")).toInt());
     const qint64 reads = ProcStatus::readCalls() - readsBefore;
     const qint64 wakeups = ProcStatus::voluntarySwitches() - wakeupsBefore;
+    const qint64 otherWakeups = ProcStatus::processVoluntarySwitches() - allWakeupsBefore - wakeups;
     paints.stop();
     const qint64 peakKiB = ProcStatus::peakResidentKiB();
 
@@ -80,6 +82,7 @@ int main(int argc, char *argv[])
     std::printf("colour=%d\n", colour ? 1 : 0);
     std::printf("flood_seconds=%.4f\n", probe.seconds());
     std::printf("flood_cpu_seconds=%.4f\n", probe.cpuSeconds());
+    std::printf("flood_main_cpu_seconds=%.4f\n", probe.mainThreadCpuSeconds());
     std::printf("detected_by=%s\n", probe.detectedBy());
     std::printf("max_gap_ms=%.2f\n", probe.maxGapMs());
     std::printf("ticks=%d\n", probe.ticks());
@@ -89,6 +92,7 @@ int main(int argc, char *argv[])
     std::printf("console_lines=%d\n", model.lineCount());
     std::printf("reads=%lld\n", static_cast<long long>(reads));
     std::printf("wakeups=%lld\n", static_cast<long long>(wakeups));
+    std::printf("other_thread_wakeups=%lld\n", static_cast<long long>(otherWakeups));
     std::printf("paints=%s\n", qPrintable(paints.summary()));
     std::printf("line_before_separator=%s\n", qPrintable(before));
     return ok ? 0 : 1;

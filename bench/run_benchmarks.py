@@ -148,8 +148,17 @@ def flood(args, env, paths, colour=False):
     print("  paint events per widget during the last launcher flood: %s"
           % " ".join(last.get("paints", "").split()[:8]))
     print("  end seen by: %s; reads by the limit: %s per run; by the launcher process: %s read"
-          " calls, %s wake-ups" % (last.get("detected_by"), pairs[-1][1].get("drain_reads"),
-                         last.get("reads"), last.get("wakeups")))
+          " calls, %s wake-ups of the main thread, %s of its other threads"
+          % (last.get("detected_by"), pairs[-1][1].get("drain_reads"), last.get("reads"),
+             last.get("wakeups"), last.get("other_thread_wakeups", "-")))
+    main_cpu = [float(p[0]["flood_main_cpu_seconds"]) for p in pairs
+                if "flood_main_cpu_seconds" in p[0]]
+    if main_cpu:
+        other_cpu = [float(p[0]["flood_cpu_seconds"]) - float(p[0]["flood_main_cpu_seconds"])
+                     for p in pairs]
+        print("  launcher CPU by thread (medians): main thread %.3f s (decoding, console,"
+              " painting), other threads %.3f s (the server log's writer, Qt's X event reader)"
+              % (statistics.median(main_cpu), statistics.median(other_cpu)))
     launcher_median = statistics.median(float(p[0]["flood_seconds"]) for p in pairs)
     limit_median = statistics.median(float(p[1]["drain_seconds"]) for p in pairs)
     launcher_cpu = statistics.median(float(p[0]["flood_cpu_seconds"]) for p in pairs)
