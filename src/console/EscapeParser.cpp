@@ -87,6 +87,11 @@ StyledText EscapeParser::feed(const QString &chunk)
                 if (i == size)
                     break;
             }
+            // The CR of a CR LF, the terminal's end of every line, goes without a call of its own.
+            if (data[i] == u'\r' && i + 1 < size && data[i + 1] == u'\n') {
+                ++i;
+                continue;
+            }
         } else if (m_state == State::Csi) {
             // Parameters, the bulk of a colour sequence, without a call per character.
             for (; i < size; ++i) {

@@ -220,7 +220,15 @@ void ServerLog::append(const QString &text)
 {
     if (!m_file || text.isEmpty())
         return;
-    m_buffer += text.toUtf8();
+    // Encoded straight into the batch, which is allocated once at its full size: a flood passes
+    // through here at the terminal's pace, so no copy of it is made twice.
+    const qsizetype used = m_buffer.size();
+    const qsizetype room = m_encoder.requiredSpace(text.size());
+    if (m_buffer.capacity() < used + room)
+        m_buffer.reserve(std::max(used + room, BatchBytes + BatchBytes / 2));
+    m_buffer.resize(used + room);
+    char *const end = m_encoder.appendToBuffer(m_buffer.data() + used, text);
+    m_buffer.resize(end - m_buffer.constData());
     m_atLineStart = text.endsWith(u'\n');
     if (m_buffer.size() >= BatchBytes)
         flush();

@@ -5,6 +5,7 @@
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
+#include <QStringEncoder>
 #include <QStringList>
 #include <QTimer>
 
@@ -114,6 +115,7 @@ private:
     qint64 m_olderBytes = 0;
     qint64 m_written = 0;
     QByteArray m_buffer;
+    QStringEncoder m_encoder{QStringEncoder::Utf8};
     bool m_atLineStart = true;
     bool m_failed = false;
     QTimer m_timer;
