@@ -20,8 +20,11 @@ class PtyReader : public QObject
 {
     Q_OBJECT
 public:
-    // The most one readDone() delivers, and what one read() call asks for.
-    static constexpr qsizetype ChunkSize = 1024 * 1024;
+    // The most one readDone() delivers, and what one read() call asks for. A delivery passes
+    // through several copies on its way to the console and the log (decoded, parsed, encoded),
+    // so a smaller bound keeps both memory and the longest pause of the window down when the
+    // window falls behind a flood; 256 KiB still holds thousands of lines.
+    static constexpr qsizetype ChunkSize = 256 * 1024;
     static constexpr qsizetype ReadSize = 64 * 1024;
 
     explicit PtyReader(UniqueFd master, QObject *parent = nullptr);

@@ -52,7 +52,7 @@ public:
     pid_t start(const QByteArray &path, const QList<QByteArray> &argv,
                 const QByteArray &workingDirectory);
     pid_t pid() const { return m_pid; }
-    // Requests one read of what the terminal holds (up to 1 MiB); readCompleted follows from the
+    // Requests one read of what the terminal holds (up to 256 KiB); readCompleted follows from the
     // event loop. A request
     // while one is pending, or after closeOutput(), does nothing.
     void readInBackgroundAndNotify();
