@@ -7,13 +7,28 @@
 namespace {
 
 // Characters of a kind make one word for a double-click.
-int kindOf(QChar c)
+int kindOf(char32_t c)
 {
-    if (c.isLetterOrNumber() || c == u'_' || c.isMark())
+    if (QChar::isLetterOrNumber(c) || c == U'_' || QChar::isMark(c))
         return 0;
-    if (c.isSpace())
+    if (QChar::isSpace(c))
         return 1;
     return 2;
+}
+
+// Whether `at` falls between the two halves of a surrogate pair.
+bool insidePair(const QString &line, int at)
+{
+    return at > 0 && at < line.size() && line.at(at).isLowSurrogate() &&
+           line.at(at - 1).isHighSurrogate();
+}
+
+// The kind of the character that starts at `at`, and its length in code units.
+int kindAt(const QString &line, int at, int *length)
+{
+    *length = insidePair(line, at + 1) ? 2 : 1;
+    return kindOf(*length == 2 ? QChar::surrogateToUcs4(line.at(at), line.at(at + 1))
+                               : char32_t(line.at(at).unicode()));
 }
 
 // The index of line `sequence` in `model`, or -1 when it is not (or no longer) there.
@@ -52,15 +67,23 @@ void ConsoleSelection::selectWord(const ConsoleModel &model, const TextPosition 
         return;
     }
     // A click past the end of the line means its last character.
-    const int column = std::clamp(at.column, 0, int(line.size()) - 1);
-    const int kind = kindOf(line.at(column));
+    // Characters outside the first plane are whole, never half of one.
+    int column = std::clamp(at.column, 0, int(line.size()) - 1);
+    if (insidePair(line, column))
+        --column;
+    int length = 1;
+    const int kind = kindAt(line, column, &length);
     int from = column;
-    int to = column + 1;
+    int to = column + length;
     if (kind != 2) {
-        while (from > 0 && kindOf(line.at(from - 1)) == kind)
-            --from;
-        while (to < line.size() && kindOf(line.at(to)) == kind)
-            ++to;
+        while (from > 0) {
+            const int before = insidePair(line, from - 1) ? from - 2 : from - 1;
+            if (kindAt(line, before, &length) != kind)
+                break;
+            from = before;
+        }
+        while (to < line.size() && kindAt(line, to, &length) == kind)
+            to += length;
     }
     start(TextPosition{at.sequence, from});
     m_cursor.column = to;

@@ -450,12 +450,17 @@ void ConsoleView::paintEvent(QPaintEvent *event)
             painter.drawText(QPointF(x, top + m_ascent), piece);
             x += metricsFor(style).horizontalAdvance(piece);
         };
+        // A long row of many stretches stops where the repaint does.
+        const qreal right = event->rect().right();
         for (const StyleSpan &span : spans) {
+            if (x > right)
+                break;
             draw(at, span.start, TextStyle());
             draw(span.start, span.start + span.length, span.style);
             at = span.start + span.length;
         }
-        draw(at, int(line.size()), TextStyle());
+        if (x <= right)
+            draw(at, int(line.size()), TextStyle());
         painter.setFont(m_font);
         painter.setPen(m_color);
     }
@@ -500,6 +505,11 @@ int ConsoleView::columnAt(int index, qreal x) const
         else
             low = mid + 1;
     }
+    // Never between the two halves of a character outside the first plane.
+    const QString &line = m_model.line(index);
+    if (low > 0 && low < length && line.at(low).isLowSurrogate() &&
+        line.at(low - 1).isHighSurrogate())
+        --low;
     return low;
 }
 

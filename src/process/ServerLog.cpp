@@ -36,9 +36,12 @@ int makePrivateFolder(const QString &folder)
         if (slash < 0)
             break;
     }
+    // A folder the user has linked elsewhere is used as it is: its own modes are theirs.
     struct stat info = {};
-    if (::stat(path.constData(), &info) != 0)
+    if (::lstat(path.constData(), &info) != 0)
         return errno;
+    if (S_ISLNK(info.st_mode))
+        return ::stat(path.constData(), &info) != 0 ? errno : S_ISDIR(info.st_mode) ? 0 : ENOTDIR;
     if (!S_ISDIR(info.st_mode))
         return ENOTDIR;
     if ((info.st_mode & 07777) != 0700 && ::chmod(path.constData(), 0700) != 0)
@@ -47,6 +50,9 @@ int makePrivateFolder(const QString &folder)
 }
 
 } // namespace
+
+// The most one write() of the log's thread takes.
+static constexpr qsizetype Slice = 64 * 1024;
 
 struct ServerLog::File
 {
@@ -73,7 +79,10 @@ ServerLogWriter::~ServerLogWriter()
     QThread *thread = m_thread;
     QMetaObject::invokeMethod(
         m_context, [thread] { thread->quit(); }, Qt::QueuedConnection);
-    m_thread->wait();
+    // A write stuck on a dead disk must not keep the launcher from ending: the thread and its
+    // context are then left to the end of the process.
+    if (!m_thread->wait(QDeadlineTimer(StopWaitMs)))
+        return;
     delete m_context;
     delete m_thread;
 }
@@ -252,7 +261,11 @@ void ServerLog::flush()
     makeRoom(data.size());
     bool full = false;
     if (m_written + data.size() > TotalBudget) {
-        data.truncate(TotalBudget - m_written);
+        // Never half a character at the end.
+        qsizetype keep = TotalBudget - m_written;
+        while (keep > 0 && (uchar(data.at(keep)) & 0xc0) == 0x80)
+            --keep;
+        data.truncate(keep);
         full = true;
     }
     m_written += data.size();
@@ -263,9 +276,10 @@ void ServerLog::flush()
         [file, data] {
             const char *p = data.constData();
             qsizetype left = data.size();
-            // After a failure nothing more is written: a full disk is not filled further.
+            // After a failure nothing more is written: a full disk is not filled further. Written
+            // in slices, each counted at once, so that a slow disk is seen to make progress.
             while (left > 0 && file->error.load() == 0) {
-                const ssize_t n = ::write(file->fd, p, size_t(left));
+                const ssize_t n = ::write(file->fd, p, size_t(std::min<qsizetype>(left, Slice)));
                 if (n < 0 && errno == EINTR)
                     continue;
                 if (n <= 0) {
@@ -274,8 +288,9 @@ void ServerLog::flush()
                 }
                 p += n;
                 left -= n;
+                file->outstanding -= n;
             }
-            file->outstanding -= data.size();
+            file->outstanding -= left;
         },
         Qt::QueuedConnection);
     if (full) {

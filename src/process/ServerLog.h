@@ -27,6 +27,9 @@ public:
 
     QObject *context() const { return m_context; }
 
+    // How long the destructor waits for writes still under way.
+    static constexpr int StopWaitMs = 5000;
+
 private:
     QThread *m_thread = nullptr;
     QObject *m_context = nullptr; // lives on m_thread; jobs are queued to it in order

@@ -934,6 +934,11 @@ void TestConsoleModel::selectWord_data()
     QTest::newRow("past the end: the last word") << 0 << 40 << "beta";
     QTest::newRow("an empty line") << 2 << 0 << "";
     QTest::newRow("a line no longer there") << 9 << 0 << "";
+    // Line 4 is "x \U0001D400\U0001D4011 \U0001F600\U0001F600 y": two letters and a digit, then
+    // two pictures, all but the digit outside the first plane.
+    QTest::newRow("a click on a pair's second half: the whole word")
+        << 4 << 3 << QStringLiteral("\U0001D400\U0001D4011");
+    QTest::newRow("a picture: that one character, whole") << 4 << 9 << QStringLiteral("\U0001F600");
 }
 
 void TestConsoleModel::selectWord()
@@ -942,7 +947,8 @@ void TestConsoleModel::selectWord()
     QFETCH(int, column);
     QFETCH(QString, word);
 
-    const ConsoleModel model = selectionModel();
+    ConsoleModel model = selectionModel();
+    model.appendLine(QStringLiteral("x \U0001D400\U0001D4011 \U0001F600\U0001F600 y"));
     ConsoleSelection selection;
     selection.selectWord(model, TextPosition{quint64(line), column});
     QCOMPARE(selection.text(model), word);

@@ -126,6 +126,17 @@ void TestServerLog::privateFolderAndFile()
     ::chmod(QFile::encodeName(loose).constData(), 0755);
     ServerLog second(&writer, loose, Start);
     QCOMPARE(modeOf(loose), mode_t(0700));
+
+    // A folder linked elsewhere by the user is used, and its target keeps its modes.
+    const QString elsewhere = dir.filePath(QStringLiteral("elsewhere"));
+    QVERIFY(QDir().mkpath(elsewhere));
+    ::chmod(QFile::encodeName(elsewhere).constData(), 0755);
+    const QString linked = dir.filePath(QStringLiteral("linked"));
+    QVERIFY(QFile::link(elsewhere, linked));
+    ServerLog third(&writer, linked, Start);
+    QVERIFY(third.isOpen());
+    QCOMPARE(modeOf(elsewhere), mode_t(0755));
+    QCOMPARE(modeOf(third.path()), mode_t(0600));
 }
 
 void TestServerLog::sameSecondGetsSuffix()
