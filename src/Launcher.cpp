@@ -64,7 +64,10 @@ void Launcher::makeLogActions()
     m_showLogFolderAction->setObjectName(QStringLiteral("showLogFolderAction"));
     m_showLogFolderAction->setToolTip(tr("Show the folder that holds the server logs"));
     connect(m_showLogFolderAction, &QAction::triggered, this, &Launcher::showLogFolderAction);
-    updateLogActions();
+    // Brought up to date by awakeFromNib() and whenever a menu that holds them opens, so the
+    // log folder is looked at once at start-up.
+    m_openLogAction->setEnabled(false);
+    m_showLogFolderAction->setEnabled(false);
 }
 
 QAction *Launcher::openLogMenuItem()
@@ -368,9 +371,14 @@ void Launcher::serverTerminated()
     if (command())
         command()->setEnabled(false);
     console()->appendText(QStringLiteral("\n \n"));
+    if (ServerLog *log = logOf(run))
+        log->appendLine(QStringLiteral(" "));
+}
+
+ServerLog *Launcher::logOf(const ServerRun *run) const
+{
     const auto output = m_outputs.find(run);
-    if (output != m_outputs.end() && output->second.log)
-        output->second.log->appendLine(QStringLiteral(" "));
+    return output != m_outputs.end() ? output->second.log.get() : nullptr;
 }
 
 void Launcher::startLog(ServerRun *run)
@@ -388,39 +396,36 @@ void Launcher::startLog(ServerRun *run)
     updateLogActions();
 }
 
-void Launcher::showOutput(ServerRun *run, const StyledText &shown)
+void Launcher::showOutput(ServerRun *run, ServerLog *log, const StyledText &shown)
 {
     if (shown.text.isEmpty())
         return;
     console()->appendText(shown.text, run, shown.spans);
-    const auto output = m_outputs.find(run);
-    if (output != m_outputs.end() && output->second.log)
-        output->second.log->append(shown.text);
+    if (log)
+        log->append(shown.text);
 }
 
 void Launcher::showLine(const QString &line)
 {
     console()->appendLine(line);
-    const auto output = m_outputs.find(m_currentRun);
-    if (output != m_outputs.end() && output->second.log)
-        output->second.log->appendLine(line);
+    if (ServerLog *log = logOf(m_currentRun))
+        log->appendLine(line);
 }
 
 void Launcher::serverDataAvailable(ServerRun *run, const QString &text, ServerRun::Read read)
 {
-    EscapeParser &escapes = m_outputs[run].escapes;
-    showOutput(run, escapes.feed(text));
-    if (read != ServerRun::Read::Output)
-        showOutput(run, escapes.finish());
+    RunOutput &output = m_outputs[run];
+    ServerLog *log = output.log.get();
+    showOutput(run, log, output.escapes.feed(text));
     if (read == ServerRun::Read::Output) {
         // A log that falls behind holds the output back: the server waits on its terminal.
-        const auto output = m_outputs.find(run);
-        if (output != m_outputs.end() && output->second.log)
-            output->second.log->whenCaughtUp([run] { run->readInBackgroundAndNotify(); });
+        if (log)
+            log->whenCaughtUp([run] { run->readInBackgroundAndNotify(); });
         else
             run->readInBackgroundAndNotify();
         return;
     }
+    showOutput(run, log, output.escapes.finish());
     // The run's output has ended (or cannot be read): it is not read again.
     console()->endText(run);
     disconnect(run, &ServerRun::readCompleted, this, &Launcher::serverDataAvailable);

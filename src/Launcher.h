@@ -152,7 +152,9 @@ private:
     void makeLogActions();
     void startLog(ServerRun *run);
     // Shows what a run's output shows, and writes it to the run's log.
-    void showOutput(ServerRun *run, const StyledText &shown);
+    void showOutput(ServerRun *run, ServerLog *log, const StyledText &shown);
+    // The run's log, if it has one.
+    ServerLog *logOf(const ServerRun *run) const;
     // One of the launcher's own lines about the running server, in the console and its log.
     void showLine(const QString &line);
 

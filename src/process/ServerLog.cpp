@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,11 +16,6 @@
 #include <vector>
 
 namespace {
-
-QString systemError(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
-}
 
 // Creates `folder` and any missing parent as 0700, as the base directory rules ask for folders
 // made on the user's behalf; the log folder itself is made 0700 even when it was already there.
@@ -190,7 +184,7 @@ ServerLog::ServerLog(ServerLogWriter *writer, const QString &folder, const QDate
 
     if (const int error = makePrivateFolder(folder)) {
         fail(tr("Can't create the server log folder %1: %2")
-                 .arg(QDir::toNativeSeparators(folder), systemError(error)));
+                 .arg(QDir::toNativeSeparators(folder), qt_error_string(error)));
         return;
     }
     // The new log is one of the KeepLogs.
@@ -212,12 +206,12 @@ ServerLog::ServerLog(ServerLogWriter *writer, const QString &folder, const QDate
         }
         if (errno != EEXIST) {
             fail(tr("Can't write the server log %1: %2")
-                     .arg(QDir::toNativeSeparators(path), systemError(errno)));
+                     .arg(QDir::toNativeSeparators(path), qt_error_string(errno)));
             return;
         }
     }
     fail(tr("Can't write the server log in %1: %2")
-             .arg(QDir::toNativeSeparators(folder), systemError(EEXIST)));
+             .arg(QDir::toNativeSeparators(folder), qt_error_string(EEXIST)));
 }
 
 ServerLog::~ServerLog()
@@ -336,7 +330,7 @@ void ServerLog::check()
         return;
     if (const int error = m_file->error.load())
         fail(tr("Can't write the server log %1: %2")
-                 .arg(QDir::toNativeSeparators(m_path), systemError(error)));
+                 .arg(QDir::toNativeSeparators(m_path), qt_error_string(error)));
 }
 
 void ServerLog::fail(const QString &message)
