@@ -69,20 +69,13 @@ StyledText EscapeParser::feed(const QString &chunk)
         if (m_state == State::Text && !m_heldReturn) {
             // Ordinary text, the bulk of any output, is copied in runs rather than char by char.
             qsizetype end = i;
-            int column = m_column;
             for (; end < size; ++end) {
                 const char16_t u = data[end].unicode();
-                if (u < 0x20 || (u >= 0x7f && u <= 0x9f)) {
-                    if (u != u'\n')
-                        break;
-                    column = 0;
-                } else if (!data[end].isLowSurrogate()) {
-                    ++column;
-                }
+                if ((u < 0x20 && u != u'\n') || (u >= 0x7f && u <= 0x9f))
+                    break;
             }
             if (end > i) {
                 putRun(data + i, end - i);
-                m_column = column;
                 i = end;
                 if (i == size)
                     break;
@@ -144,19 +137,38 @@ StyledText EscapeParser::finish()
     m_heldReturn = false;
     m_state = State::Text;
     m_paramLength = 0;
-    m_column = 0;
     m_bold = false;
     m_basic = -1;
     m_hasRgb = false;
     updateStyle();
-    return take();
+    StyledText out = take();
+    m_column = 0;
+    return out;
 }
 
 StyledText EscapeParser::take()
 {
+    m_column = column();
+    m_columnAt = 0;
     StyledText out = std::move(m_out);
     m_out = StyledText();
     return out;
+}
+
+int EscapeParser::column()
+{
+    // Counted only when a tab asks, from where it was last known: the bulk of the text is copied
+    // in runs without looking at columns.
+    const QStringView text = QStringView(m_out.text).sliced(m_columnAt);
+    const qsizetype feed = text.lastIndexOf(u'\n');
+    int column = feed < 0 ? m_column : 0;
+    for (const QChar c : text.sliced(feed + 1)) {
+        if (!c.isLowSurrogate())
+            ++column;
+    }
+    m_column = column;
+    m_columnAt = m_out.text.size();
+    return column;
 }
 
 void EscapeParser::process(QChar c)
@@ -261,7 +273,7 @@ void EscapeParser::text(QChar c)
     } else if (u == Esc) {
         m_state = State::Escape;
     } else if (u == u'\t') {
-        const int spaces = 8 - m_column % 8;
+        const int spaces = 8 - column() % 8;
         for (int i = 0; i < spaces; ++i)
             put(QLatin1Char(' '));
     } else if (u < 0x20) {
@@ -279,12 +291,8 @@ void EscapeParser::put(QChar c)
 {
     const int at = int(m_out.text.size());
     m_out.text.append(c);
-    if (c == u'\n') {
-        m_column = 0;
+    if (c == u'\n')
         return;
-    }
-    if (!c.isLowSurrogate())
-        ++m_column;
     if (!m_style.isPlain())
         addToSpans(at, 1);
 }

@@ -57,6 +57,8 @@ private:
     void applySgr();
     void updateStyle();
     StyledText take();
+    // The column the output so far ends in, in shown characters.
+    int column();
 
     static constexpr int MaxParameters = 128;
 
@@ -65,7 +67,9 @@ private:
     int m_paramLength = 0;
     bool m_paramsUsable = true;
     bool m_heldReturn = false;
+    // The column at m_columnAt of the output being gathered (see column()).
     int m_column = 0;
+    qsizetype m_columnAt = 0;
 
     bool m_bold = false;
     int m_basic = -1; // 0-7 while the colour is one of 30-37
