@@ -1,6 +1,6 @@
 #include "LaunchPreview.h"
 
-#include "Launcher.h"
+#include "GameCommands.h"
 #include "SettingsBinding.h"
 
 #include <QClipboard>
@@ -11,6 +11,8 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+
+#include <utility>
 
 namespace {
 
@@ -60,8 +62,10 @@ void fitLines(QPlainTextEdit *edit, int lines)
 
 } // namespace
 
-LaunchPreview::LaunchPreview(Launcher *launcher, SettingsBinding *binding, const Widgets &widgets)
-    : QObject(widgets.pane), m_launcher(launcher), m_binding(binding), m_widgets(widgets)
+LaunchPreview::LaunchPreview(SettingsBinding *binding, const Widgets &widgets,
+                             std::function<QString()> gameDirectory)
+    : QObject(widgets.pane), m_gameDirectory(std::move(gameDirectory)), m_binding(binding),
+      m_widgets(widgets)
 {
     QPlainTextEdit *preview = m_widgets.preview;
     preview->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
@@ -73,8 +77,7 @@ LaunchPreview::LaunchPreview(Launcher *launcher, SettingsBinding *binding, const
     showProblem(m_widgets.environmentProblem, QString());
 
     connect(binding, &SettingsBinding::edited, this, &LaunchPreview::refresh);
-    connect(launcher->resolutions(), &QComboBox::currentIndexChanged, this,
-            &LaunchPreview::refresh);
+    connect(m_widgets.resolutions, &QComboBox::currentIndexChanged, this, &LaunchPreview::refresh);
     connect(m_widgets.copy, &QPushButton::clicked, this, &LaunchPreview::copy);
     m_widgets.pane->installEventFilter(this);
 }
@@ -88,9 +91,12 @@ bool LaunchPreview::eventFilter(QObject *watched, QEvent *event)
 
 void LaunchPreview::refresh()
 {
-    if (!m_launcher || !m_binding)
+    if (!m_binding)
         return;
-    const LaunchCommand command = m_launcher->playCommand(m_binding->uncommittedText());
+    const QComboBox *list = m_widgets.resolutions;
+    const LaunchCommand command =
+        playCommand(m_gameDirectory(), list->currentIndex() < 0 ? QString() : list->currentText(),
+                    m_binding->uncommittedText());
     const QString line = shellCommandLine(command);
     if (m_widgets.preview->toPlainText() != line)
         m_widgets.preview->setPlainText(line);

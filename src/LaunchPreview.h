@@ -2,8 +2,11 @@
 
 #include <QObject>
 #include <QPointer>
+#include <QString>
 
-class Launcher;
+#include <functional>
+
+class QComboBox;
 class QLabel;
 class QPlainTextEdit;
 class QPushButton;
@@ -13,7 +16,7 @@ class QWidget;
 // The Main pane's account of what Play will run: the command as one shell line, kept current as
 // the player changes settings (text still being typed included, since Play stores it first), a
 // Copy button for it, and what is wrong with the wrapper or the environment lines, under each.
-// It only reads: the Launcher builds the command, the binding stores the settings.
+// It only reads: the command is built from the stored settings, the binding stores them.
 class LaunchPreview : public QObject
 {
     Q_OBJECT
@@ -26,10 +29,12 @@ public:
         QLabel *wrapperProblem = nullptr;
         QLabel *environmentProblem = nullptr;
         QPlainTextEdit *environment = nullptr;
+        QComboBox *resolutions = nullptr;
     };
 
-    // Owned by the pane.
-    LaunchPreview(Launcher *launcher, SettingsBinding *binding, const Widgets &widgets);
+    // Owned by the pane. `gameDirectory` gives the game directory as it is at each refresh.
+    LaunchPreview(SettingsBinding *binding, const Widgets &widgets,
+                  std::function<QString()> gameDirectory);
 
     void refresh();
     void copy();
@@ -38,7 +43,7 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    QPointer<Launcher> m_launcher;
+    std::function<QString()> m_gameDirectory;
     QPointer<SettingsBinding> m_binding;
     Widgets m_widgets;
 };

@@ -1,25 +1,21 @@
 #pragma once
 
-#include "EscapeParser.h"
-#include "LaunchCommand.h"
 #include "ServerRun.h"
-#include "ToolbarDelegate.h"
 
 #include <QHash>
 #include <QObject>
 #include <QPointer>
-#include <QStringList>
+#include <QString>
 
 #include <functional>
 #include <memory>
-#include <unordered_map>
-#include <vector>
 
 #include <sys/types.h>
 
 class CommandField;
 class ConsoleView;
 class DisplayModeSource;
+class PaneSwitcher;
 class Preferences;
 class QAction;
 class QComboBox;
@@ -27,15 +23,17 @@ class QLineEdit;
 class QMainWindow;
 class QPushButton;
 class QWidget;
-class ServerLog;
-class ServerLogWriter;
+class ServerPane;
+class ServerSession;
 class SettingsBinding;
 class ToolbarItem;
-class Toolbar;
+struct ExitStatus;
 
 // The launcher's one controller. The interface loader creates it, connects its outlets and then
-// calls awakeFromNib() once; from then on it answers the user's actions on the main thread.
-class Launcher : public QObject, public ToolbarDelegate
+// calls awakeFromNib() once; from then on it answers the user's actions on the main thread. It
+// keeps Play, Help, the resolution list, the panes and closing; the Server pane's controller is
+// its ServerSession, which the names of the server's methods here forward to.
+class Launcher : public QObject
 {
     Q_OBJECT
 public:
@@ -73,13 +71,15 @@ public:
     QPushButton *multiplayer() const { return m_outlets.multiplayer; }
     ConsoleView *console() const { return m_outlets.console; }
     QLineEdit *command() const { return m_outlets.command; }
-    // The command line's history and key handling; made by awakeFromNib().
-    CommandField *commandField() const { return m_commandField; }
 
-    // Toolbar item identifier to item; the Launcher owns the items.
-    const QHash<QString, ToolbarItem *> &toolBarItems() const { return m_toolBarItems; }
-    // The running dedicated server's process id, or -1 when none runs. A stopped run that is
-    // still draining its output does not count.
+    // The Server pane's controller and its widgets' binding; the pane exists from awakeFromNib().
+    ServerSession *session() const { return m_session; }
+    ServerPane *serverPane() const { return m_serverPane; }
+    CommandField *commandField() const;
+
+    // Toolbar item identifier to item.
+    const QHash<QString, ToolbarItem *> &toolBarItems() const;
+    // The running dedicated server's process id, or -1 when none runs.
     pid_t server() const;
 
     void awakeFromNib();
@@ -88,29 +88,21 @@ public:
     QString cwd() const;
 
     bool playFile();
-    // What Play would start now, from the stored settings with `typed` (text still being edited,
-    // by settings key) in place of the stored values.
-    LaunchCommand playCommand(const QHash<QString, QString> &typed = {}) const;
     void setServerActive(bool start);
     void serverTerminated();
     void serverDataAvailable(ServerRun *run, const QString &text, ServerRun::Read read);
-    // Writes a typed command and a line feed to the running server's terminal, never waiting on
-    // it; a command that cannot be taken is refused with a console line and stays in the field.
     void sendServerCommand(const QString &command);
-    // The console line that tells how a server ended by itself.
     static QString exitStatusLine(const ExitStatus &status);
+    int activeRunCount() const;
 
     void initResolutions();
     void addResolutionsForDisplay(quint32 display);
 
-    QStringList toolbarSelectableItemIdentifiers(Toolbar *toolbar) override;
-    QStringList toolbarDefaultItemIdentifiers(Toolbar *toolbar) override;
-    QStringList toolbarAllowedItemIdentifiers(Toolbar *toolbar) override;
-    ToolbarItem *toolbarItemForItemIdentifier(Toolbar *toolbar, const QString &itemIdentifier,
-                                              bool willBeInsertedIntoToolbar) override;
     void initViews();
     ToolbarItem *addToolBarItem(const QString &name);
     void switchViews(ToolbarItem *item);
+    // The toolbar of panes; made by initViews().
+    PaneSwitcher *panes() const { return m_panes; }
 
     // Seams for tests and tools, set before awakeFromNib(): where display modes come from, what
     // ending the application means, and where the launcher executable is taken to be.
@@ -118,16 +110,9 @@ public:
     void setTerminateHandler(std::function<void()> terminate);
     void setExecutablePathProvider(std::function<QString()> provider);
 
-    // The runs whose output is still being read: the current one and stopped ones still draining.
-    int activeRunCount() const { return int(m_runs.size()); }
-
-    // "Open Log" opens the current or last run's log, "Show Log Folder" the folder of the logs;
-    // each is enabled only while there is something to open. The interface puts them in its menu
-    // and in the console's context menu.
-    // Made on first use, so that a Launcher without a GUI application has none.
+    // The Server pane's log actions, for the interface's menus (see ServerPane).
     QAction *openLogMenuItem();
     QAction *showLogFolderMenuItem();
-    // The log that Open Log opens: the newest run's, or the newest in the folder; empty if none.
     QString logToOpen() const;
     void updateLogActions();
 
@@ -146,42 +131,16 @@ private:
     void makeFirstResponder();
     void terminate();
     QString bundlePath() const;
-    void showLaunchFailure();
-    void releaseRun(ServerRun *run);
-    void serverExited(ServerRun *run);
-    void makeLogActions();
-    void startLog(ServerRun *run);
-    // Shows what a run's output shows, and writes it to the run's log.
-    void showOutput(ServerRun *run, ServerLog *log, const StyledText &shown);
-    // The run's log, if it has one.
-    ServerLog *logOf(const ServerRun *run) const;
-    // One of the launcher's own lines about the running server, in the console and its log.
-    void showLine(const QString &line);
-
-    // What each run's output has been through on its way to the console: escape sequences and
-    // the log. Declared before the runs' own state, so that the writer outlives every log.
-    struct RunOutput
-    {
-        EscapeParser escapes;
-        std::unique_ptr<ServerLog> log;
-    };
-    std::unique_ptr<ServerLogWriter> m_logWriter;
-    std::unordered_map<const ServerRun *, RunOutput> m_outputs;
-    QString m_lastLog; // the newest run's log
-    QAction *m_openLogAction = nullptr;
-    QAction *m_showLogFolderAction = nullptr;
+    void showLaunchFailure(const QString &program, int error);
+    void makeServerPane();
 
     Outlets m_outlets;
     QPointer<SettingsBinding> m_binding;
     std::shared_ptr<const Preferences> m_startupPrefs;
-    QHash<QString, ToolbarItem *> m_toolBarItems;
     std::unique_ptr<DisplayModeSource> m_displayModes;
     std::function<void()> m_terminate;
     std::function<QString()> m_executablePath;
-    std::vector<std::unique_ptr<ServerRun>> m_runs;
-    bool m_switchingViews = false;
-    QPointer<ToolbarItem> m_pendingSwitch;
-    // The running server; a stopped run still draining its output is not it.
-    ServerRun *m_currentRun = nullptr;
-    CommandField *m_commandField = nullptr; // owned by the command line's widget
+    ServerSession *m_session; // owned as a child
+    ServerPane *m_serverPane = nullptr;
+    PaneSwitcher *m_panes = nullptr;
 };

@@ -115,7 +115,9 @@ LauncherInterface::LauncherInterface()
     preview.wrapperProblem = m_ui->launchWrapperError;
     preview.environmentProblem = m_ui->launchEnvironmentError;
     preview.environment = m_ui->launchEnvironmentEdit;
-    new LaunchPreview(m_launcher.get(), m_binding, preview);
+    preview.resolutions = m_ui->resolutions;
+    Launcher *launcher = m_launcher.get();
+    new LaunchPreview(m_binding, preview, [launcher] { return launcher->cwd(); });
     m_ui->console->awakeFromNib();
 
     // The console's text is green on a dark ground, whatever the desktop's colours.

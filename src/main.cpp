@@ -7,8 +7,13 @@
 #include <QApplication>
 #include <QMainWindow>
 
+#include <csignal>
+
 int main(int argc, char *argv[])
 {
+    // A file-size limit reached by a server log must fail that write (EFBIG, said in the
+    // console), not end the launcher and its server with it. Set before any thread starts.
+    std::signal(SIGXFSZ, SIG_IGN);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Velmora Launcher"));
     QApplication::setDesktopFileName(QStringLiteral("velmora-launcher"));

@@ -62,56 +62,20 @@
 <context>
     <name>Launcher</name>
     <message>
+        <source>The program %1 was not found.</source>
+        <translation>Das Programm %1 wurde nicht gefunden.</translation>
+    </message>
+    <message>
+        <source>%1: %2</source>
+        <translation>%1: %2</translation>
+    </message>
+    <message>
         <source>Can&apos;t start Velmora</source>
         <translation>Velmora kann nicht gestartet werden</translation>
     </message>
     <message>
         <source>Please move the directory containing Velmora to a path that doesn&apos;t contain weird characters or start it manually.</source>
         <translation>Bitte verschieben Sie den Ordner mit Velmora an einen Pfad ohne ungewöhnliche Zeichen, oder starten Sie das Spiel von Hand.</translation>
-    </message>
-    <message>
-        <source>Stop</source>
-        <translation>Stoppen</translation>
-    </message>
-    <message>
-        <source>Start</source>
-        <translation>Starten</translation>
-    </message>
-    <message>
-        <source>Command not sent: the server is not reading its input (%1 KiB still waiting)</source>
-        <translation>Befehl nicht gesendet: Der Server liest seine Eingabe nicht (%1 KiB warten noch)</translation>
-    </message>
-    <message>
-        <source>Command not sent: the server&apos;s terminal is closed</source>
-        <translation>Befehl nicht gesendet: Das Terminal des Servers ist geschlossen</translation>
-    </message>
-    <message>
-        <source>Server exited normally</source>
-        <translation>Server wurde normal beendet</translation>
-    </message>
-    <message>
-        <source>Server exited with status %1</source>
-        <translation>Server wurde mit Status %1 beendet</translation>
-    </message>
-    <message>
-        <source>Server was killed by signal %1 (%2)</source>
-        <translation>Server wurde durch Signal %1 (%2) beendet</translation>
-    </message>
-    <message>
-        <source>Open Log</source>
-        <translation>Protokoll öffnen</translation>
-    </message>
-    <message>
-        <source>Open the log of the current or last server run</source>
-        <translation>Das Protokoll des laufenden oder letzten Serverlaufs öffnen</translation>
-    </message>
-    <message>
-        <source>Show Log Folder</source>
-        <translation>Protokollordner anzeigen</translation>
-    </message>
-    <message>
-        <source>Show the folder that holds the server logs</source>
-        <translation>Den Ordner mit den Serverprotokollen anzeigen</translation>
     </message>
 </context>
 <context>
@@ -506,6 +470,56 @@
     <message>
         <source>The server log %1 has reached %2 MiB; the rest of this run is not written to it.</source>
         <translation>Das Serverprotokoll %1 hat %2 MiB erreicht; der Rest dieses Laufs wird nicht hineingeschrieben.</translation>
+    </message>
+</context>
+<context>
+    <name>ServerPane</name>
+    <message>
+        <source>Stop</source>
+        <translation>Stoppen</translation>
+    </message>
+    <message>
+        <source>Start</source>
+        <translation>Starten</translation>
+    </message>
+    <message>
+        <source>Open Log</source>
+        <translation>Protokoll öffnen</translation>
+    </message>
+    <message>
+        <source>Open the log of the current or last server run</source>
+        <translation>Das Protokoll des laufenden oder letzten Serverlaufs öffnen</translation>
+    </message>
+    <message>
+        <source>Show Log Folder</source>
+        <translation>Protokollordner anzeigen</translation>
+    </message>
+    <message>
+        <source>Show the folder that holds the server logs</source>
+        <translation>Den Ordner mit den Serverprotokollen anzeigen</translation>
+    </message>
+</context>
+<context>
+    <name>ServerSession</name>
+    <message>
+        <source>Command not sent: the server is not reading its input (%1 KiB still waiting)</source>
+        <translation>Befehl nicht gesendet: Der Server liest seine Eingabe nicht (%1 KiB warten noch)</translation>
+    </message>
+    <message>
+        <source>Command not sent: the server&apos;s terminal is closed</source>
+        <translation>Befehl nicht gesendet: Das Terminal des Servers ist geschlossen</translation>
+    </message>
+    <message>
+        <source>Server exited normally</source>
+        <translation>Server wurde normal beendet</translation>
+    </message>
+    <message>
+        <source>Server exited with status %1</source>
+        <translation>Server wurde mit Status %1 beendet</translation>
+    </message>
+    <message>
+        <source>Server was killed by signal %1 (%2)</source>
+        <translation>Server wurde durch Signal %1 (%2) beendet</translation>
     </message>
 </context>
 <context>

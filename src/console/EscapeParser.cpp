@@ -5,6 +5,11 @@
 
 namespace {
 
+constexpr QRgb opaqueRgb(int r, int g, int b)
+{
+    return 0xffu << 24 | QRgb(r & 0xff) << 16 | QRgb(g & 0xff) << 8 | QRgb(b & 0xff);
+}
+
 constexpr char16_t Esc = 0x1b;
 constexpr char16_t Bel = 0x07;
 constexpr char16_t Can = 0x18;
@@ -53,10 +58,10 @@ QRgb EscapeParser::paletteColour(int index)
     if (index < 232) {
         static constexpr int Levels[6] = {0, 95, 135, 175, 215, 255};
         const int cube = index - 16;
-        return qRgb(Levels[cube / 36], Levels[(cube / 6) % 6], Levels[cube % 6]);
+        return opaqueRgb(Levels[cube / 36], Levels[(cube / 6) % 6], Levels[cube % 6]);
     }
     const int grey = 8 + 10 * (index - 232);
-    return qRgb(grey, grey, grey);
+    return opaqueRgb(grey, grey, grey);
 }
 
 StyledText EscapeParser::feed(const QString &chunk)
@@ -337,8 +342,8 @@ void EscapeParser::applySgr()
                 colour = paletteColour(qBound(0, p[i + 2], 255));
                 i += 2;
             } else if (mode == 2 && i + 4 < count) {
-                colour = qRgb(qBound(0, p[i + 2], 255), qBound(0, p[i + 3], 255),
-                              qBound(0, p[i + 4], 255));
+                colour = opaqueRgb(qBound(0, p[i + 2], 255), qBound(0, p[i + 3], 255),
+                                   qBound(0, p[i + 4], 255));
                 i += 4;
             } else {
                 break; // malformed: the rest cannot be read reliably

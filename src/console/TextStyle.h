@@ -1,8 +1,11 @@
 #pragma once
 
-#include <QRgb>
 #include <QString>
 #include <QVector>
+
+// The same type as QtGui's QRgb (0xAARRGGBB), named here so that the text side of the console
+// needs QtCore only.
+using QRgb = unsigned int;
 
 // How a stretch of console text is drawn when the server asked for more than the console's
 // plain green. A row without spans is drawn exactly as plain text always was.

@@ -57,32 +57,29 @@ private:
     std::vector<char *> m_pointers;
 };
 
-pid_t spawn(const QByteArray &path, CStringList &arguments, const QString &workingDirectory,
-            char **environment, int *error);
+SysResult<pid_t> spawn(const QByteArray &path, CStringList &arguments,
+                       const QString &workingDirectory, char **environment);
 
 } // namespace
 
 namespace DetachedProcess {
 
-pid_t start(const QString &program, const QStringList &arguments, const QString &workingDirectory,
-            int *error)
+SysResult<pid_t> start(const QString &program, const QStringList &arguments,
+                       const QString &workingDirectory)
 {
     const QByteArray path = QFile::encodeName(program);
     CStringList argv;
     argv.append(path);
     for (const QString &argument : arguments)
         argv.append(argument.toUtf8());
-    return spawn(path, argv, workingDirectory, environ, error);
+    return spawn(path, argv, workingDirectory, environ);
 }
 
-pid_t start(const QStringList &argv, const QString &workingDirectory,
-            const Environment &environment, int *error)
+SysResult<pid_t> start(const QStringList &argv, const QString &workingDirectory,
+                       const Environment &environment)
 {
-    if (argv.isEmpty()) {
-        if (error)
-            *error = ENOENT;
-        return -1;
-    }
+    if (argv.isEmpty())
+        return SysResult<pid_t>::failure(ENOENT);
     QString program = argv.first();
     if (!program.contains(u'/')) {
         QString searchPath = qEnvironmentVariable("PATH", QStringLiteral("/bin:/usr/bin"));
@@ -91,11 +88,8 @@ pid_t start(const QStringList &argv, const QString &workingDirectory,
                 searchPath = value;
         }
         program = findOnPath(program, searchPath, workingDirectory);
-        if (program.isEmpty()) {
-            if (error)
-                *error = ENOENT;
-            return -1;
-        }
+        if (program.isEmpty())
+            return SysResult<pid_t>::failure(ENOENT);
     }
 
     CStringList arguments;
@@ -115,7 +109,7 @@ pid_t start(const QStringList &argv, const QString &workingDirectory,
     for (const auto &[name, value] : environment)
         variables.append(name.toUtf8() + '=' + value.toUtf8());
 
-    return spawn(QFile::encodeName(program), arguments, workingDirectory, variables.data(), error);
+    return spawn(QFile::encodeName(program), arguments, workingDirectory, variables.data());
 }
 
 QString findOnPath(const QString &name, const QString &searchPath, const QString &workingDirectory)
@@ -135,8 +129,8 @@ QString findOnPath(const QString &name, const QString &searchPath, const QString
 
 namespace {
 
-pid_t spawn(const QByteArray &path, CStringList &arguments, const QString &workingDirectory,
-            char **environment, int *error)
+SysResult<pid_t> spawn(const QByteArray &path, CStringList &arguments,
+                       const QString &workingDirectory, char **environment)
 {
     const QByteArray dir = QFile::encodeName(workingDirectory);
 
@@ -147,7 +141,7 @@ pid_t spawn(const QByteArray &path, CStringList &arguments, const QString &worki
     sigemptyset(&none);
     sigset_t defaults;
     sigemptyset(&defaults);
-    for (int signal : {SIGPIPE, SIGCHLD, SIGHUP, SIGINT, SIGTERM, SIGQUIT})
+    for (int signal : {SIGPIPE, SIGCHLD, SIGHUP, SIGINT, SIGTERM, SIGQUIT, SIGXFSZ})
         sigaddset(&defaults, signal);
     posix_spawnattr_setsigmask(&setup.attr, &none);
     posix_spawnattr_setsigdefault(&setup.attr, &defaults);
@@ -159,10 +153,8 @@ pid_t spawn(const QByteArray &path, CStringList &arguments, const QString &worki
     pid_t pid = -1;
     const int result = posix_spawn(&pid, path.constData(), &setup.actions, &setup.attr,
                                    arguments.data(), environment);
-    if (error)
-        *error = result;
     if (result != 0)
-        return -1;
+        return SysResult<pid_t>::failure(result);
     // Reaped once it ends, should the launcher still be running then.
     auto *watch = new ChildWatch(pid, QCoreApplication::instance());
     QObject::connect(watch, &ChildWatch::reaped, watch, &QObject::deleteLater);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "SysResult.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -17,17 +19,17 @@
 // launcher runs, an ended program is reaped; once the launcher has ended, it is no longer its
 // parent. Main thread only.
 namespace DetachedProcess {
-// Returns the process id, or -1 when the program could not be started (`error` then holds errno).
-pid_t start(const QString &program, const QStringList &arguments, const QString &workingDirectory,
-            int *error = nullptr);
+// The process id, or the errno of why the program could not be started.
+SysResult<pid_t> start(const QString &program, const QStringList &arguments,
+                       const QString &workingDirectory);
 
 using Environment = QList<std::pair<QString, QString>>;
 // Starts `argv` (argument zero first). A program without a slash is looked up on PATH the way a
 // shell in `workingDirectory` would look it up: on the PATH that `environment` sets, if it sets
 // one, else on the launcher's. `environment` is added to the launcher's own, replacing variables
 // of the same name.
-pid_t start(const QStringList &argv, const QString &workingDirectory,
-            const Environment &environment, int *error = nullptr);
+SysResult<pid_t> start(const QStringList &argv, const QString &workingDirectory,
+                       const Environment &environment);
 
 // Where a program named without a slash is found on `searchPath` (a colon-separated list in
 // which an empty entry is the working directory, and relative entries count from it); an

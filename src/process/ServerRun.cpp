@@ -51,7 +51,7 @@ int highestDescriptorBound()
     ::sigprocmask(SIG_SETMASK, emptyMask, nullptr);
     // Handlers do not survive exec, but ignored signals would: the launcher's own choices must
     // not reach the server.
-    for (int sig : {SIGPIPE, SIGHUP, SIGINT, SIGTERM, SIGQUIT})
+    for (int sig : {SIGPIPE, SIGHUP, SIGINT, SIGTERM, SIGQUIT, SIGXFSZ})
         ::signal(sig, SIG_DFL);
 
     if (::chdir(cwd) != 0) {

@@ -383,9 +383,12 @@ void LauncherTest::playFailureShowsAlert()
     QVERIFY(alert);
     QCOMPARE(alert->windowTitle(), QStringLiteral("Can't start Velmora"));
     QCOMPARE(alert->text(), QStringLiteral("Can't start Velmora"));
+    // The sentence about the game's path, then the system's own reason.
     QCOMPARE(alert->informativeText(),
              QStringLiteral("Please move the directory containing Velmora to a path that doesn't "
-                            "contain weird characters or start it manually."));
+                            "contain weird characters or start it manually.\n%1: No such file or "
+                            "directory")
+                 .arg(gameExecutableOf(exe)));
     QCOMPARE(alert->icon(), QMessageBox::Critical);
     QCOMPARE(alert->windowModality(), Qt::WindowModal);
     QTRY_VERIFY(alert->isVisible());
@@ -393,6 +396,16 @@ void LauncherTest::playFailureShowsAlert()
     // The launcher stays usable: dismiss, and Play can be pressed again.
     alert->accept();
     QCOMPARE(w->launcher()->playFile(), false);
+
+    // A wrapper that is not installed is named, rather than blamed on the game's path.
+    qDeleteAll(w->interface->window()->findChildren<QMessageBox *>());
+    storePreferences({{QStringLiteral("launchWrapper"), QStringLiteral("no-such-wrapper -x")}});
+    QCOMPARE(w->launcher()->playFile(), false);
+    alert = w->interface->window()->findChild<QMessageBox *>();
+    QVERIFY(alert);
+    QCOMPARE(alert->informativeText(),
+             QStringLiteral("The program no-such-wrapper was not found."));
+    clearPreferences();
 }
 
 namespace {

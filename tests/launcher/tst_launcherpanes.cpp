@@ -3,6 +3,7 @@
 #include "LauncherFixture.h"
 #include "UrlRecorder.h"
 
+#include "PaneSwitcher.h"
 #include "Toolbar.h"
 #include "ToolbarItem.h"
 #include "WindowGeometry.h"
@@ -83,12 +84,12 @@ void LauncherPanesTest::registryAfterSetUp()
 
 void LauncherPanesTest::identifierLists()
 {
-    Launcher launcher;
+    PaneSwitcher panes(nullptr, nullptr, nullptr, {});
     const QStringList defaults{"1", "2", "3", "4", "5", ToolbarFlexibleSpaceItemIdentifier, "7"};
-    QCOMPARE(launcher.toolbarDefaultItemIdentifiers(nullptr), defaults);
+    QCOMPARE(panes.toolbarDefaultItemIdentifiers(nullptr), defaults);
     for (int call = 0; call < 3; ++call)
-        QCOMPARE(launcher.toolbarAllowedItemIdentifiers(nullptr), defaults);
-    QCOMPARE(launcher.toolbarSelectableItemIdentifiers(nullptr),
+        QCOMPARE(panes.toolbarAllowedItemIdentifiers(nullptr), defaults);
+    QCOMPARE(panes.toolbarSelectableItemIdentifiers(nullptr),
              (QStringList{"1", "2", "3", "4", "5"}));
 }
 
@@ -96,7 +97,7 @@ void LauncherPanesTest::lookupByIdentifier()
 {
     const auto w = shownWindow();
     QVERIFY(w);
-    Launcher *launcher = w->launcher();
+    PaneSwitcher *launcher = w->launcher()->panes();
     for (const char *missing : {"3", "5", "7", "", "Main"})
         QVERIFY2(
             !launcher->toolbarItemForItemIdentifier(nullptr, QString::fromLatin1(missing), true),
@@ -119,7 +120,9 @@ void LauncherPanesTest::furtherItemsFollowTheRegistrySize()
     QCOMPARE(item->tag(), 5);
     QCOMPARE(item->label(), QStringLiteral("Extra")); // no translation: the name itself
     QVERIFY(item->image().isNull());                  // no image of that name
-    QCOMPARE(w->launcher()->toolbarItemForItemIdentifier(nullptr, QStringLiteral("5"), true), item);
+    QCOMPARE(
+        w->launcher()->panes()->toolbarItemForItemIdentifier(nullptr, QStringLiteral("5"), true),
+        item);
 }
 
 void LauncherPanesTest::toolbarShowsMainServerHelp()

@@ -50,7 +50,7 @@ void DetachedProcessTest::runsWhereAndAsAsked()
         "{ pwd; printf '%s|' \"$@\"; echo; ls /proc/self/fd | sort -n | tr '\\n' ' '; echo;"
         " [ \"$(cut -d' ' -f6 /proc/$$/stat)\" = \"$$\" ] && echo own-session; } > \"$0.tmp\";"
         " mv \"$0.tmp\" \"$0\"");
-    const pid_t pid = DetachedProcess::start(
+    const pid_t pid = *DetachedProcess::start(
         QStringLiteral("/bin/sh"),
         {QStringLiteral("-c"), script, out, QString(), QStringLiteral("a b")}, dir);
     ::close(leaky);
@@ -88,15 +88,17 @@ void DetachedProcessTest::failuresAreReported()
     QFETCH(QString, program);
     QFETCH(QString, directory);
     QFETCH(int, error);
-    int reported = 0;
-    QCOMPARE(DetachedProcess::start(program, {}, directory, &reported), pid_t(-1));
-    QCOMPARE(reported, error);
+    const SysResult<pid_t> started = DetachedProcess::start(program, {}, directory);
+    QVERIFY(!started);
+    QCOMPARE(started.error(), error);
 }
 
 void DetachedProcessTest::endedProgramIsReaped()
 {
-    const pid_t pid = DetachedProcess::start(QStringLiteral("/bin/true"), {}, m_dir.path());
-    QVERIFY(pid > 0);
+    const SysResult<pid_t> started =
+        DetachedProcess::start(QStringLiteral("/bin/true"), {}, m_dir.path());
+    QVERIFY(started);
+    const pid_t pid = *started;
     // Reaped while we keep running: the process entry goes away, no zombie stays.
     QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(QStringLiteral("/proc/%1").arg(pid)), 10000);
 }
@@ -109,7 +111,7 @@ void DetachedProcessTest::environmentIsAddedAndReplaces()
     const QString script =
         QStringLiteral("{ printf '%s|' \"$VELMORA_KEPT\" \"$VELMORA_REPLACED\" \"$VELMORA_ADDED\";"
                        " env | grep -c '^VELMORA_REPLACED='; } > \"$0.tmp\"; mv \"$0.tmp\" \"$0\"");
-    const pid_t pid = DetachedProcess::start(
+    const pid_t pid = *DetachedProcess::start(
         {QStringLiteral("sh"), QStringLiteral("-c"), script, out}, m_dir.path(),
         {{QStringLiteral("VELMORA_REPLACED"), QStringLiteral("new")},
          {QStringLiteral("VELMORA_ADDED"), QStringLiteral("a b=c")}});
@@ -156,11 +158,10 @@ void DetachedProcessTest::lookupOnPath()
                  .canonicalFilePath(),
              QFileInfo(found).canonicalFilePath());
     // Started by name, the program is looked up on the PATH the environment gives it.
-    int error = 0;
-    const pid_t pid = DetachedProcess::start({QStringLiteral("prog")}, work,
-                                             {{QStringLiteral("PATH"), searchPath}}, &error);
-    QCOMPARE(pid > 0, !found.isEmpty());
-    QCOMPARE(error, found.isEmpty() ? ENOENT : 0);
+    const SysResult<pid_t> started = DetachedProcess::start({QStringLiteral("prog")}, work,
+                                                            {{QStringLiteral("PATH"), searchPath}});
+    QCOMPARE(started.ok(), !found.isEmpty());
+    QCOMPARE(started.error(), found.isEmpty() ? ENOENT : 0);
 }
 
 QTEST_GUILESS_MAIN(DetachedProcessTest)

@@ -5,7 +5,7 @@
 #include "LauncherPaths.h"
 #include "Preferences.h"
 #include "ProcessTestSupport.h"
-#include "ServerLog.h"
+#include "LogFolder.h"
 #include "ServerRun.h"
 #include "ServerTestSupport.h"
 #include "SettingsBinding.h"
@@ -132,7 +132,7 @@ void ServerOutputTest::manyCyclesLeaveNothingBehind()
     launcher->multiplayerAction();
     QVERIFY(drained(*w));
     // A run's log is closed once its writer has caught up, shortly after the run is gone.
-    const QString logs = ServerLog::defaultFolder();
+    const QString logs = LogFolder::defaultFolder();
     const auto logsClosed = [&logs] {
         const QStringList open = openDescriptors().values();
         return std::none_of(open.begin(), open.end(),
@@ -245,7 +245,7 @@ void ServerOutputTest::decoding()
 
     // The run's log holds what the console showed, the status and separator lines included, as
     // private text.
-    const QStringList logs = ServerLog::logsOldestFirst(ServerLog::defaultFolder());
+    const QStringList logs = LogFolder::logsOldestFirst(LogFolder::defaultFolder());
     QVERIFY(!logs.isEmpty());
     QFile log(logs.last());
     QCOMPARE(log.permissions() &
@@ -294,7 +294,7 @@ void ServerOutputTest::logMenuItemsAndUnwritableFolder()
     QVERIFY(openLog->isEnabled());
     QVERIFY(showFolder->isEnabled());
     const QString folder = state.filePath(QStringLiteral("Velmora/server-logs"));
-    const QStringList logs = ServerLog::logsOldestFirst(folder);
+    const QStringList logs = LogFolder::logsOldestFirst(folder);
     QCOMPARE(logs.size(), 1);
     openLog->trigger();
     showFolder->trigger();
@@ -321,7 +321,7 @@ void ServerOutputTest::logMenuItemsAndUnwritableFolder()
     QTest::qWait(200);
     QCOMPARE(said(), 1);
     QCOMPARE(launcher->server(), pid);
-    QVERIFY(!showFolder->isEnabled() || QFileInfo(ServerLog::defaultFolder()).isDir());
+    QVERIFY(!showFolder->isEnabled() || QFileInfo(LogFolder::defaultFolder()).isDir());
     launcher->multiplayerAction();
     QVERIFY(drained(*w));
     QCOMPARE(QDir(blocked.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),

@@ -1,0 +1,28 @@
+#pragma once
+
+#include "LaunchCommand.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QString>
+
+// What Play and Start run, from the stored settings as they are at the moment of asking.
+
+// What Play would start now: the game in `gameDirectory` at the resolution titled
+// `resolutionTitle` ("" when none is selected), with `typed` (text still being edited, by
+// settings key) in place of the stored values.
+LaunchCommand playCommand(const QString &gameDirectory, const QString &resolutionTitle,
+                          const QHash<QString, QString> &typed = {});
+
+// How a dedicated server is started: the executable, its whole argument vector (argument zero
+// included) and its working directory, in the file system's own form.
+struct ServerLaunch
+{
+    QByteArray path;
+    QList<QByteArray> argv;
+    QByteArray workingDirectory;
+};
+
+// The dedicated server of the game in `gameDirectory`, with the four stored server settings.
+ServerLaunch serverLaunch(const QString &gameDirectory);
