@@ -2,8 +2,10 @@
 
 #include <QObject>
 #include <QPointer>
+#include <QString>
 
 class Launcher;
+struct LaunchCommand;
 class QLabel;
 class QPlainTextEdit;
 class QPushButton;
@@ -12,7 +14,8 @@ class QWidget;
 
 // The Main pane's account of what Play will run: the command as one shell line, kept current as
 // the player changes settings (text still being typed included, since Play stores it first), a
-// Copy button for it, and what is wrong with the wrapper or the environment lines, under each.
+// Copy button for the whole of it (the preview shows no more than its first few thousand
+// characters), and what is wrong with the wrapper or the environment lines, under each.
 // It only reads: the Launcher builds the command, the binding stores the settings.
 class LaunchPreview : public QObject
 {
@@ -32,6 +35,9 @@ public:
     LaunchPreview(Launcher *launcher, SettingsBinding *binding, const Widgets &widgets);
 
     void refresh();
+    // Shows `command`, as Play would run it.
+    void show(const LaunchCommand &command);
+    // Puts the whole command on the clipboard, however much of it the preview shows.
     void copy();
 
 protected:
@@ -41,4 +47,6 @@ private:
     QPointer<Launcher> m_launcher;
     QPointer<SettingsBinding> m_binding;
     Widgets m_widgets;
+    QString m_line;  // the whole command, as copied
+    QString m_shown; // what the preview holds of it
 };

@@ -465,6 +465,23 @@ void Launcher::sendServerCommand(const QString &command)
 {
     if (!m_currentRun)
         return;
+    // Refused whole, never cut: the text stays in the field and out of the history.
+    const int fieldLength =
+        m_commandField ? m_commandField->edit()->maxLength() : MaxCommandFieldLength;
+    switch (commandFit(command, fieldLength)) {
+    case CommandFit::Fits:
+        break;
+    case CommandFit::FillsField:
+        showLine(tr("Command not sent: it fills all %1 characters the command field holds, so "
+                    "part of it may be missing")
+                     .arg(fieldLength));
+        return;
+    case CommandFit::LongerThanTerminal:
+        showLine(tr("Command not sent: it is longer than the %1 bytes the server's terminal takes "
+                    "in one line")
+                     .arg(MaxTerminalLineBytes));
+        return;
+    }
     switch (m_currentRun->writeInput(terminalCommandBytes(command))) {
     case PtyWriter::Write::Sent:
     case PtyWriter::Write::Queued:
