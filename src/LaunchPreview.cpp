@@ -45,6 +45,21 @@ QString environmentProblemText(const QList<int> &lines)
         .arg(which.join(QStringLiteral(", ")));
 }
 
+// The most of the command the preview lays out: a few times what its four lines show, so that
+// a long command still reads as one, while a value of any length costs no more than this on
+// every keystroke. Copy takes the whole command.
+constexpr qsizetype MaxShown = 4096;
+
+QString shownPart(const QString &line)
+{
+    if (line.size() <= MaxShown)
+        return line;
+    qsizetype cut = MaxShown;
+    if (line.at(cut - 1).isHighSurrogate())
+        --cut;
+    return line.first(cut) + u'…';
+}
+
 void showProblem(QLabel *label, const QString &text)
 {
     label->setText(text);
@@ -97,10 +112,20 @@ void LaunchPreview::refresh()
     const LaunchCommand command =
         playCommand(m_gameDirectory(), list->currentIndex() < 0 ? QString() : list->currentText(),
                     m_binding->uncommittedText());
-    const QString line = shellCommandLine(command);
-    if (m_widgets.preview->toPlainText() != line)
-        m_widgets.preview->setPlainText(line);
-    m_widgets.copy->setEnabled(!line.isEmpty());
+    show(command);
+}
+
+void LaunchPreview::show(const LaunchCommand &command)
+{
+    m_line = shellCommandLine(command);
+    const QString shown = shownPart(m_line);
+    // The widget's own text is not compared: it turns line and paragraph separators into line
+    // breaks.
+    if (shown != m_shown) {
+        m_shown = shown;
+        m_widgets.preview->setPlainText(shown);
+    }
+    m_widgets.copy->setEnabled(!m_line.isEmpty());
     showProblem(m_widgets.wrapperProblem, wrapperProblemText(command.wrapperProblem));
     showProblem(m_widgets.environmentProblem,
                 environmentProblemText(command.invalidEnvironmentLines));
@@ -109,7 +134,8 @@ void LaunchPreview::refresh()
 void LaunchPreview::copy()
 {
     refresh();
-    const QString line = m_widgets.preview->toPlainText();
-    if (!line.isEmpty())
-        QGuiApplication::clipboard()->setText(line);
+    // The line made from the command's words, never the widget's text, which is cut short and
+    // has line and paragraph separators and no-break spaces changed.
+    if (!m_line.isEmpty())
+        QGuiApplication::clipboard()->setText(m_line);
 }

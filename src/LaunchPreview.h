@@ -7,6 +7,7 @@
 #include <functional>
 
 class QComboBox;
+struct LaunchCommand;
 class QLabel;
 class QPlainTextEdit;
 class QPushButton;
@@ -15,7 +16,8 @@ class QWidget;
 
 // The Main pane's account of what Play will run: the command as one shell line, kept current as
 // the player changes settings (text still being typed included, since Play stores it first), a
-// Copy button for it, and what is wrong with the wrapper or the environment lines, under each.
+// Copy button for the whole of it (the preview shows no more than its first few thousand
+// characters), and what is wrong with the wrapper or the environment lines, under each.
 // It only reads: the command is built from the stored settings, the binding stores them.
 class LaunchPreview : public QObject
 {
@@ -37,6 +39,9 @@ public:
                   std::function<QString()> gameDirectory);
 
     void refresh();
+    // Shows `command`, as Play would run it.
+    void show(const LaunchCommand &command);
+    // Puts the whole command on the clipboard, however much of it the preview shows.
     void copy();
 
 protected:
@@ -46,4 +51,6 @@ private:
     std::function<QString()> m_gameDirectory;
     QPointer<SettingsBinding> m_binding;
     Widgets m_widgets;
+    QString m_line;  // the whole command, as copied
+    QString m_shown; // what the preview holds of it
 };

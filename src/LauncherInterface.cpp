@@ -86,6 +86,15 @@ LauncherInterface::LauncherInterface()
                                  "them until it quits.")
                                  .arg(file, reason));
                      });
+    QObject::connect(m_binding, &SettingsBinding::tooLong, messages,
+                     [messages](const QString &field, qsizetype limit) {
+                         messages->showMessage(
+                             QCoreApplication::translate(
+                                 "LauncherInterface",
+                                 "%1 is not saved: it is longer than the %2 characters a setting "
+                                 "holds. The launcher goes on with the value saved before.")
+                                 .arg(field, QString::number(limit)));
+                     });
     if (!prefs->refusal().isEmpty())
         m_messages->showMessage(
             QCoreApplication::translate("LauncherInterface",

@@ -64,7 +64,9 @@ void ServerPane::focusCommand()
 void ServerPane::sendServerCommand(const QString &command)
 {
     // A command that cannot be taken stays in the field; the console says why.
-    if (m_session && m_session->sendCommand(command) && m_commandField)
+    const int fieldLength =
+        m_widgets.command ? m_widgets.command->maxLength() : MaxCommandFieldLength;
+    if (m_session && m_session->sendCommand(command, fieldLength) && m_commandField)
         m_commandField->accept(command);
 }
 

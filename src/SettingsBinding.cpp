@@ -154,7 +154,12 @@ void SettingsBinding::storeText(QWidget *control)
     if (!text)
         return;
     Preferences prefs;
-    prefs.setString(keyOf(control), *text);
+    if (!prefs.setString(keyOf(control), *text)) {
+        // Neither stored nor cut: the field keeps the text for the user to shorten, and the
+        // setting keeps its value.
+        Q_EMIT tooLong(control->accessibleName(), Preferences::MaxTextLength);
+        return;
+    }
     // Stored or not, the value is this session's now: a failed save is told, not retried.
     if (auto *edit = qobject_cast<QLineEdit *>(control))
         edit->setModified(false);
@@ -169,7 +174,9 @@ QHash<QString, QString> SettingsBinding::uncommittedText() const
     for (const QPointer<QWidget> &control : m_controls) {
         if (!control)
             continue;
-        if (const std::optional<QString> text = pendingText(control))
+        // Text that storing would refuse is not what Play runs.
+        const std::optional<QString> text = pendingText(control);
+        if (text && text->size() <= Preferences::MaxTextLength)
             typed.insert(keyOf(control), *text);
     }
     return typed;

@@ -23,7 +23,8 @@ class QWidget;
 //
 // Only the user's own changes are stored: filling a list from code writes nothing. A change whose
 // save fails stays in its control and is used for the rest of the session; saveFailed() says so,
-// once for each failed save.
+// once for each failed save. Text longer than a setting keeps is refused whole (tooLong()), at
+// each attempt to store it.
 class SettingsBinding : public QObject
 {
     Q_OBJECT
@@ -40,7 +41,8 @@ public:
     // Stores what is still being typed in any bound text field, as leaving the field would.
     void commitEditing();
 
-    // Text typed into bound fields and not stored yet, by key: what commitEditing() would store.
+    // Text typed into bound fields and not stored yet, by key: what commitEditing() would store
+    // (text longer than a setting keeps is left out).
     QHash<QString, QString> uncommittedText() const;
 
     static QString keyOf(const QWidget *control);
@@ -48,6 +50,9 @@ public:
 Q_SIGNALS:
     // A change could not be written to `fileName`; `reason` is the system's.
     void saveFailed(const QString &fileName, const QString &reason);
+    // The text of the field named `field` (its accessible name) is longer than the `limit`
+    // characters a setting keeps: it is not stored, and the setting keeps its value.
+    void tooLong(const QString &field, qsizetype limit);
     // The user changed a bound control, stored or still being typed.
     void edited();
 

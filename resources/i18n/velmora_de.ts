@@ -88,6 +88,10 @@
         <source>The settings file %1 is not used: %2. The launcher starts with empty settings and writes nothing there until it quits.</source>
         <translation>Die Einstellungsdatei %1 wird nicht verwendet: %2. Der Launcher beginnt mit leeren Einstellungen und schreibt dort nichts, bis er beendet wird.</translation>
     </message>
+    <message>
+        <source>%1 is not saved: it is longer than the %2 characters a setting holds. The launcher goes on with the value saved before.</source>
+        <translation>%1 wird nicht gespeichert: Der Text ist länger als die %2 Zeichen, die eine Einstellung fasst. Der Launcher verwendet weiter den zuvor gespeicherten Wert.</translation>
+    </message>
 </context>
 <context>
     <name>LauncherWindow</name>
@@ -445,6 +449,14 @@
         <translation>es ist ein Verweis ins Leere (%1)</translation>
     </message>
     <message>
+        <source>it is a link, and others can change the folder %1</source>
+        <translation>es ist ein Verweis, und andere können den Ordner %1 ändern</translation>
+    </message>
+    <message>
+        <source>it is a link to a file of another user</source>
+        <translation>es ist ein Verweis auf eine Datei eines anderen Benutzers</translation>
+    </message>
+    <message>
         <source>the file could not be written</source>
         <translation>die Datei konnte nicht geschrieben werden</translation>
     </message>
@@ -501,6 +513,14 @@
 </context>
 <context>
     <name>ServerSession</name>
+    <message>
+        <source>Command not sent: it fills all %1 characters the command field holds, so part of it may be missing</source>
+        <translation>Befehl nicht gesendet: Er füllt alle %1 Zeichen, die das Befehlsfeld fasst, daher kann ein Teil davon fehlen</translation>
+    </message>
+    <message>
+        <source>Command not sent: it is longer than the %1 bytes the server&apos;s terminal takes in one line</source>
+        <translation>Befehl nicht gesendet: Er ist länger als die %1 Bytes, die das Terminal des Servers in einer Zeile annimmt</translation>
+    </message>
     <message>
         <source>Command not sent: the server is not reading its input (%1 KiB still waiting)</source>
         <translation>Befehl nicht gesendet: Der Server liest seine Eingabe nicht (%1 KiB warten noch)</translation>

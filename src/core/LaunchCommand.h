@@ -55,6 +55,7 @@ struct LaunchCommand
 LaunchCommand launchCommand(const QString &gamePath, const QStringList &gameArguments,
                             const QString &wrapper, const QString &environment);
 
-// The command as one line a POSIX shell runs the same way: NAME=value words first, then the words,
-// each quoted only where the shell needs it. Empty when the command cannot start.
+// The command as one line a shell runs the same way: NAME=value words first, then the words, each
+// quoted only where the shell needs it (ShellWords::quote), so that the line gives back the very
+// bytes Play passes on. Empty when the command cannot start.
 QString shellCommandLine(const LaunchCommand &command);

@@ -32,6 +32,14 @@ QHash<QString, Session> &sessions()
     return all;
 }
 
+// The file format writes a UTF-16 code unit in at most 4 bytes (a control as "\x1f"). With no more
+// text values than this (the launcher has six), all at their longest and the rest of the file
+// besides, the file stays within what the next start reads.
+constexpr qsizetype MaxStoredBytesPerUnit = 4;
+constexpr qsizetype MaxTextValues = 12;
+static_assert(MaxTextValues * Preferences::MaxTextLength * MaxStoredBytesPerUnit + 64 * 1024 <=
+              PreferencesFile::MaxSize);
+
 } // namespace
 
 QString Preferences::standardFileName()
@@ -143,9 +151,12 @@ void Preferences::setInteger(QAnyStringView key, int value)
     store(key, value);
 }
 
-void Preferences::setString(QAnyStringView key, const QString &value)
+bool Preferences::setString(QAnyStringView key, const QString &value)
 {
+    if (value.size() > MaxTextLength)
+        return false;
     store(key, value);
+    return true;
 }
 
 void Preferences::store(QAnyStringView key, const QVariant &value)
@@ -173,7 +184,7 @@ int Preferences::createPrivateFile() const
 }
 
 // Opens what is at `target` without blocking and without following a link, and makes it private
-// if it is a regular file.
+// if it is a regular file of the user's own: what another user owns is theirs to protect.
 static void makePrivate(const QString &target)
 {
     const int fd = ::open(QFile::encodeName(target).constData(),
@@ -181,15 +192,16 @@ static void makePrivate(const QString &target)
     if (fd < 0)
         return;
     struct stat info = {};
-    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode))
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == ::geteuid())
         ::fchmod(fd, S_IRUSR | S_IWUSR);
     ::close(fd);
 }
 
 void Preferences::protectFile() const
 {
+    // m_fileName, not m_target: a link at the path is not followed.
     if (!m_target.isEmpty())
-        makePrivate(m_target);
+        makePrivate(m_fileName);
 }
 
 QString Preferences::sync()

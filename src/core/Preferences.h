@@ -15,10 +15,10 @@
 //
 // Each object reads the file afresh when it is made; callers make one per use and keep none.
 //
-// Only a regular file (or a link to one) is read or written (see PreferencesFile). The first
-// reader that finds anything else at the path refuses it for the rest of the process: from then
-// on the preferences start empty, live in memory only, and nothing is written there. A value
-// whose save fails is kept in memory too, so the rest of the session still uses it.
+// Only a regular file (or a link to one of the user's own, see PreferencesFile) is read or written.
+// The first reader that finds anything else at the path refuses it for the rest of the process:
+// from then on the preferences start empty, live in memory only, and nothing is written there. A
+// value whose save fails is kept in memory too, so the rest of the session still uses it.
 class Preferences
 {
 public:
@@ -37,9 +37,16 @@ public:
     // Never null: "" wherever stringForKey() gives null.
     QString nonNullStringForKey(QAnyStringView key) const;
 
+    // The longest text a setting keeps, in UTF-16 code units (QString::size()): far more than any
+    // option, wrapper or environment needs, and few enough that every value at its longest still
+    // makes a file that the next start reads (see PreferencesFile::MaxSize). Shorter than a line
+    // edit holds, so that a paste the field has cut is refused too, never stored cut.
+    static constexpr qsizetype MaxTextLength = 16384;
+
     // Writers, used only by the settings controls' binding.
     void setInteger(QAnyStringView key, int value);
-    void setString(QAnyStringView key, const QString &value);
+    // Refuses a value longer than MaxTextLength whole: false, and the key keeps its value.
+    bool setString(QAnyStringView key, const QString &value);
 
     QString fileName() const { return m_fileName; }
 
@@ -52,7 +59,9 @@ public:
     // is kept readable and writable by the user alone.
     QString sync();
     // Makes an existing preferences file private to the user, as a file written by an older
-    // launcher or by hand may not be. Creates nothing, and changes nothing but a regular file.
+    // launcher or by hand may not be. Creates nothing, and changes nothing but a regular file of
+    // the user's own at the path itself: a file that a link leads to is the user's to arrange,
+    // and is made private only when the launcher writes it.
     void protectFile() const;
 
     // Parses an integer the way a stored preference is read: surrounding blanks allowed, anything

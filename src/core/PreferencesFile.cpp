@@ -7,6 +7,7 @@
 #include <QFileInfo>
 
 #include <cerrno>
+#include <climits>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -38,6 +39,51 @@ QString tooLarge()
     return tr("it is larger than 1 MiB, which no launcher writes");
 }
 
+// A folder in which someone else can add, remove or rename entries: one of another user's (root's
+// aside), or one that others may write, sticky or not.
+bool othersCanChange(const QString &folder)
+{
+    struct stat info = {};
+    if (::stat(QFile::encodeName(folder).constData(), &info) != 0)
+        return true;
+    if (info.st_uid != ::geteuid() && info.st_uid != 0)
+        return true;
+    return (info.st_mode & S_IWOTH) != 0 ||
+           ((info.st_mode & S_IWGRP) != 0 && info.st_gid != ::getegid());
+}
+
+// Why the links at the end of `path` may not be followed, or "": each link, and the file the last
+// one leads to, must lie in a folder that nobody else can change, so that what was checked here
+// is what a save later writes; and the file must be the user's own, so that a save never hands
+// another user's file to this one.
+QString linkRefusal(const QString &path, const struct stat &file)
+{
+    QString hop = path;
+    for (int links = 0;; ++links) {
+        const QString folder = QFileInfo(hop).absolutePath();
+        if (othersCanChange(folder))
+            return tr("it is a link, and others can change the folder %1").arg(folder);
+        const QByteArray name = QFile::encodeName(hop);
+        struct stat info = {};
+        if (links > 40)
+            return tr("it is a link to nothing (%1)").arg(qt_error_string(ELOOP));
+        if (::lstat(name.constData(), &info) != 0) // changed since the check
+            return tr("it is a link to nothing (%1)").arg(qt_error_string(errno));
+        if (!S_ISLNK(info.st_mode))
+            break;
+        QByteArray target(PATH_MAX, '\0');
+        const ssize_t size = ::readlink(name.constData(), target.data(), target.size());
+        if (size <= 0 || size >= target.size())
+            return tr("it is a link to nothing (%1)").arg(qt_error_string(ENAMETOOLONG));
+        target.truncate(size);
+        const QString next = QFile::decodeName(target);
+        hop = next.startsWith(u'/') ? next : folder + u'/' + next;
+    }
+    if (file.st_uid != ::geteuid())
+        return tr("it is a link to a file of another user");
+    return QString();
+}
+
 } // namespace
 
 Check check(const QString &path)
@@ -66,6 +112,13 @@ Check check(const QString &path)
         result.kind = Check::Kind::Refused;
         result.reason = tooLarge();
         return result;
+    }
+    if (S_ISLNK(link.st_mode)) {
+        result.reason = linkRefusal(path, file);
+        if (!result.reason.isEmpty()) {
+            result.kind = Check::Kind::Refused;
+            return result;
+        }
     }
     result.kind = Check::Kind::Regular;
     result.target = S_ISLNK(link.st_mode) ? QFileInfo(path).canonicalFilePath() : path;

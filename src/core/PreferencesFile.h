@@ -9,7 +9,9 @@
 // Only a regular file, or a symbolic link to one, is ever opened there. Everything else (a
 // directory, a FIFO, a socket, a device, a link to any of these or to nothing) and a file too
 // large to be a launcher's preferences is refused without being opened: opening a FIFO or a
-// device can block, and writing would replace it.
+// device can block, and writing would replace it. A link is followed only to a regular file of
+// the user's own, and only through folders that nobody else can change; otherwise it is refused
+// too, so that a save never writes another user's file or one that was swapped after the check.
 namespace PreferencesFile {
 
 // The real file holds nine short values; anything larger is not the launcher's.

@@ -16,6 +16,15 @@ QByteArray terminalCommandBytes(const QString &command)
     return bytes;
 }
 
+CommandFit commandFit(const QString &command, int fieldLength)
+{
+    if (command.size() >= fieldLength)
+        return CommandFit::FillsField;
+    if (terminalCommandBytes(command).size() - 1 > MaxTerminalLineBytes)
+        return CommandFit::LongerThanTerminal;
+    return CommandFit::Fits;
+}
+
 void CommandHistory::add(const QString &command)
 {
     if (!command.isEmpty() && (m_entries.isEmpty() || m_entries.constLast() != command)) {

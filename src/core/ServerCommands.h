@@ -15,6 +15,25 @@
 // user typed; a line break inside would send more than one command.
 QByteArray terminalCommandBytes(const QString &command);
 
+// The longest line a terminal in its usual line-by-line mode takes: 4095 bytes, then the line
+// feed. It cuts a longer one without a word and hands on the first 4095 bytes.
+inline constexpr qsizetype MaxTerminalLineBytes = 4095;
+// What a line edit holds unless told otherwise; it cuts a longer paste without a word.
+inline constexpr int MaxCommandFieldLength = 32767;
+
+enum class CommandFit
+{
+    Fits,
+    FillsField,         // as long as the field holds: the field may have cut it already
+    LongerThanTerminal, // more than MaxTerminalLineBytes of terminalCommandBytes() before the
+                        // line feed
+};
+
+// Whether `command`, typed into a field that holds at most `fieldLength` characters, reaches the
+// server whole. Anything but Fits is not sent at all: half a command can do what the whole would
+// not (a kick or ban with its reason cut off, a message cut mid-word).
+CommandFit commandFit(const QString &command, int fieldLength = MaxCommandFieldLength);
+
 // The commands of this session, newest last, kept in memory only: a command may hold a password.
 // At most MaxEntries; a command that repeats the newest one is kept once; an empty command is not
 // kept. Up and Down walk it from the field's text (the draft): previous() steps towards older

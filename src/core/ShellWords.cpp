@@ -23,6 +23,68 @@ bool isHarmless(QChar c)
     return !c.isSurrogate() && (c.isLetterOrNumber() || c.isMark());
 }
 
+// The code point at `i`, with `i` moved onto the second half of a surrogate pair. A lone
+// surrogate stands for itself.
+char32_t codePointAt(const QString &text, qsizetype &i)
+{
+    const QChar c = text.at(i);
+    if (c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate())
+        return QChar::surrogateToUcs4(c, text.at(++i));
+    return c.unicode();
+}
+
+// Characters that a shell line cannot carry as typed: a terminal or a text field acts on
+// controls (a line break runs the line, a tab completes), turns line and paragraph separators
+// into line breaks and odd spaces into plain ones, and shows format characters (direction
+// marks, zero-width spaces) as nothing at all.
+bool needsEscape(char32_t c)
+{
+    if (c == U' ')
+        return false;
+    switch (QChar::category(c)) {
+    case QChar::Other_Control:
+    case QChar::Other_Format:
+    case QChar::Other_Surrogate:
+    case QChar::Other_PrivateUse:
+    case QChar::Other_NotAssigned:
+    case QChar::Separator_Space:
+    case QChar::Separator_Line:
+    case QChar::Separator_Paragraph:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// `word` in $'...': backslash escapes for the characters above, as the bytes of their UTF-8
+// form, which the shell turns back into exactly those bytes whatever its locale.
+QString escaped(const QString &word)
+{
+    QString out = QStringLiteral("$'");
+    for (qsizetype i = 0; i < word.size(); ++i) {
+        const qsizetype start = i;
+        const char32_t c = codePointAt(word, i);
+        if (c == U'\\' || c == U'\'') {
+            out += u'\\';
+            out += QChar(c);
+        } else if (c == U'\t') {
+            out += QStringLiteral("\\t");
+        } else if (c == U'\n') {
+            out += QStringLiteral("\\n");
+        } else if (c == U'\r') {
+            out += QStringLiteral("\\r");
+        } else if (needsEscape(c)) {
+            // Always two digits, so that a hex digit after it is not read as part of it.
+            for (const char byte : word.sliced(start, i + 1 - start).toUtf8())
+                out += QStringLiteral("\\x%1").arg(uchar(byte), 2, 16, QLatin1Char('0'));
+        } else {
+            out += word.sliced(start, i + 1 - start);
+        }
+    }
+    out += u'\'';
+    return out;
+}
+
 bool isReservedWord(const QString &word)
 {
     // POSIX's reserved words and those of the common interactive shells (bash, zsh).
@@ -130,10 +192,15 @@ Split split(const QString &text)
 QString quote(const QString &word)
 {
     bool harmless = !word.isEmpty();
-    for (QChar c : word)
-        harmless = harmless && isHarmless(c);
+    bool typeable = true;
+    for (qsizetype i = 0; i < word.size(); ++i) {
+        harmless = harmless && isHarmless(word.at(i));
+        typeable = typeable && !needsEscape(codePointAt(word, i));
+    }
     if (harmless)
         return word;
+    if (!typeable)
+        return escaped(word);
     QString quoted = QStringLiteral("'");
     for (QChar c : word) {
         if (c == u'\'')

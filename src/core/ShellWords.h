@@ -5,7 +5,8 @@
 
 // The shell's word syntax, without a shell: what the player types as "Launch with" is split into
 // words the way a POSIX shell would split it, and the command Play runs is written back as one
-// line a POSIX shell reads as the same words. Nothing is expanded: no variables, no globs, no ~.
+// line a shell reads as the same words (see quote()). Nothing is expanded: no variables, no globs,
+// no ~.
 namespace ShellWords {
 
 enum class Problem
@@ -31,6 +32,11 @@ Split split(const QString &text);
 
 // `word` as the shell must see it to read it back unchanged: as it is when every character is
 // harmless, otherwise in single quotes (a single quote inside written as '\''). "" gives ''.
+// A word holding a character that a line cannot carry as typed (a control, a line or paragraph
+// separator, a space other than the plain one, a format character, a lone surrogate) is written
+// as $'...' instead, that character as \t, \n, \r or \xHH escapes of its UTF-8 bytes: bash, zsh
+// and ksh give back exactly the bytes the word is passed on as. Only such a word needs one of
+// those shells; dash reads every other line the same.
 QString quote(const QString &word);
 
 // `word` in the position of the command's name: also quoted when the shell would take it for a

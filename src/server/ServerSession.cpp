@@ -1,7 +1,6 @@
 #include "ServerSession.h"
 
 #include "LogFolder.h"
-#include "ServerCommands.h"
 #include "ServerLog.h"
 
 #include <QDateTime>
@@ -187,10 +186,24 @@ QString ServerSession::exitStatusLine(const ExitStatus &status)
         .arg(QString::fromLocal8Bit(::strsignal(status.code)));
 }
 
-bool ServerSession::sendCommand(const QString &command)
+bool ServerSession::sendCommand(const QString &command, int fieldLength)
 {
     if (!m_current)
         return false;
+    switch (commandFit(command, fieldLength)) {
+    case CommandFit::Fits:
+        break;
+    case CommandFit::FillsField:
+        showLine(tr("Command not sent: it fills all %1 characters the command field holds, so "
+                    "part of it may be missing")
+                     .arg(fieldLength));
+        return false;
+    case CommandFit::LongerThanTerminal:
+        showLine(tr("Command not sent: it is longer than the %1 bytes the server's terminal takes "
+                    "in one line")
+                     .arg(MaxTerminalLineBytes));
+        return false;
+    }
     switch (m_current->writeInput(terminalCommandBytes(command))) {
     case PtyWriter::Write::Sent:
     case PtyWriter::Write::Queued:

@@ -3,6 +3,7 @@
 #include "EscapeParser.h"
 #include "GameCommands.h"
 #include "LogWriter.h"
+#include "ServerCommands.h"
 #include "ServerRun.h"
 
 #include <QObject>
@@ -71,8 +72,10 @@ public:
 
     // Writes a typed command and a line feed to the running server's terminal, never waiting on
     // it. True when the server has it (or will, as soon as it reads); otherwise a console line
-    // says why, and nothing was sent.
-    bool sendCommand(const QString &command);
+    // says why, and nothing was sent. A command is refused whole, never cut: one longer than
+    // the terminal takes in a line, or one that fills all `fieldLength` characters of the field
+    // it was typed in (part of it may be missing).
+    bool sendCommand(const QString &command, int fieldLength = MaxCommandFieldLength);
 
     // The log Open Log opens: the newest run's, or the newest in the folder; empty if none.
     QString logToOpen() const;

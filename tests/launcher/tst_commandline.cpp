@@ -21,6 +21,7 @@ private Q_SLOTS:
     void serverArguments();
     void terminalCommandBytes_data();
     void terminalCommandBytes();
+    void commandFit();
     void commandHistory_data();
     void commandHistory();
     void wrapperWords_data();
@@ -37,12 +38,12 @@ namespace {
 
 const QString game = QStringLiteral("/games/Orvane/orvane.app/Contents/MacOS/orvane");
 
-// What /bin/sh makes of `line` as the arguments of a command: each word it reads, in order.
-QStringList wordsAsTheShellReadsThem(const QString &line)
+// What `shell` makes of `line` as the arguments of a command: each word it reads, in order.
+QStringList wordsAsTheShellReadsThem(const QString &line, const QString &shell = "/bin/sh")
 {
     QProcess sh;
     // printf alone would still print one empty word.
-    sh.start(QStringLiteral("/bin/sh"),
+    sh.start(shell,
              {QStringLiteral("-c"), "set -- " + line + "\n[ $# -eq 0 ] || printf '%s\\0' \"$@\""});
     if (!sh.waitForFinished(30000) || sh.exitCode() != 0)
         return {QStringLiteral("sh failed: ") + QString::fromUtf8(sh.readAllStandardError())};
@@ -219,6 +220,15 @@ void CommandLineTest::terminalCommandBytes()
     QFETCH(QString, command);
     QFETCH(QByteArray, bytes);
     QCOMPARE(::terminalCommandBytes(command), bytes);
+}
+
+void CommandLineTest::commandFit()
+{
+    const QString line(MaxTerminalLineBytes, u'x');
+    QCOMPARE(::commandFit(line + u'\x03'), CommandFit::Fits); // left out, so not counted
+    QCOMPARE(::commandFit(line + u'x'), CommandFit::LongerThanTerminal);
+    QCOMPARE(::commandFit(QString(1366, u'€')), CommandFit::LongerThanTerminal); // 4098 bytes
+    QCOMPARE(::commandFit(QString(MaxCommandFieldLength, u'x')), CommandFit::FillsField);
 }
 
 // Steps on a history and the field it fills: "type TEXT" puts TEXT in the field, "send" hands the
@@ -404,11 +414,15 @@ void CommandLineTest::shellLine_data()
                              "!",  "#c",    "~", "{a,b}", "[x]", "x?", "\\",  "\"",  "'"}
         << game + R"( '$HOME' '*' 'a;b' 'a|b' '&' '`x`' '(x)' '<x>' '!' '#c' '~' '{a,b}')" +
                R"( '[x]' 'x?' '\' '"' ''\''')";
-    QTest::newRow("tab and newline")
-        << "" << QStringList{game, "a\tb", "a\nb"} << game + " 'a\tb' 'a\nb'";
+    // What a terminal or a text field would act on or change, as escapes of UTF-8 bytes.
+    QTest::newRow("controls") << "" << QStringList{game, "a\tb\nc\r", "\x1b[2J\x7f\x01\x66"}
+                              << game + R"( $'a\tb\nc\r' $'\x1b[2J\x7f\x01f')";
+    QTest::newRow("odd spaces, separators, format characters; quotes in escapes")
+        << "A=it's \\ é\u00a0\rx" << QStringList{game, "\u2028\u2029", "\u200b\u202e"}
+        << R"(A=$'it\'s \\ é\xc2\xa0\rx' )" + game +
+               R"( $'\xe2\x80\xa8\xe2\x80\xa9' $'\xe2\x80\x8b\xe2\x80\xae')";
     QTest::newRow("letters of any script; other characters quoted")
-        << "" << QStringList{game, "Jürgen", "Ωμέγα", "☃", "a\u00a0b"}
-        << game + " Jürgen Ωμέγα '☃' 'a\u00a0b'";
+        << "" << QStringList{game, "Jürgen", "Ωμέγα", "☃"} << game + " Jürgen Ωμέγα '☃'";
     QTest::newRow("environment in front")
         << "MANGOHUD=1\nDXVK_HUD=fps,devinfo\nWINE='x y'\nEMPTY=\nHOME_TOO=~/x"
         << QStringList{"gamemoderun", game}
@@ -435,12 +449,14 @@ void CommandLineTest::shellLine()
     command.environment = parseEnvironmentLines(environment).variables;
     QCOMPARE(shellCommandLine(command), line);
 
-    // Read back by a real shell: the environment's NAME=value words, then the command's words.
+    // Read back by bash (and dash, where no word needs $'...'): NAME=value words, then words.
     QStringList expected;
     for (const EnvironmentVariable &v : command.environment)
         expected << v.name + u'=' + v.value;
     expected << words;
-    QCOMPARE(wordsAsTheShellReadsThem(line), expected);
+    QCOMPARE(wordsAsTheShellReadsThem(line, "/bin/bash"), expected);
+    if (!line.contains(u"$'"))
+        QCOMPARE(wordsAsTheShellReadsThem(line), expected);
 }
 
 void CommandLineTest::playCommand_data()

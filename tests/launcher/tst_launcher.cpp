@@ -66,6 +66,7 @@ private Q_SLOTS:
     void wrapperThatCannotStart_data();
     void wrapperThatCannotStart();
     void previewFollowsTheSettings();
+    void longAndOddValues();
 
     void helpOpensReadmeBesideLauncher();
     void closingTheWindowQuits();
@@ -649,6 +650,25 @@ void LauncherTest::previewFollowsTheSettings()
     QCOMPARE(again->interface->ui().commandPreview->toPlainText(),
              "MANGOHUD=1 DXVK_HUD='fps devinfo,hdr' gamescope -W 1920 -- " + game +
                  " -w1024 -h768 -z32 -t -a2 -f0");
+}
+
+void LauncherTest::longAndOddValues()
+{
+    const QString odd = QStringLiteral("a\u00a0b\u2028c\u2029d\re"); // what a text field changes
+    const QString longValue(Preferences::MaxTextLength / 2, u'x');
+    storePreferences({{SettingsKeys::launchEnvironment, "ODD=" + odd + "\nLONG=" + longValue}});
+    const auto w = openWindow(m_launcher);
+    Ui::LauncherWindow &ui = w->interface->ui();
+    QVERIFY(ui.commandPreview->toPlainText().size() < longValue.size());
+    ui.copyCommandButton->click();
+    QVERIFY(QGuiApplication::clipboard()->text().startsWith("ODD=" + ShellWords::quote(odd) +
+                                                            " LONG=" + longValue + u' '));
+    ui.launchEnvironmentEdit->selectAll(); // more than a setting keeps: told, not stored, not cut
+    ui.launchEnvironmentEdit->insertPlainText(QString(Preferences::MaxTextLength + 1, u'y'));
+    w->interface->binding()->commitEditing();
+    QVERIFY(w->interface->messages()->text().contains(QStringLiteral("16384")));
+    QCOMPARE(ui.launchEnvironmentEdit->toPlainText().size(), Preferences::MaxTextLength + 1);
+    QVERIFY(Preferences().stringForKey(SettingsKeys::launchEnvironment).endsWith(longValue));
 }
 
 void LauncherTest::helpOpensReadmeBesideLauncher()

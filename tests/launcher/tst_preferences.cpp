@@ -24,6 +24,7 @@ private Q_SLOTS:
     void handWrittenValues();
     void roundTrip_data();
     void roundTrip();
+    void tooLongIsRefused();
     void fileIsPrivate();
     void newFileIsPrivateFromTheStart();
     void oldFileIsProtected();
@@ -108,6 +109,8 @@ void PreferencesTest::roundTrip_data()
     QTest::newRow("non-ASCII") << "Grüße, Ωmega ☃";
     QTest::newRow("at sign") << "@Variant(nope)";
     QTest::newRow("equals and semicolon") << "a=b;c";
+    QTest::newRow("longest controls") << QString(Preferences::MaxTextLength, u'\x1f');
+    QTest::newRow("longest controls and digits") << QStringLiteral("\x01\x66").repeated(8192);
 }
 
 void PreferencesTest::roundTrip()
@@ -121,6 +124,17 @@ void PreferencesTest::roundTrip()
     }
     const Preferences again(file);
     QCOMPARE(again.nonNullStringForKey(SettingsKeys::advancedOptions), value);
+    QVERIFY(QFileInfo(file).size() <= 64 + 4 * value.size()); // so every value fits at its longest
+}
+
+void PreferencesTest::tooLongIsRefused()
+{
+    const QString file = writeFile("advancedOptions=before\n");
+    Preferences prefs(file);
+    const QString tooLong(Preferences::MaxTextLength + 1, u'x');
+    QVERIFY(!prefs.setString(SettingsKeys::advancedOptions, tooLong));
+    QCOMPARE(prefs.sync(), QString());
+    QCOMPARE(Preferences(file).stringForKey(SettingsKeys::advancedOptions), u"before");
 }
 
 void PreferencesTest::newFileIsPrivateFromTheStart()
@@ -214,7 +228,10 @@ enum class Kind
     LinkToDevice,
     Huge,
     DanglingLink,
-    BelowAFile
+    BelowAFile,
+    LinkToForeign, // to another user's file, which all may write
+    LinkIntoShared,
+    LinkThroughShared, // through a link in a folder all may write (sticky, as /tmp)
 };
 
 // Puts a thing of `kind` at `path` (inside `dir`); false when this machine cannot make it.
@@ -257,6 +274,16 @@ bool makeAt(Kind kind, const QString &dir, const QString &path)
         return ::symlink(regular, at) == 0;
     case Kind::BelowAFile:
         return write(QFile::encodeName(QFileInfo(path).path()), "a file, not a folder\n");
+    case Kind::LinkToForeign:
+        return ::geteuid() == 0 && makeAt(Kind::LinkToRegular, dir, path) &&
+               ::chown(regular, 65534, 65534) == 0 && ::chmod(regular, 0666) == 0;
+    case Kind::LinkIntoShared:
+    case Kind::LinkThroughShared:
+        const QByteArray shared = QFile::encodeName(dir + QStringLiteral("/shared"));
+        const QByteArray file = kind == Kind::LinkIntoShared ? shared + "/real.conf" : regular;
+        return ::mkdir(shared, 0700) == 0 && ::chmod(shared, 01777) == 0 &&
+               write(file, "[General]\nv=stored\n") && ::symlink(file, shared + "/hop") == 0 &&
+               ::symlink(shared + "/hop", at) == 0;
     }
     return false;
 }
@@ -297,6 +324,10 @@ void PreferencesTest::onlyRegularFilesAreUsed_data()
     QTest::newRow("link to a character device") << Kind::LinkToDevice << QString() << true << "";
     QTest::newRow("larger than 1 MiB") << Kind::Huge << QString() << true << "";
     QTest::newRow("link to nothing") << Kind::DanglingLink << QString() << true << "";
+    QTest::newRow("link to another user's file") << Kind::LinkToForeign << QString() << true << "";
+    QTest::newRow("link into a shared folder") << Kind::LinkIntoShared << QString() << true << "";
+    QTest::newRow("link through a shared folder")
+        << Kind::LinkThroughShared << QString() << true << "";
     QTest::newRow("path through a regular file")
         << Kind::BelowAFile << QString() << false << qt_error_string(ENOTDIR);
 }
@@ -320,6 +351,8 @@ void PreferencesTest::onlyRegularFilesAreUsed()
         QCOMPARE(prefs.stringForKey("v"), read);
         prefs.protectFile();
     }
+    if (kind != Kind::Regular)
+        QCOMPARE(describe(path), before); // a link's file is the user's to arrange until a save
     {
         Preferences prefs(path);
         prefs.setString("v", QStringLiteral("changed"));

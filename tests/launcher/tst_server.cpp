@@ -8,6 +8,7 @@
 #include "LauncherPaths.h"
 #include "Preferences.h"
 #include "ProcessTestSupport.h"
+#include "ServerCommands.h"
 #include "ServerRun.h"
 #include "ServerTestSupport.h"
 #include "SettingsKeys.h"
@@ -571,6 +572,13 @@ void ServerTest::commandsRoundTripAndHistory()
     typeCommand(*w, QStringLiteral("players")); // an immediate repeat
     typeCommand(*w, QStringLiteral("say secret hunter2"));
     QVERIFY(waitForLine(*w, QStringLiteral("Console: secret hunter2")));
+    // A byte more than a terminal line: not sent, kept in the field, not in the history (below).
+    const QString whole = "say " + QString(MaxTerminalLineBytes - 4, u'x');
+    typeCommand(*w, whole + u'y');
+    QCOMPARE(field->text(), whole + u'y');
+    QVERIFY(waitForLine(*w, QStringLiteral("Command not sent: it is longer than the 4095 bytes "
+                                           "the server's terminal takes in one line")));
+    field->clear();
 
     // Up and Down in the field walk this session's commands, the repeat kept once.
     QTest::keyClicks(field, QStringLiteral("half"));
@@ -590,6 +598,8 @@ void ServerTest::commandsRoundTripAndHistory()
     QCOMPARE(field->text(), QString());
     QTRY_COMPARE_WITH_TIMEOUT(lines(*w).count(QStringLiteral("Console: secret hunter2")), 2,
                               Patience);
+    typeCommand(*w, whole); // exactly a terminal line: it arrives whole
+    QVERIFY(waitForLine(*w, "Console: " + whole.mid(4)));
 
     w->launcher()->multiplayerAction();
     QVERIFY(!field->isEnabled());
@@ -650,11 +660,11 @@ void ServerTest::serverThatNeverReads()
     QVERIFY(waitForLine(*w, ReadyLine));
 
     QLineEdit *field = commandLine(*w);
-    const QString big = QStringLiteral("say ") + QString(30000, u'x');
+    const QString big = QStringLiteral("say ") + QString(4000, u'x'); // within a terminal line
     const int limit = 1024 * 1024;
     int sent = 0;
     bool refused = false;
-    while (!refused && sent <= limit / big.size() + 2) {
+    while (!refused && sent <= 2 * limit / big.size()) {
         field->setText(big + QString::number(sent));
         QTest::keyClick(field, Qt::Key_Return);
         refused = !field->text().isEmpty();
