@@ -213,6 +213,32 @@ def server_console():
         check(session.launcher.poll() is None, "the launcher ended when the server stopped")
 
 
+def file_size_limit():
+    """A file-size limit reached by the server's log ends the log, with a word, not the launcher."""
+    with Session("fsize") as session:
+        limited = os.path.join(session.folder, "limited-launcher")
+        with open(limited, "w") as f:
+            f.write('#!/bin/sh\nexec prlimit --fsize=65536 "$(dirname "$0")/velmora-launcher"\n')
+        os.chmod(limited, 0o755)
+        session.start_display("xvfb")
+        atspi = session.start_buses()
+        session.write_settings({"server_options": "--flood 20000"})
+        session.start_launcher(program=limited)
+        window = LauncherWindow(session, atspi)
+        window.show_pane("Server", "Server settings")
+        button = server_button(window)
+        window.press(button)
+        # The console's line scrolls away under the flood; the window's message stays.
+        wait_for(lambda: any("File too large" in (label.get_description() or "")
+                             for label in window.find_all(role="label", name="Message")), 30,
+                 "the window to say that the log could not be written")
+        pid = session.read_record()["pid"]
+        check(session.launcher.poll() is None, "the launcher ended at the file-size limit")
+        check(is_running(pid), "the server ended with its log")
+        window.press(button)
+        wait_for(lambda: button.get_name() == "Start", 15, "the button to read Start again")
+
+
 def pane_switch():
     with Session("panes") as session:
         window = started(session)
@@ -376,6 +402,7 @@ SCENARIOS = {
     "settings_stored": settings_stored,
     "play": play,
     "server_console": server_console,
+    "file_size_limit": file_size_limit,
     "pane_switch": pane_switch,
     "close_with_server": close_with_server,
     "signals_with_server": signals_with_server,
