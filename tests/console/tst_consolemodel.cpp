@@ -177,7 +177,8 @@ void TestConsoleModel::appendLineKeepsEmptyLine()
 }
 
 // The same output gives the same rows however the reads cut it: every cut into two pieces at each
-// byte, and one piece per byte, decoded as the server's reads are.
+// byte, and one piece per byte, decoded as the server's reads are. Characters cut by a read are
+// tst_ServerRunDecode's.
 void TestConsoleModel::wholeLinesWhereverReadsFall_data()
 {
     QTest::addColumn<QByteArray>("output");
@@ -192,11 +193,6 @@ void TestConsoleModel::wholeLinesWhereverReadsFall_data()
         << QByteArray("\na\n\n\nb\n\n") << QStringList{"a", "b"} << false;
     QTest::newRow("lone carriage return")
         << QByteArray("a\n\r\nb") << QStringList{"a", "\r", "b"} << true;
-    QTest::newRow("multi-byte characters")
-        << QByteArray("caf\xc3\xa9 \xe2\x82\xac\n\xf0\x9d\x84\x9e clef\n")
-        << QStringList{u"caf\u00e9 \u20ac"_qs, u"\U0001D11E clef"_qs} << false;
-    QTest::newRow("invalid bytes") << QByteArray("x\xff\xfey\nz\x80\n")
-                                   << QStringList{u"x\uFFFD\uFFFDy"_qs, u"z\uFFFD"_qs} << false;
     QTest::newRow("only line feeds") << QByteArray("\n\n\n") << QStringList{} << false;
 
     // Past 201 rows: the oldest go, counted in rows.
