@@ -194,13 +194,25 @@ void TestConsoleModel::wholeLinesWhereverReadsFall_data()
     QTest::newRow("lone carriage return")
         << QByteArray("a\n\r\nb") << QStringList{"a", "\r", "b"} << true;
     QTest::newRow("only line feeds") << QByteArray("\n\n\n") << QStringList{} << false;
+    // A carriage return returns to the start of the row; what follows overwrites it.
+    QTest::newRow("progress redrawn in place")
+        << QByteArray("10%\r20%\r30%\n") << QStringList{"30%"} << false;
+    QTest::newRow("overwriting keeps the rest of the row")
+        << QByteArray("loading 99%\rdone\n") << QStringList{"doneing 99%"} << false;
+    QTest::newRow("progress row stays open")
+        << QByteArray("a\n40%\r41%\r") << QStringList{"a", "41%"} << true;
+    QTest::newRow("CR LF and CR CR LF end lines")
+        << QByteArray("x\r\ny\r\r\n\rz") << QStringList{"x\r", "y\r", "z"} << true;
+    QTest::newRow("overwriting leaves no half character") << QByteArray("\xf0\x9d\x84\x9e"
+                                                                        "b\rx\ne\xcc\x81z\ry\n")
+                                                          << QStringList{"xb", "yz"} << false;
 
-    // Past 201 rows: the oldest go, counted in rows.
+    // Past 201 rows: the oldest go, counted in rows; some rows are redrawn on the way.
     QByteArray many;
     QStringList kept;
     for (int i = 0; i < 230; ++i) {
         const QByteArray line = "row " + QByteArray::number(i);
-        many += line + (i % 3 ? "\r\n" : "\n\n");
+        many += (i % 5 ? "" : "#\r") + line + (i % 3 ? "\r\n" : "\n\n");
         if (i >= 29)
             kept << QString::fromLatin1(line) + (i % 3 ? "\r" : "");
     }
@@ -327,7 +339,10 @@ void TestConsoleModel::growingRowRedrawsItAlone()
 
     model.appendText(u"rd pa");
     model.appendText(u"rt");
-    QCOMPARE(model.lines(), (QStringList{"first", "second", "third part"}));
+    const quint64 second = model.revision(1);
+    model.appendText(u"\rTHIRD");
+    QCOMPARE(model.lines(), (QStringList{"first", "second", "THIRD part"}));
+    QCOMPARE(model.revision(1), second); // what a painter measured of it still holds
     QCOMPARE(model.lastRedraw(), ConsoleModel::Redraw::Row);
     QCOMPARE(model.lastRedrawRect(), QRectF(0, 24, 500, 12));
     QVERIFY(!model.lastScrolled());
@@ -682,16 +697,22 @@ void TestConsoleModel::escapesSplitAnywhere_data()
         << QString::fromUtf8("\xc3\xa4\xe2\x82\xac\xf0\x9f\x98\x80");
     QTest::newRow("CRLF ends the line") << "a\r\nb\r\n"
                                         << "a\nb\n";
-    QTest::newRow("lone CR shows") << "50%\r51%"
-                                   << QString::fromUtf8("50%\xe2\x90\x8d"
-                                                        "51%");
-    QTest::newRow("CR CR LF") << "x\r\r\n" << QString::fromUtf8("x\xe2\x90\x8d\n");
+    QTest::newRow("lone CR passes, outside spans")
+        << e("[31m50%\r51%") << QString::fromUtf8("\u00abcd0000:50%\u00bb\r\u00abcd0000:51%\u00bb");
+    QTest::newRow("CR CR LF") << "x\r\r\n"
+                              << "x\n";
+    QTest::newRow("CR, erase, LF ends the line") << "a\r" + e("[K") + "\nb"
+                                                 << "a\nb";
+    QTest::newRow("CR, erase, text returns") << "a\r" + e("[K") + "b"
+                                             << "a\rb";
     QTest::newRow("tab to column 8") << "a\tb"
                                      << "a       b";
     QTest::newRow("tab at a stop") << "12345678\tx"
                                    << "12345678        x";
     QTest::newRow("tab column restarts per line") << "abc\nd\te"
                                                   << "abc\nd       e";
+    QTest::newRow("tab column restarts at a return") << "abc\r\tx"
+                                                     << "abc\r        x";
     QTest::newRow("tab after astral character") << QString::fromUtf8("\xf0\x9f\x98\x80\tx")
                                                 << QString::fromUtf8("\xf0\x9f\x98\x80       x");
     QTest::newRow("tab after escape counts shown columns")
@@ -769,6 +790,7 @@ void TestConsoleModel::escapesSplitAnywhere()
         for (const StyleSpan &span : out.spans) {
             QVERIFY(span.length > 0);
             QVERIFY(!out.text.mid(span.start, span.length).contains(u'\n'));
+            QVERIFY(!out.text.mid(span.start, span.length).contains(u'\r'));
         }
     }
     EscapeParser parser;
@@ -783,9 +805,9 @@ void TestConsoleModel::escapeStateEndsWithStream()
 {
     const QString esc(QChar(0x1b));
     EscapeParser parser;
-    // A sequence cut off by the end of the stream is dropped; a held carriage return shows.
+    // A sequence cut off by the end of the stream is dropped; a held carriage return goes out.
     QCOMPARE(render(parser.feed(QStringLiteral("x\r"))), QStringLiteral("x"));
-    QCOMPARE(render(parser.finish()), QString(QChar(0x240d)));
+    QCOMPARE(render(parser.finish()), QStringLiteral("\r"));
     QCOMPARE(render(parser.feed(esc + QStringLiteral("[31mred") + esc + QStringLiteral("]0;ti"))),
              QString::fromUtf8("\u00abcd0000:red\u00bb"));
     QCOMPARE(render(parser.finish()), QString());
@@ -826,6 +848,12 @@ void TestConsoleModel::spansFollowTheirLines()
     QCOMPARE(model.spans(0), (StyleSpans{StyleSpan{1, 1, red}}));
     QCOMPARE(model.spans(1), (StyleSpans{StyleSpan{0, 2, red}}));
     QCOMPARE(model.spans(2), (StyleSpans{StyleSpan{0, 1, red}, StyleSpan{3, 1, red}}));
+    // A return overwrites text and spans alike; the rest of the row keeps its own.
+    const TextStyle green{true, qRgb(0, 255, 0), false};
+    model.appendText(QStringLiteral("abcdef"), 0, {StyleSpan{0, 6, red}});
+    model.appendText(QStringLiteral("\rXY"), 0, {StyleSpan{2, 1, green}});
+    QCOMPARE(model.line(3), QStringLiteral("XYcdef"));
+    QCOMPARE(model.spans(3), (StyleSpans{StyleSpan{1, 1, green}, StyleSpan{2, 4, red}}));
 
     // More rows in one text than the buffer keeps: the survivors keep their own spans.
     QString many;
