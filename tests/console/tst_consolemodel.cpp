@@ -1,6 +1,7 @@
 #include "ConsoleModel.h"
 #include "ConsoleSelection.h"
 #include "EscapeParser.h"
+#include "RowGeometry.h"
 #include "Utf8ChunkDecoder.h"
 
 #include <QtTest>
@@ -102,6 +103,10 @@ private Q_SLOTS:
     void selectionFollowsItsText();
     void selectionOffsets_data();
     void selectionOffsets();
+    void pieceEnds_data();
+    void pieceEnds();
+    void visibleSlice_data();
+    void visibleSlice();
 };
 
 void TestConsoleModel::bufferKeepsNewest201_data()
@@ -1037,6 +1042,105 @@ void TestConsoleModel::selectionOffsets()
     QCOMPARE(at.column, column);
     QCOMPARE(ConsoleSelection::offsetOf(model, at), offset);
     QCOMPARE(model.lines().join(u'\n').left(offset).count(u'\n'), line);
+}
+
+namespace {
+
+const QString Marks = QString(300, QChar(0x0301));
+const QString Clef = u"\U0001D11E"_qs;
+
+// A font for the layout rules: "W" is 10 wide, a combining mark and the low half of a pair 0, a
+// high half 12, anything else 1. Counts the code units measured.
+struct FakeFont
+{
+    qsizetype measured = 0;
+    RowGeometry::Measure of(const QString &row)
+    {
+        return [this, &row](int from, int to) {
+            measured += to - from;
+            qreal x = 0;
+            for (int i = from; i < to; ++i) {
+                const QChar c = row.at(i);
+                x += c == u'W'                          ? 10
+                     : c.isMark() || c.isLowSurrogate() ? 0
+                     : c.isHighSurrogate()              ? 12
+                                                        : 1;
+            }
+            return x;
+        };
+    }
+};
+
+} // namespace
+
+void TestConsoleModel::pieceEnds_data()
+{
+    const int p = RowGeometry::PieceLength;
+    QTest::addColumn<QString>("row");
+    QTest::addColumn<int>("end");
+    QTest::newRow("short row") << QString(10, u'a') << 10;
+    QTest::newRow("at the piece length") << QString(1000, u'a') << p;
+    QTest::newRow("pair kept whole") << QString(p - 1, u'a') + Clef + "b" << p + 1;
+    QTest::newRow("mark kept with its base") << QString(p - 1, u'e') + "e\u0301x" << p + 1;
+    QTest::newRow("emoji sequence kept whole")
+        << QString(p - 2, u'a') + u"\U0001F469\u200D\U0001F4BBz"_qs << p + 3;
+    QTest::newRow("pile of marks cut") << "a" + Marks << p;
+}
+
+void TestConsoleModel::pieceEnds()
+{
+    QFETCH(QString, row);
+    QFETCH(int, end);
+    QCOMPARE(RowGeometry::pieceEnd(row, 0), end);
+}
+
+// Only the columns an x range shows are laid out, wherever the range lies in a long row.
+void TestConsoleModel::visibleSlice_data()
+{
+    QTest::addColumn<QString>("row");
+    QTest::addColumn<qreal>("left");
+    QTest::addColumn<qreal>("right");
+    QTest::addColumn<int>("first");
+    QTest::addColumn<int>("end");
+    QTest::addColumn<qreal>("x");
+    QTest::addColumn<qsizetype>("measured"); // at most
+
+    const QString wide(ConsoleModel::MaxRowLength, u'W');
+    QTest::newRow("start of a long row") << wide << 0.0 << 500.0 << 0 << 128 << 0.0 << 128LL;
+    QTest::newRow("far into a long row")
+        << wide << 5000.0 << 5500.0 << 384 << 640 << 3840.0 << 640LL;
+    QTest::newRow("row ends before the range") << "WWW" << 100.0 << 200.0 << 3 << 3 << 30.0 << 3LL;
+    QTest::newRow("marks capped") << "a" + Marks + Marks << 0.0 << 10.0 << 0 << 128 << 0.0 << 128LL;
+    QTest::newRow("pair at the left edge") << QString(127, u'a') + Clef + wide.left(500) << 140.0
+                                           << 150.0 << 129 << 257 << 139.0 << 257LL;
+}
+
+void TestConsoleModel::visibleSlice()
+{
+    QFETCH(QString, row);
+    QFETCH(qreal, left);
+    QFETCH(qreal, right);
+    QFETCH(int, first);
+    QFETCH(int, end);
+    QFETCH(qreal, x);
+    QFETCH(qsizetype, measured);
+
+    FakeFont font;
+    RowGeometry geometry;
+    const RowGeometry::Slice slice = geometry.slice(row, left, right, font.of(row));
+    QCOMPARE(slice.first, first);
+    QCOMPARE(slice.end, end);
+    QCOMPARE(slice.x, x);
+    QVERIFY2(font.measured <= measured, qPrintable(QString::number(font.measured)));
+    // Columns and x agree both ways, from what was measured; asked again, nothing is measured.
+    const auto measure = font.of(row);
+    if (first < end) {
+        QCOMPARE(geometry.xOf(row, first, measure), x);
+        QCOMPARE(geometry.columnAt(row, x + 0.1, measure), first);
+    }
+    const qsizetype before = font.measured;
+    geometry.slice(row, left, right, measure);
+    QCOMPARE(font.measured, before);
 }
 
 QTEST_GUILESS_MAIN(TestConsoleModel)
