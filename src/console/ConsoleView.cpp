@@ -461,6 +461,11 @@ void ConsoleView::drawColumns(QPainter &painter, int index, int from, int to, qr
 {
     const QString &line = m_model.line(index);
     const StyleSpans &spans = m_model.spans(index);
+    if (spans.isEmpty()) {
+        painter.drawText(QPointF(x, baseline),
+                         from == 0 && to == line.size() ? line : line.mid(from, to - from));
+        return;
+    }
     // Plain stretches in the console's green and font, styled ones as the server asked.
     const auto draw = [&](int start, int end, const TextStyle &style) {
         if (end <= start)
@@ -469,7 +474,8 @@ void ConsoleView::drawColumns(QPainter &painter, int index, int from, int to, qr
         painter.setFont(style.bold ? m_boldFont : m_font);
         painter.setPen(style.hasColour ? QColor::fromRgb(style.colour) : m_color);
         painter.drawText(QPointF(x, baseline), piece);
-        x += metricsFor(style).horizontalAdvance(piece);
+        if (end < to)
+            x += metricsFor(style).horizontalAdvance(piece);
     };
     int at = from;
     for (auto span = firstSpanAfter(spans, from); span != spans.end() && span->start < to; ++span) {

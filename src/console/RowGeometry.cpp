@@ -65,6 +65,9 @@ RowGeometry::Slice RowGeometry::slice(QStringView row, qreal left, qreal right,
     left = std::max(left, 0.0);
     if (size == 0 || right <= left)
         return {};
+    // Most rows are one piece: drawn whole, from the start, with nothing to measure.
+    if (left == 0.0 && size <= PieceLength)
+        return {0, size, 0.0};
     measureUntil(row, left, INT_MAX, measure);
     if (m_x.last() <= left)
         return {size, size, m_x.last()}; // the row ends before the range begins

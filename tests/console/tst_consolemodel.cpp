@@ -1109,6 +1109,7 @@ void TestConsoleModel::visibleSlice_data()
     QTest::newRow("start of a long row") << wide << 0.0 << 500.0 << 0 << 128 << 0.0 << 128LL;
     QTest::newRow("far into a long row")
         << wide << 5000.0 << 5500.0 << 384 << 640 << 3840.0 << 640LL;
+    QTest::newRow("one piece from the start") << "WWW" << 0.0 << 20.0 << 0 << 3 << 0.0 << 0LL;
     QTest::newRow("row ends before the range") << "WWW" << 100.0 << 200.0 << 3 << 3 << 30.0 << 3LL;
     QTest::newRow("marks capped") << "a" + Marks + Marks << 0.0 << 10.0 << 0 << 128 << 0.0 << 128LL;
     QTest::newRow("pair at the left edge") << QString(127, u'a') + Clef + wide.left(500) << 140.0
