@@ -63,7 +63,7 @@ void TranslationsTest::germanLocaleShowsGermanInterface()
              QStringLiteral("Allgemein"));
     QCOMPARE(launcher->toolBarItems().value(QStringLiteral("4"))->label(), QStringLiteral("Hilfe"));
     QCOMPARE(ui.playButton->text(), QStringLiteral("S&pielen"));
-    QCOMPARE(ui.multiplayer->text(), QStringLiteral("Starten"));
+    QCOMPARE(ui.multiplayer->text(), QStringLiteral("S&tarten"));
     QCOMPARE(ui.fsaaCombo->itemText(0), QStringLiteral("Aus"));
     QCOMPARE(ui.console->accessibleName(), QStringLiteral("Serverkonsole"));
     QCOMPARE(ui.serverCommand->accessibleName(), QStringLiteral("Serverbefehl"));
