@@ -10,7 +10,6 @@
 #include "ui_Launcher.h"
 
 #include <QApplication>
-#include <QClipboard>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMainWindow>

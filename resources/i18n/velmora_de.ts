@@ -561,7 +561,7 @@
     </message>
     <message>
         <source>Closing the launcher stops the server.</source>
-        <translation>Wenn der Launcher geschlossen wird, stoppt der Server.</translation>
+        <translation>Das Schließen des Launchers stoppt den Server.</translation>
     </message>
     <message>
         <source>Open Log</source>

@@ -560,7 +560,6 @@ void LauncherTest::wrapperThatCannotStart_data()
     QTest::addColumn<bool>("unreadable");
     // A missing or non-executable program is tst_DetachedProcess's (failuresAreReported); these
     // rows cover the look-up on the PATH, a folder, and a wrapper that cannot be read at all.
-    // Each is told under the field before Play is pressed.
     QTest::newRow("not on the PATH") << "velmora-no-such-wrapper --" << false;
     QTest::newRow("a directory") << "'" + m_dir.path() + "'" << false;
     QTest::newRow("a quote left open") << "gamemoderun 'x" << true;
