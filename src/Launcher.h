@@ -19,6 +19,7 @@ class PaneSwitcher;
 class Preferences;
 class QAction;
 class QComboBox;
+class QLabel;
 class QLineEdit;
 class QMainWindow;
 class QPushButton;
@@ -54,6 +55,8 @@ public:
         ConsoleView *console = nullptr;
         // The Server pane's command line: enabled while a server runs.
         QLineEdit *command = nullptr;
+        // Beside the button, while a server runs: what closing does to it.
+        QLabel *closeNote = nullptr;
     };
 
     // Connected by the interface loader before awakeFromNib(). The binding (owned by the window)
@@ -115,6 +118,10 @@ public:
     QAction *showLogFolderMenuItem();
     QString logToOpen() const;
     void updateLogActions();
+
+Q_SIGNALS:
+    // Help, Open Log or Show Log Folder found no program on this desktop to open `path` with.
+    void cannotOpen(const QString &path);
 
 public Q_SLOTS:
     void helpAction();

@@ -7,6 +7,7 @@
 #include <QDesktopServices>
 #include <QEvent>
 #include <QFileInfo>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QUrl>
@@ -25,6 +26,11 @@ ServerPane::ServerPane(ServerSession *session, const Widgets &widgets, QObject *
     // The log actions are brought up to date whenever the console's context menu opens.
     if (m_widgets.console)
         m_widgets.console->installEventFilter(this);
+    if (m_widgets.closeNote) {
+        m_widgets.closeNote->setText(closeNoteText());
+        m_widgets.closeNote->setAccessibleName(closeNoteText());
+    }
+    runningChanged(session->isRunning());
 }
 
 ServerPane::~ServerPane()
@@ -48,17 +54,40 @@ void ServerPane::appendLine(const QString &line)
     m_widgets.console->appendLine(line);
 }
 
+QString ServerPane::buttonTitle(bool running)
+{
+    return running ? tr("&Stop") : tr("&Start");
+}
+
+QString ServerPane::closeNoteText()
+{
+    return tr("Closing the launcher stops the server.");
+}
+
 void ServerPane::runningChanged(bool running)
 {
-    m_widgets.button->setText(running ? tr("Stop") : tr("Start"));
+    m_widgets.button->setText(buttonTitle(running));
     if (m_widgets.command)
         m_widgets.command->setEnabled(running);
+    if (m_widgets.closeNote)
+        m_widgets.closeNote->setVisible(running);
 }
 
 void ServerPane::focusCommand()
 {
     if (m_session && m_session->isRunning() && m_widgets.command && m_widgets.command->isEnabled())
         m_widgets.command->setFocus(Qt::ShortcutFocusReason);
+}
+
+void ServerPane::focusAfterButton()
+{
+    // Not while the pane is hidden: showing it puts the focus where it belongs (focusCommand).
+    if (!m_widgets.button->isVisible())
+        return;
+    if (m_session && m_session->isRunning())
+        focusCommand();
+    else
+        m_widgets.button->setFocus(Qt::OtherFocusReason);
 }
 
 void ServerPane::sendServerCommand(const QString &command)
@@ -112,14 +141,16 @@ void ServerPane::openLogAction()
     if (log.isEmpty())
         return;
     m_session->flushLog(log);
-    QDesktopServices::openUrl(QUrl::fromLocalFile(log));
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(log)))
+        Q_EMIT cannotOpen(log);
 }
 
 void ServerPane::showLogFolderAction()
 {
     const QString folder = m_session ? m_session->logFolder() : QString();
-    if (!folder.isEmpty() && QFileInfo(folder).isDir())
-        QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+    if (!folder.isEmpty() && QFileInfo(folder).isDir() &&
+        !QDesktopServices::openUrl(QUrl::fromLocalFile(folder)))
+        Q_EMIT cannotOpen(folder);
 }
 
 bool ServerPane::eventFilter(QObject *watched, QEvent *event)
