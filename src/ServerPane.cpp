@@ -7,8 +7,10 @@
 #include <QDesktopServices>
 #include <QEvent>
 #include <QFileInfo>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTimer>
 #include <QUrl>
 
 ServerPane::ServerPane(ServerSession *session, const Widgets &widgets, QObject *parent)
@@ -16,6 +18,10 @@ ServerPane::ServerPane(ServerSession *session, const Widgets &widgets, QObject *
 {
     session->setConsole(this);
     connect(session, &ServerSession::runningChanged, this, &ServerPane::runningChanged);
+    connect(session, &ServerSession::stateChanged, this, &ServerPane::showState);
+    m_countdown = new QTimer(this);
+    m_countdown->setInterval(1000);
+    connect(m_countdown, &QTimer::timeout, this, &ServerPane::showState);
     connect(session, &ServerSession::logsChanged, this, &ServerPane::updateLogActions);
     if (m_widgets.command) {
         m_widgets.command->setEnabled(false);
@@ -25,6 +31,7 @@ ServerPane::ServerPane(ServerSession *session, const Widgets &widgets, QObject *
     // The log actions are brought up to date whenever the console's context menu opens.
     if (m_widgets.console)
         m_widgets.console->installEventFilter(this);
+    showState();
 }
 
 ServerPane::~ServerPane()
@@ -50,9 +57,37 @@ void ServerPane::appendLine(const QString &line)
 
 void ServerPane::runningChanged(bool running)
 {
-    m_widgets.button->setText(running ? tr("Stop") : tr("Start"));
     if (m_widgets.command)
         m_widgets.command->setEnabled(running);
+}
+
+void ServerPane::showState()
+{
+    if (!m_session)
+        return;
+    const ServerSession::State state = m_session->state();
+    switch (state) {
+    case ServerSession::State::Running:
+    case ServerSession::State::RestartPending:
+        m_widgets.button->setText(tr("Stop"));
+        break;
+    case ServerSession::State::Stopping:
+        m_widgets.button->setText(tr("Stopping…"));
+        break;
+    case ServerSession::State::Stopped:
+    case ServerSession::State::GaveUp:
+        m_widgets.button->setText(tr("Start"));
+        break;
+    }
+    if (m_widgets.state) {
+        const QString text = m_session->stateText();
+        m_widgets.state->setText(text);
+        m_widgets.state->setAccessibleDescription(text);
+    }
+    if (state != ServerSession::State::RestartPending)
+        m_countdown->stop();
+    else if (!m_countdown->isActive())
+        m_countdown->start();
 }
 
 void ServerPane::focusCommand()
