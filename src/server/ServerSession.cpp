@@ -201,8 +201,9 @@ QString ServerSession::stateText() const
     case State::Stopping:
         return tr("Stopping…");
     case State::RestartPending: {
+        const qint64 second = m_restartSecond.count();
         const qint64 left = m_restartDueMs - monotonicNow();
-        return tr("Restarting in %1 s").arg(std::max<qint64>(1, (left + 999) / 1000));
+        return tr("Restarting in %1 s").arg(std::max<qint64>(1, (left + second - 1) / second));
     }
     case State::GaveUp:
         return giveUpLine();
@@ -253,8 +254,8 @@ void ServerSession::crashed(const ExitStatus &status)
     showLine(line);
     tell(event, summary, how + u'\n' + line);
     m_lastCrash = how;
-    m_restartDueMs = monotonicNow() + decision.delaySeconds * 1000;
-    m_restartTimer.start(std::chrono::seconds(decision.delaySeconds));
+    m_restartDueMs = monotonicNow() + decision.delaySeconds * m_restartSecond.count();
+    m_restartTimer.start(decision.delaySeconds * m_restartSecond);
     endRun(State::RestartPending);
 }
 

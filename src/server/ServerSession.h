@@ -15,6 +15,7 @@
 #include <QString>
 #include <QTimer>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <unordered_map>
@@ -80,6 +81,8 @@ public:
     // Where the supervision settings come from, asked at each use (a start, a stop, a crash); by
     // default the defaults: no quit command, no stop timeout (Stop kills at once), no restart.
     void setSupervisionSettings(std::function<SupervisionSettings()> source);
+    // Test seam: how long one second of the wait before a restart lasts.
+    void setRestartSecond(std::chrono::milliseconds length) { m_restartSecond = length; }
     // Where the runs' logs go; the default is LogFolder::defaultFolder() as it is at each start.
     void setLogFolder(const QString &folder);
     QString logFolder() const;
@@ -191,6 +194,7 @@ private:
     QTimer m_stopTimer;
     QTimer m_restartTimer;
     qint64 m_restartDueMs = 0;
+    std::chrono::milliseconds m_restartSecond{1000};
     RestartPolicy m_restarts;
     QString m_lastCrash; // how the last crashed run ended, for the restart's notification
     NotificationThrottle m_throttle;
