@@ -1,7 +1,6 @@
 // Reading the preferences file as a user or an older launcher may have left it.
 #include "Preferences.h"
 #include "SettingsKeys.h"
-#include "SupervisionSettings.h"
 
 #include <QDir>
 #include <QFile>
@@ -26,8 +25,6 @@ private Q_SLOTS:
     void roundTrip_data();
     void roundTrip();
     void tooLongIsRefused();
-    void supervisionSettings_data();
-    void supervisionSettings();
     void fileIsPrivate();
     void newFileIsPrivateFromTheStart();
     void oldFileIsProtected();
@@ -128,39 +125,6 @@ void PreferencesTest::roundTrip()
     const Preferences again(file);
     QCOMPARE(again.nonNullStringForKey(SettingsKeys::advancedOptions), value);
     QVERIFY(QFileInfo(file).size() <= 64 + 4 * value.size()); // so every value fits at its longest
-}
-
-void PreferencesTest::supervisionSettings_data()
-{
-    QTest::addColumn<QByteArray>("lines");
-    QTest::addColumn<QString>("quit");
-    QTest::addColumn<int>("timeout");
-    QTest::addColumn<bool>("restart");
-    QTest::addColumn<bool>("notify");
-    QTest::newRow("nothing stored: notifications on") << QByteArray() << "" << 0 << false << true;
-    QTest::newRow("all stored") << QByteArray(
-                                       "server_quitcommand=save-all, stop\nserver_stoptimeout=30\n"
-                                       "server_restart=1\nserver_notify=0\n")
-                                << "save-all, stop" << 30 << true << false;
-    QTest::newRow("timeout above an hour")
-        << QByteArray("server_stoptimeout=86400\n") << ""
-        << SupervisionSettings::MaxStopTimeoutSeconds << false << true;
-    QTest::newRow("negative timeout, notify not a number")
-        << QByteArray("server_stoptimeout=-5\nserver_notify=yes\n") << "" << 0 << false << false;
-}
-
-void PreferencesTest::supervisionSettings()
-{
-    QFETCH(QByteArray, lines);
-    QFETCH(QString, quit);
-    QFETCH(int, timeout);
-    QFETCH(bool, restart);
-    QFETCH(bool, notify);
-    const SupervisionSettings settings = SupervisionSettings::read(Preferences(writeFile(lines)));
-    QCOMPARE(settings.quitCommand, quit);
-    QCOMPARE(settings.stopTimeoutSeconds, timeout);
-    QCOMPARE(settings.restartOnCrash, restart);
-    QCOMPARE(settings.notify, notify);
 }
 
 void PreferencesTest::tooLongIsRefused()

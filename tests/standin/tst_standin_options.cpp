@@ -65,11 +65,6 @@ QStringList describe(const OrvaneOptions &o)
         out << QStringLiteral("thenExit");
     if (o.intervalMs != 1000)
         out << QStringLiteral("interval=") + QString::number(o.intervalMs);
-    count("exitAfter", o.exitAfterMs);
-    if (o.ignoreTerm)
-        out << QStringLiteral("ignoreTerm");
-    count("termDelay", o.termDelayMs);
-    count("quitDelay", o.quitDelayMs);
     if (!o.extraOptions.empty())
         out << QStringLiteral("extra=") + joined(o.extraOptions);
     if (!o.unknown.empty())
@@ -183,16 +178,6 @@ void TestStandinOptions::parsing_data()
         << QStringList{"--interval", "86400001"}
         << QStringList{"extra=<--interval> <86400001>",
                        "problem=--interval: 86400001 is above a day"};
-    QTest::newRow("stopping and crashing")
-        << QStringList{"--exit-after", "200", "--term-delay=300",
-                       "--quit-delay", "0",   "--ignore-term"}
-        << QStringList{"exitAfter=200", "ignoreTerm", "termDelay=300", "quitDelay=0",
-                       "extra=<--exit-after> <200> <--term-delay=300> <--quit-delay> <0> "
-                       "<--ignore-term>"};
-    QTest::newRow("delay above a day")
-        << QStringList{"--term-delay", "86400001"}
-        << QStringList{"extra=<--term-delay> <86400001>",
-                       "problem=--term-delay: 86400001 is above a day"};
     QTest::newRow("unknown options are kept, not fatal")
         << QStringList{"-d", "--verbose", "-x", "-tx", "-dd", "+foo"}
         << QStringList{"server", "extra=<--verbose> <-x> <-tx> <-dd> <+foo>",

@@ -2,17 +2,13 @@
 
 #include <QDBusConnection>
 #include <QDBusMessage>
-#include <QObject>
 #include <QProcess>
-#include <QStringList>
 #include <QTemporaryDir>
 #include <QVariantMap>
 
-// A desktop notification service for tests, on a private session bus of its own (a dbus-daemon
-// that can activate nothing, so no real service ever answers). The service object lives on a
-// connection of the test's process and records every Notify call; told to hang, it takes calls
-// and never answers them. Call order: start(), then client() for the code under test and
-// registerService() whenever a service is to be there.
+// A desktop notification service for tests, on a private session bus (a dbus-daemon that
+// activates nothing). start() starts the bus; registerService() puts the service on it, which
+// records every Notify call and, told to hang, never answers them.
 class NotificationService : public QObject
 {
     Q_OBJECT
@@ -21,33 +17,25 @@ public:
     struct Call
     {
         uint id;
-        QString summary;
-        QString body;
+        QString summary, body;
         QStringList actions;
         QVariantMap hints;
     };
 
-    NotificationService();
     ~NotificationService() override;
-
-    // Starts the bus; false with the reason when it does not start.
-    bool start(QString *whyNot);
+    bool start();
     QByteArray address() const { return m_address; }
     // A connection of its own to the bus, for the code under test.
     QDBusConnection client() const;
-    // Puts the service on the bus, unless it is there already.
     bool registerService();
-
-    void setHanging(bool hanging) { m_hanging = hanging; }
-    const QList<Call> &calls() const { return m_calls; }
-    // The user chose `action` on notification `id`.
-    void invokeAction(uint id, const QString &action) { Q_EMIT ActionInvoked(id, action); }
+    bool hanging = false;
+    QList<Call> calls;
 
 public Q_SLOTS:
-    uint Notify(const QString &appName, uint replacesId, const QString &appIcon,
-                const QString &summary, const QString &body, const QStringList &actions,
-                const QVariantMap &hints, int expireTimeout, const QDBusMessage &message);
-    QStringList GetCapabilities();
+    uint Notify(const QString &, uint, const QString &, const QString &summary, const QString &body,
+                const QStringList &actions, const QVariantMap &hints, int,
+                const QDBusMessage &message);
+    QStringList GetCapabilities() { return {"actions", "body", "body-markup"}; }
 
 Q_SIGNALS:
     void ActionInvoked(uint id, const QString &actionKey);
@@ -56,6 +44,4 @@ private:
     QTemporaryDir m_dir;
     QProcess m_bus;
     QByteArray m_address;
-    bool m_hanging = false;
-    QList<Call> m_calls;
 };
