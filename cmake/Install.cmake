@@ -32,9 +32,33 @@ elseif(VELMORA_INSTALL_LAYOUT STREQUAL "system")
         message(STATUS \"Installing: \$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/games/velmora-launcher\")")
     install(FILES ${resources}/velmora-launcher.svg DESTINATION share/icons/hicolor/scalable/apps)
     install(FILES ${resources}/velmora-launcher.6 DESTINATION share/man/man6)
-    # The release in the metainfo is the project's version; its date is set here beside it.
-    # The web address is the project's placeholder until it has a home of its own.
-    set(VELMORA_RELEASE_DATE "2026-12-08")
+    # The release in the metainfo is the project's version, dated as the changelog's newest entry
+    # (its trailer line, "-- name <address>  Tue, 08 Dec 2026 14:45:00 +0000"), so that the date
+    # is written in one place. The web address is the project's placeholder until it has a home of
+    # its own.
+    set(changelog "${PROJECT_SOURCE_DIR}/debian/changelog")
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${changelog}")
+    file(STRINGS "${changelog}" trailers REGEX "^ -- ")
+    list(GET trailers 0 trailer)
+    if(NOT trailer MATCHES ">  [A-Z][a-z][a-z], ([0-9]?[0-9]) ([A-Z][a-z][a-z]) ([0-9][0-9][0-9][0-9]) ")
+        message(FATAL_ERROR "debian/changelog: no date in the newest entry's trailer \"${trailer}\"")
+    endif()
+    set(day "${CMAKE_MATCH_1}")
+    set(year "${CMAKE_MATCH_3}")
+    set(months Jan Feb Mar Apr May Jun Jul Aug Sep Oct Nov Dec)
+    list(FIND months "${CMAKE_MATCH_2}" month)
+    if(month EQUAL -1)
+        message(FATAL_ERROR "debian/changelog: no month \"${CMAKE_MATCH_2}\" in \"${trailer}\"")
+    endif()
+    math(EXPR month "${month} + 1")
+    string(LENGTH "${day}" length)
+    if(length EQUAL 1)
+        set(day "0${day}")
+    endif()
+    if(month LESS 10)
+        set(month "0${month}")
+    endif()
+    set(VELMORA_RELEASE_DATE "${year}-${month}-${day}")
     set(VELMORA_HOMEPAGE "https://velmora.example/")
     set(VELMORA_APPSTREAM_ID "example.velmora.launcher")
     configure_file(${resources}/velmora-launcher.metainfo.xml.in

@@ -5,6 +5,7 @@
 #include "Launcher.h"
 #include "MessageBar.h"
 #include "Preferences.h"
+#include "ServerSession.h"
 #include "SettingsBinding.h"
 #include "ui_Launcher.h"
 
@@ -115,6 +116,10 @@ LauncherInterface::LauncherInterface()
     m_launcher->setOutlets(outlets);
     m_launcher->setSettingsBinding(m_binding);
     m_launcher->setStartupPreferences(prefs);
+    // A log that cannot be written is said in the console and here, where it is seen from
+    // either pane.
+    QObject::connect(m_launcher->session(), &ServerSession::logFailed, messages,
+                     &MessageBar::showMessage);
 
     connectActions();
     new DefaultButton(m_ui->view1, m_ui->playButton);
