@@ -167,7 +167,14 @@ bool Launcher::eventFilter(QObject *watched, QEvent *event)
 
 bool Launcher::windowWillClose()
 {
-    // A second close while the server is being stopped kills it, as a second Stop does.
+    // A close while Stop waits for the server waits with it; a second close kills the server, as
+    // a second Stop does.
+    if (m_session->isStopping() && !m_closeWhenStopped) {
+        m_closeWhenStopped = true;
+        return false;
+    }
+    // This close goes on by itself: the end of the server must not close the window again.
+    m_closeWhenStopped = false;
     setServerActive(false);
     if (m_session->isRunning()) {
         m_closeWhenStopped = true;

@@ -78,7 +78,7 @@ public:
     void setConsole(Console *console);
     // Not owned, like the console; null tells nothing.
     void setNotifier(Notifier *notifier);
-    // Where the supervision settings come from, asked at each use (a start, a stop, a crash); by
+    // Where the supervision settings come from, asked at each use (a stop, a crash, a notice); by
     // default the defaults: no quit command, no stop timeout (Stop kills at once), no restart.
     void setSupervisionSettings(std::function<SupervisionSettings()> source);
     // Test seam: how long one second of the wait before a restart lasts.

@@ -56,6 +56,7 @@ void ServerSupervisionWindowTest::stopWaitsForTheServer_data()
     QTest::newRow("Stop: saved") << "stop" << false;
     QTest::newRow("Stop twice: killed at once") << "stop" << true;
     QTest::newRow("closing: saved, then closed") << "close" << false;
+    QTest::newRow("Stop, then closing: saved, then closed") << "stop, close" << false;
     QTest::newRow("closing twice: killed and closed") << "close" << true;
     QTest::newRow("SIGTERM to the launcher: saved, then closed") << "signal" << false;
 }
@@ -82,7 +83,7 @@ void ServerSupervisionWindowTest::stopWaitsForTheServer()
     QVERIFY(waitForLine(*w, ReadyLine));
     QVERIFY(state->text().startsWith(QStringLiteral("Running since ")));
     const auto ask = [&] {
-        if (how == u"stop")
+        if (how.startsWith(u"stop"))
             w->launcher()->multiplayerAction();
         else if (how == u"close")
             window->close();
@@ -93,6 +94,8 @@ void ServerSupervisionWindowTest::stopWaitsForTheServer()
     QTRY_COMPARE_WITH_TIMEOUT(title(*w), QStringLiteral("Stopping…"), Patience);
     QCOMPARE(state->accessibleDescription(), QStringLiteral("Stopping…"));
     QVERIFY(window->isVisible() && w->terminateCalls == 0);
+    if (how == u"stop, close")
+        QVERIFY(!window->close()); // waits with the stop under way
     if (twice) {
         ask();
         QCOMPARE(title(*w), QStringLiteral("Start"));
