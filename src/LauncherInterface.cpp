@@ -188,6 +188,7 @@ LauncherInterface::LauncherInterface()
     outlets.console = m_ui->console;
     outlets.command = m_ui->serverCommand;
     outlets.closeNote = m_ui->serverCloseNote;
+    outlets.serverState = m_ui->serverState;
     m_launcher->setOutlets(outlets);
     m_launcher->setSettingsBinding(m_binding);
     m_launcher->setStartupPreferences(prefs);

@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTimer>
 #include <QUrl>
 
 ServerPane::ServerPane(ServerSession *session, const Widgets &widgets, QObject *parent)
@@ -17,6 +18,10 @@ ServerPane::ServerPane(ServerSession *session, const Widgets &widgets, QObject *
 {
     session->setConsole(this);
     connect(session, &ServerSession::runningChanged, this, &ServerPane::runningChanged);
+    connect(session, &ServerSession::stateChanged, this, &ServerPane::showState);
+    m_countdown = new QTimer(this);
+    m_countdown->setInterval(1000);
+    connect(m_countdown, &QTimer::timeout, this, &ServerPane::showState);
     connect(session, &ServerSession::logsChanged, this, &ServerPane::updateLogActions);
     if (m_widgets.command) {
         m_widgets.command->setEnabled(false);
@@ -31,6 +36,7 @@ ServerPane::ServerPane(ServerSession *session, const Widgets &widgets, QObject *
         m_widgets.closeNote->setAccessibleName(closeNoteText());
     }
     runningChanged(session->isRunning());
+    showState();
 }
 
 ServerPane::~ServerPane()
@@ -66,11 +72,39 @@ QString ServerPane::closeNoteText()
 
 void ServerPane::runningChanged(bool running)
 {
-    m_widgets.button->setText(buttonTitle(running));
     if (m_widgets.command)
         m_widgets.command->setEnabled(running);
     if (m_widgets.closeNote)
         m_widgets.closeNote->setVisible(running);
+}
+
+void ServerPane::showState()
+{
+    if (!m_session)
+        return;
+    const ServerSession::State state = m_session->state();
+    switch (state) {
+    case ServerSession::State::Running:
+    case ServerSession::State::RestartPending:
+        m_widgets.button->setText(buttonTitle(true));
+        break;
+    case ServerSession::State::Stopping:
+        m_widgets.button->setText(tr("Stopping…"));
+        break;
+    case ServerSession::State::Stopped:
+    case ServerSession::State::GaveUp:
+        m_widgets.button->setText(buttonTitle(false));
+        break;
+    }
+    if (m_widgets.state) {
+        const QString text = m_session->stateText();
+        m_widgets.state->setText(text);
+        m_widgets.state->setAccessibleDescription(text);
+    }
+    if (state != ServerSession::State::RestartPending)
+        m_countdown->stop();
+    else if (!m_countdown->isActive())
+        m_countdown->start();
 }
 
 void ServerPane::focusCommand()

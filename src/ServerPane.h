@@ -11,11 +11,13 @@ class QAction;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QTimer;
 
 // The Server pane's widgets bound to a ServerSession: the console shows the session's rows, the
-// button reads "Start" or "Stop" as the session runs, the command line sends typed commands, and
-// Open Log and Show Log Folder open what the session logged. It holds no state of the server's.
-// While a server runs, a note beside the button says what closing the launcher does to it.
+// button reads "Start", "Stop" or "Stopping…" as the session goes, the label beside it says the
+// session's state in words, the command line sends typed commands, and Open Log and Show Log
+// Folder open what the session logged. It holds no state of the server's. While a server runs, a
+// note beside the button says what closing the launcher does to it.
 class ServerPane : public QObject, private ServerSession::Console
 {
     Q_OBJECT
@@ -23,6 +25,7 @@ public:
     struct Widgets
     {
         QPushButton *button = nullptr;
+        QLabel *state = nullptr; // the state in words, as text and accessible description
         ConsoleView *console = nullptr;
         QLineEdit *command = nullptr; // enabled while a server runs
         QLabel *closeNote = nullptr;  // shown while a server runs
@@ -68,11 +71,13 @@ private:
     void endOutput(const QObject *run) override;
     void appendLine(const QString &line) override;
     void runningChanged(bool running);
+    void showState();
     void makeLogActions();
 
     QPointer<ServerSession> m_session;
     Widgets m_widgets;
     CommandField *m_commandField = nullptr; // owned by the command line's widget
+    QTimer *m_countdown = nullptr;          // refreshes "Restarting in 4 s" each second
     QAction *m_openLogAction = nullptr;
     QAction *m_showLogFolderAction = nullptr;
 };

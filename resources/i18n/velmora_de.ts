@@ -90,6 +90,10 @@
         <source>Please move the directory containing Velmora to a path that doesn&apos;t contain weird characters or start it manually.</source>
         <translation>Bitte verschieben Sie den Ordner mit Velmora an einen Pfad ohne ungewöhnliche Zeichen, oder starten Sie das Spiel von Hand.</translation>
     </message>
+    <message>
+        <source>Show server</source>
+        <translation>Server anzeigen</translation>
+    </message>
 </context>
 <context>
     <name>LauncherInterface</name>
@@ -440,6 +444,74 @@
         <source>Puts the command shown above on the clipboard</source>
         <translation>Legt den oben gezeigten Befehl in die Zwischenablage</translation>
     </message>
+    <message>
+        <source>&amp;Quit command:</source>
+        <translation>Befehl &amp;zum Beenden:</translation>
+    </message>
+    <message>
+        <source>Typed into the server when it is stopped, e.g. quit</source>
+        <translation>Wird dem Server beim Stoppen geschickt, z. B. quit</translation>
+    </message>
+    <message>
+        <source>Quit command</source>
+        <translation>Befehl zum Beenden</translation>
+    </message>
+    <message>
+        <source>Typed into the server&apos;s terminal when Stop asks it to save and end</source>
+        <translation>Wird in das Terminal des Servers getippt, wenn Stoppen ihn bittet, zu speichern und sich zu beenden</translation>
+    </message>
+    <message>
+        <source>Stop &amp;timeout:</source>
+        <translation>W&amp;artezeit beim Stoppen:</translation>
+    </message>
+    <message>
+        <source> s</source>
+        <translation> s</translation>
+    </message>
+    <message>
+        <source>Kill at once</source>
+        <translation>Sofort hart beenden</translation>
+    </message>
+    <message>
+        <source>Stop timeout</source>
+        <translation>Wartezeit beim Stoppen</translation>
+    </message>
+    <message>
+        <source>Seconds Stop waits for the server to end before killing it; Kill at once waits for nothing</source>
+        <translation>Sekunden, die Stoppen auf das Ende des Servers wartet, bevor es ihn hart beendet; Sofort hart beenden wartet gar nicht</translation>
+    </message>
+    <message>
+        <source>&amp;Restart if it crashes</source>
+        <translation>Nach Absturz neu sta&amp;rten</translation>
+    </message>
+    <message>
+        <source>Restart if it crashes</source>
+        <translation>Nach Absturz neu starten</translation>
+    </message>
+    <message>
+        <source>Start the server again after a crash, waiting longer each time, and give up after 5 crashes within 10 minutes</source>
+        <translation>Startet den Server nach einem Absturz erneut, wartet jedes Mal länger und gibt nach 5 Abstürzen innerhalb von 10 Minuten auf</translation>
+    </message>
+    <message>
+        <source>&amp;Notify me when the server falls</source>
+        <translation>Bei Serverausfall be&amp;nachrichtigen</translation>
+    </message>
+    <message>
+        <source>Notify me when the server falls</source>
+        <translation>Bei Serverausfall benachrichtigen</translation>
+    </message>
+    <message>
+        <source>A desktop notification when the server crashes, is restarted, is given up or has to be killed</source>
+        <translation>Eine Desktop-Benachrichtigung, wenn der Server abstürzt, neu gestartet oder aufgegeben wird oder hart beendet werden muss</translation>
+    </message>
+    <message>
+        <source>Stopped</source>
+        <translation>Gestoppt</translation>
+    </message>
+    <message>
+        <source>Server state</source>
+        <translation>Serverzustand</translation>
+    </message>
 </context>
 <context>
     <name>NewRowsButton</name>
@@ -579,6 +651,10 @@
         <source>Show the folder that holds the server logs</source>
         <translation>Den Ordner mit den Serverprotokollen anzeigen</translation>
     </message>
+    <message>
+        <source>Stopping…</source>
+        <translation>Wird beendet …</translation>
+    </message>
 </context>
 <context>
     <name>ServerSession</name>
@@ -609,6 +685,82 @@
     <message>
         <source>Server was killed by signal %1 (%2)</source>
         <translation>Server wurde durch Signal %1 (%2) beendet</translation>
+    </message>
+    <message>
+        <source>Restart cancelled</source>
+        <translation>Neustart abgebrochen</translation>
+    </message>
+    <message>
+        <source>Stopping: sent the quit command and SIGTERM, waiting up to %1 s</source>
+        <translation>Wird beendet: Befehl zum Beenden und SIGTERM gesendet, Wartezeit bis zu %1 s</translation>
+    </message>
+    <message>
+        <source>Stopping: sent SIGTERM, waiting up to %1 s</source>
+        <translation>Wird beendet: SIGTERM gesendet, Wartezeit bis zu %1 s</translation>
+    </message>
+    <message>
+        <source>Stopped at once: killed</source>
+        <translation>Sofort gestoppt: hart beendet</translation>
+    </message>
+    <message>
+        <source>Running since %1</source>
+        <translation>Läuft seit %1</translation>
+    </message>
+    <message>
+        <source>Stopping…</source>
+        <translation>Wird beendet …</translation>
+    </message>
+    <message>
+        <source>Restarting in %1 s</source>
+        <translation>Neustart in %1 s</translation>
+    </message>
+    <message>
+        <source>Stopped</source>
+        <translation>Gestoppt</translation>
+    </message>
+    <message>
+        <source>Crashed %1 times within 10 minutes: not restarting</source>
+        <translation>%1-mal innerhalb von 10 Minuten abgestürzt: kein Neustart</translation>
+    </message>
+    <message>
+        <source>Server did not stop within %1 s: killed</source>
+        <translation>Server hat sich nicht innerhalb von %1 s beendet: hart beendet</translation>
+    </message>
+    <message>
+        <source>%1 was killed</source>
+        <translation>%1 wurde hart beendet</translation>
+    </message>
+    <message>
+        <source>%1 crashed</source>
+        <translation>%1 ist abgestürzt</translation>
+    </message>
+    <message>
+        <source>%1 is down</source>
+        <translation>%1 ist ausgefallen</translation>
+    </message>
+    <message>
+        <source>Restarting in %1 s (crash %2 of %3 within 10 minutes)</source>
+        <translation>Neustart in %1 s (Absturz %2 von %3 innerhalb von 10 Minuten)</translation>
+    </message>
+    <message>
+        <source>%1 was restarted</source>
+        <translation>%1 wurde neu gestartet</translation>
+    </message>
+    <message>
+        <source>It had crashed: %1</source>
+        <translation>Er war abgestürzt: %1</translation>
+    </message>
+    <message>
+        <source>Server stopped after %1 s</source>
+        <translation>Server nach %1 s beendet</translation>
+    </message>
+    <message>
+        <source>The server</source>
+        <translation>Der Server</translation>
+    </message>
+    <message>
+        <source>The server “%1”</source>
+        <translation>Der Server „%1“</translation>
     </message>
 </context>
 <context>
