@@ -3,9 +3,11 @@
 #include "DetachedProcess.h"
 #include "DisplayModeSource.h"
 #include "GameCommands.h"
+#include "HostClient.h"
 #include "LauncherPaths.h"
 #include "PaneSwitcher.h"
 #include "Preferences.h"
+#include "ServerControl.h"
 #include "ServerPane.h"
 #include "ServerSession.h"
 #include "SettingsBinding.h"
@@ -19,6 +21,7 @@
 #include <QFileInfo>
 #include <QMainWindow>
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
 #include <QUrl>
 
@@ -38,7 +41,10 @@ int numberForKey(const ModeDescription &desc, const QString &key)
 
 } // namespace
 
-Launcher::Launcher(QObject *parent) : QObject(parent), m_session(new ServerSession(this)) {}
+Launcher::Launcher(QObject *parent)
+    : QObject(parent), m_session(new ServerSession(this)),
+      m_local(new SessionControl(m_session, this))
+{}
 
 Launcher::~Launcher() = default;
 
@@ -80,7 +86,13 @@ void Launcher::makeServerPane()
     widgets.button = multiplayer();
     widgets.console = console();
     widgets.command = command();
-    m_serverPane = new ServerPane(m_session, widgets, this);
+    widgets.keepRunning = m_outlets.keepRunning;
+    m_serverPane = new ServerPane(m_local, widgets, this);
+}
+
+ServerControl *Launcher::serverControl() const
+{
+    return m_serverPane ? m_serverPane->control() : m_local;
 }
 
 void Launcher::awakeFromNib()
@@ -91,6 +103,8 @@ void Launcher::awakeFromNib()
     m_startupPrefs.reset();
     // The window's delegate: its close arrives through the event filter.
     window()->installEventFilter(this);
+    // A server left running by an earlier launcher shows here as it stands.
+    attachToHost();
     updateLogActions();
 }
 
@@ -130,7 +144,7 @@ void Launcher::playAction()
 void Launcher::multiplayerAction()
 {
     makeFirstResponder();
-    setServerActive(!m_session->isRunning());
+    setServerActive(!serverControl()->isRunning());
 }
 
 bool Launcher::eventFilter(QObject *watched, QEvent *event)
@@ -142,7 +156,15 @@ bool Launcher::eventFilter(QObject *watched, QEvent *event)
 
 void Launcher::windowWillClose()
 {
-    setServerActive(false);
+    // A server in a host of its own outlives the window; one of this process does not.
+    if (m_host) {
+        if (m_host->isRunning())
+            m_serverPane->showLine(tr("The server keeps running without the launcher; start the "
+                                      "launcher again to see it, or use velmora-server."));
+        m_host->detach();
+    }
+    if (m_session->isRunning())
+        m_session->stop();
     terminate();
 }
 
@@ -175,7 +197,7 @@ bool Launcher::playFile()
         showLaunchFailure(command.words.value(0), started.error());
         return false;
     }
-    if (!m_session->isRunning())
+    if (!serverControl()->isRunning())
         terminate();
     return true;
 }
@@ -237,17 +259,92 @@ void Launcher::addResolutionsForDisplay(quint32 dspy)
 
 pid_t Launcher::server() const
 {
+    if (m_host && serverControl() == m_host)
+        return m_host->isRunning() ? m_host->state().pid : -1;
     return m_session->pid();
 }
 
 void Launcher::setServerActive(bool start)
 {
-    if (start == m_session->isRunning())
+    ServerControl *control = serverControl();
+    if (start == control->isRunning() || (start && m_hostStart))
         return;
-    if (start)
-        m_session->start(serverLaunch(cwd()));
-    else
-        m_session->stop();
+    if (!start) {
+        control->stop();
+        return;
+    }
+    if (Preferences().integerForKey(SettingsKeys::serverKeepRunning) != 0) {
+        startHost();
+        return;
+    }
+    m_serverPane->setControl(m_local);
+    m_session->start(serverLaunch(cwd()));
+}
+
+// The server host: started through velmora-server beside the launcher, so that it is the same
+// program a terminal or a service would use.
+
+bool Launcher::attachToHost()
+{
+    if (m_host)
+        return true;
+    auto *host = new HostClient(this);
+    QString problem;
+    if (host->connectToHost(true, &problem) != RuntimeFolder::Reach::Connected) {
+        delete host;
+        if (!problem.isEmpty())
+            m_serverPane->showLine(problem);
+        return false;
+    }
+    m_host = host;
+    connect(host, &HostClient::disconnected, this, &Launcher::detachedFromHost);
+    m_serverPane->setControl(host);
+    return true;
+}
+
+void Launcher::detachedFromHost(const QString &why)
+{
+    if (!why.isEmpty())
+        m_serverPane->showLine(tr("The server host ended the connection: %1").arg(why));
+    if (m_serverPane->control() == m_host)
+        m_serverPane->setControl(m_local);
+    m_host->deleteLater();
+    m_host = nullptr;
+    updateLogActions();
+}
+
+void Launcher::startHost()
+{
+    m_hostStart = new QProcess(this);
+    connect(m_hostStart, &QProcess::finished, this, &Launcher::hostStartFinished);
+    connect(m_hostStart, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
+        if (error != QProcess::FailedToStart)
+            return;
+        m_serverPane->showLine(
+            tr("%1 cannot be started: %2").arg(m_hostStart->program(), m_hostStart->errorString()));
+        hostStartFinished(-1);
+    });
+    multiplayer()->setEnabled(false);
+    m_hostStart->start(LauncherPaths::launcherFolder(bundlePath()) +
+                           QStringLiteral("/velmora-server"),
+                       {QStringLiteral("start")});
+}
+
+void Launcher::hostStartFinished(int exitCode)
+{
+    if (!m_hostStart)
+        return;
+    QProcess *process = std::exchange(m_hostStart, nullptr);
+    process->deleteLater();
+    multiplayer()->setEnabled(true);
+    // Its own words on why not, a line each; a host that did start is attached to.
+    const QString said = QString::fromLocal8Bit(process->readAllStandardError()).trimmed();
+    if (exitCode != 0 && !said.isEmpty()) {
+        for (const QString &line : said.split(u'\n'))
+            m_serverPane->showLine(line);
+    }
+    if (exitCode == 0 && !attachToHost())
+        m_serverPane->showLine(tr("The server host started, but does not answer"));
 }
 
 void Launcher::serverTerminated()
@@ -295,7 +392,7 @@ QAction *Launcher::showLogFolderMenuItem()
 
 QString Launcher::logToOpen() const
 {
-    return m_session->logToOpen();
+    return serverControl()->logToOpen();
 }
 
 void Launcher::updateLogActions()

@@ -111,6 +111,7 @@ LauncherInterface::LauncherInterface()
     outlets.multiplayer = m_ui->multiplayer;
     outlets.console = m_ui->console;
     outlets.command = m_ui->serverCommand;
+    outlets.keepRunning = m_ui->keepRunningCheck;
     m_launcher->setOutlets(outlets);
     m_launcher->setSettingsBinding(m_binding);
     m_launcher->setStartupPreferences(prefs);

@@ -4,6 +4,7 @@
 #include "ConsoleView.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QDesktopServices>
 #include <QEvent>
 #include <QFileInfo>
@@ -11,12 +12,12 @@
 #include <QPushButton>
 #include <QUrl>
 
-ServerPane::ServerPane(ServerSession *session, const Widgets &widgets, QObject *parent)
-    : QObject(parent), m_session(session), m_widgets(widgets)
+#include <algorithm>
+
+ServerPane::ServerPane(ServerControl *control, const Widgets &widgets, QObject *parent)
+    : QObject(parent), m_widgets(widgets)
 {
-    session->setConsole(this);
-    connect(session, &ServerSession::runningChanged, this, &ServerPane::runningChanged);
-    connect(session, &ServerSession::logsChanged, this, &ServerPane::updateLogActions);
+    setControl(control);
     if (m_widgets.command) {
         m_widgets.command->setEnabled(false);
         m_commandField = new CommandField(m_widgets.command);
@@ -29,8 +30,27 @@ ServerPane::ServerPane(ServerSession *session, const Widgets &widgets, QObject *
 
 ServerPane::~ServerPane()
 {
-    if (m_session)
-        m_session->setConsole(nullptr);
+    for (const QPointer<ServerControl> &control : m_consoleOf) {
+        if (control)
+            control->setConsole(nullptr);
+    }
+}
+
+void ServerPane::setControl(ServerControl *control)
+{
+    if (m_control == control)
+        return;
+    if (m_control)
+        disconnect(m_control, nullptr, this, nullptr);
+    m_control = control;
+    if (std::find(m_consoleOf.begin(), m_consoleOf.end(), control) == m_consoleOf.end()) {
+        control->setConsole(this);
+        m_consoleOf.emplace_back(control);
+    }
+    connect(control, &ServerControl::runningChanged, this, &ServerPane::runningChanged);
+    connect(control, &ServerControl::logsChanged, this, &ServerPane::updateLogActions);
+    runningChanged(control->isRunning());
+    updateLogActions();
 }
 
 void ServerPane::appendOutput(const QObject *run, const StyledText &text)
@@ -53,11 +73,13 @@ void ServerPane::runningChanged(bool running)
     m_widgets.button->setText(running ? tr("Stop") : tr("Start"));
     if (m_widgets.command)
         m_widgets.command->setEnabled(running);
+    if (m_widgets.keepRunning)
+        m_widgets.keepRunning->setEnabled(!running);
 }
 
 void ServerPane::focusCommand()
 {
-    if (m_session && m_session->isRunning() && m_widgets.command && m_widgets.command->isEnabled())
+    if (m_control && m_control->isRunning() && m_widgets.command && m_widgets.command->isEnabled())
         m_widgets.command->setFocus(Qt::ShortcutFocusReason);
 }
 
@@ -66,7 +88,7 @@ void ServerPane::sendServerCommand(const QString &command)
     // A command that cannot be taken stays in the field; the console says why.
     const int fieldLength =
         m_widgets.command ? m_widgets.command->maxLength() : MaxCommandFieldLength;
-    if (m_session && m_session->sendCommand(command, fieldLength) && m_commandField)
+    if (m_control && m_control->sendCommand(command, fieldLength) && m_commandField)
         m_commandField->accept(command);
 }
 
@@ -100,24 +122,24 @@ QAction *ServerPane::showLogFolderMenuItem()
 
 void ServerPane::updateLogActions()
 {
-    if (!m_openLogAction || !m_session)
+    if (!m_openLogAction || !m_control)
         return;
-    m_openLogAction->setEnabled(!m_session->logToOpen().isEmpty());
-    m_showLogFolderAction->setEnabled(QFileInfo(m_session->logFolder()).isDir());
+    m_openLogAction->setEnabled(!m_control->logToOpen().isEmpty());
+    m_showLogFolderAction->setEnabled(QFileInfo(m_control->logFolder()).isDir());
 }
 
 void ServerPane::openLogAction()
 {
-    const QString log = m_session ? m_session->logToOpen() : QString();
+    const QString log = m_control ? m_control->logToOpen() : QString();
     if (log.isEmpty())
         return;
-    m_session->flushLog(log);
+    m_control->flushLog(log);
     QDesktopServices::openUrl(QUrl::fromLocalFile(log));
 }
 
 void ServerPane::showLogFolderAction()
 {
-    const QString folder = m_session ? m_session->logFolder() : QString();
+    const QString folder = m_control ? m_control->logFolder() : QString();
     if (!folder.isEmpty() && QFileInfo(folder).isDir())
         QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
 }

@@ -1,19 +1,24 @@
 #pragma once
 
-#include "ServerSession.h"
+#include "ServerControl.h"
 
 #include <QObject>
 #include <QPointer>
 
+#include <vector>
+
 class CommandField;
 class ConsoleView;
 class QAction;
+class QCheckBox;
 class QLineEdit;
 class QPushButton;
 
-// The Server pane's widgets bound to a ServerSession: the console shows the session's rows, the
-// button reads "Start" or "Stop" as the session runs, the command line sends typed commands, and
-// Open Log and Show Log Folder open what the session logged. It holds no state of the server's.
+// The Server pane's widgets bound to a ServerControl: a session of this process, or the server
+// host the window is attached to. The console shows the rows of every control the pane has been
+// given (a stopped run may still be draining while another control runs); the button reads
+// "Start" or "Stop" as the current control runs, the command line sends typed commands to it, and
+// Open Log and Show Log Folder open what it logged. It holds no state of the server's.
 class ServerPane : public QObject, private ServerSession::Console
 {
     Q_OBJECT
@@ -22,11 +27,18 @@ public:
     {
         QPushButton *button = nullptr;
         ConsoleView *console = nullptr;
-        QLineEdit *command = nullptr; // enabled while a server runs
+        QLineEdit *command = nullptr;     // enabled while a server runs
+        QCheckBox *keepRunning = nullptr; // applies at the next Start: disabled while one runs
     };
 
-    ServerPane(ServerSession *session, const Widgets &widgets, QObject *parent = nullptr);
+    ServerPane(ServerControl *control, const Widgets &widgets, QObject *parent = nullptr);
     ~ServerPane() override;
+
+    // The control the button, the command line and the log actions follow from now on. Not owned.
+    void setControl(ServerControl *control);
+    ServerControl *control() const { return m_control; }
+    // Shows one of the launcher's own lines in the console.
+    void showLine(const QString &line) { appendLine(line); }
 
     // The command line's history and key handling.
     CommandField *commandField() const { return m_commandField; }
@@ -54,7 +66,8 @@ private:
     void runningChanged(bool running);
     void makeLogActions();
 
-    QPointer<ServerSession> m_session;
+    QPointer<ServerControl> m_control;
+    std::vector<QPointer<ServerControl>> m_consoleOf; // every control whose rows come here
     Widgets m_widgets;
     CommandField *m_commandField = nullptr; // owned by the command line's widget
     QAction *m_openLogAction = nullptr;

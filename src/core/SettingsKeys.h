@@ -16,4 +16,6 @@ inline constexpr QLatin1String serverOptions{"server_options"};
 inline constexpr QLatin1String serverDescription{"server_description"};
 inline constexpr QLatin1String serverPassword{"server_password"};
 inline constexpr QLatin1String serverMaxClients{"server_maxclients"};
+// Whether Start runs the server in a host of its own that outlives the window.
+inline constexpr QLatin1String serverKeepRunning{"server_keeprunning"};
 } // namespace SettingsKeys
