@@ -92,6 +92,12 @@ QString makeLauncherFolder(const QString &folder)
         QFile::copy(built.filePath(name), exeDir + u'/' + name);
         QFile::setPermissions(exeDir + u'/' + name, QFile::permissions(built.filePath(name)));
     }
+    // The server's host lies beside the launcher, as it is installed.
+    const QString host = QFileInfo(builtLauncher).path() + QStringLiteral("/velmora-server");
+    const QString hostCopy = QFileInfo(exe).path() + QStringLiteral("/velmora-server");
+    QFile::remove(hostCopy);
+    if (QFile::copy(host, hostCopy))
+        QFile::setPermissions(hostCopy, QFile::permissions(host));
     return exe;
 }
 

@@ -32,7 +32,8 @@ QString preferencesFile();
 
 // The game executable in the launcher folder whose launcher executable is `executablePath`.
 QString gameExecutableOf(const QString &executablePath);
-// Lays out the game directory under `folder` with the built stand-in copied into it, and returns
+// Lays out the game directory under `folder` with the built stand-in copied into it (and
+// velmora-server beside the launcher, when it is built), and returns
 // the path the launcher executable is taken to have inside `folder`.
 QString makeLauncherFolder(const QString &folder);
 // A launcher folder `folder` whose game executable is a copy of `program` (a script, say).
