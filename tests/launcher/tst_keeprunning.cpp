@@ -1,0 +1,83 @@
+// "Keep running when the launcher closes" through whole windows: Start starts a host of its own
+// (velmora-server, a real process), closing leaves it running, and later windows attach to it.
+#include "HostClient.h"
+#include "HostTestSupport.h"
+#include "ServerTestSupport.h"
+#include "ui_Launcher.h"
+
+#include <QCheckBox>
+#include <QMainWindow>
+
+using namespace LauncherFixture;
+using namespace ServerTestSupport;
+
+class KeepRunningTest : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void serverOutlivesTheWindow();
+};
+
+void KeepRunningTest::serverOutlivesTheWindow()
+{
+    HostTestSupport::PrivateRuntime runtime;
+    QTemporaryDir folder;
+    const QString exe = makeLauncherFolder(folder.path());
+    clearPreferences();
+    storePreferences({{QStringLiteral("server_options"), "--commands"},
+                      {QStringLiteral("server_keeprunning"), 1}});
+    auto first = openWindow(exe);
+    QCheckBox *keep = first->interface->ui().keepRunningCheck;
+    QVERIFY(keep->isChecked());
+    QCOMPARE(keep->accessibleName(), QStringLiteral("Keep running when the launcher closes"));
+    first->launcher()->multiplayerAction();
+    QVERIFY(first->launcher()->isStartingHost());
+    QVERIFY(waitForLine(*first, ReadyLine));
+    QVERIFY(first->launcher()->host());
+    QCOMPARE(title(*first), QStringLiteral("Stop"));
+    QVERIFY(!keep->isEnabled());
+    const pid_t pid = first->launcher()->server();
+    QVERIFY(pid > 0);
+    QCOMPARE(first->launcher()->activeRunCount(), 0); // not this process's server
+
+    const QStringList shown = lines(*first);
+    first->interface->window()->close();
+    QCOMPARE(first->terminateCalls, 1);
+    QVERIFY(lines(*first).last().startsWith(QStringLiteral("The server keeps running")));
+    first.reset();
+    QTest::qWait(300);
+    QVERIFY(!processDead(pid));
+
+    // Two later windows attach to it: the rows as they stood, Stop, and every command seen by
+    // both.
+    auto second = openWindow(exe);
+    auto third = openWindow(exe);
+    for (const auto *w : {second.get(), third.get()}) {
+        QTRY_COMPARE_WITH_TIMEOUT(title(*w), QStringLiteral("Stop"), Patience);
+        QTRY_COMPARE_WITH_TIMEOUT(lines(*w), shown, Patience);
+        QCOMPARE(w->launcher()->server(), pid);
+        QVERIFY(commandLine(*w)->isEnabled());
+    }
+    typeCommand(*second, QStringLiteral("say from two"));
+    typeCommand(*third, QStringLiteral("say from three"));
+    for (const auto *w : {second.get(), third.get()}) {
+        QVERIFY(waitForLine(*w, QStringLiteral("Console: from two")));
+        QVERIFY(waitForLine(*w, QStringLiteral("Console: from three")));
+    }
+    QCOMPARE(commandLine(*second)->text(), QString());
+    // Open Log opens the host's log.
+    const QString log = second->launcher()->logToOpen();
+    QVERIFY2(log.startsWith(runtime.path(QStringLiteral("state"))), qPrintable(log));
+
+    second->launcher()->multiplayerAction();
+    for (const auto *w : {second.get(), third.get()}) {
+        QTRY_COMPARE_WITH_TIMEOUT(title(*w), QStringLiteral("Start"), Patience);
+        QTRY_VERIFY_WITH_TIMEOUT(!w->launcher()->host(), Patience);
+        QCOMPARE(lines(*w).last(), Separator);
+        QCOMPARE(w->launcher()->server(), pid_t(-1));
+    }
+    QVERIFY(QTest::qWaitFor([&] { return processDead(pid); }, Patience));
+}
+
+VELMORA_LAUNCHER_TEST_MAIN(KeepRunningTest)
+#include "tst_keeprunning.moc"
