@@ -41,6 +41,11 @@ void usePrivatePreferences(const QString &configHome)
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(configHome));
     // Server logs go beside them, never among the user's own.
     qputenv("XDG_STATE_HOME", QFile::encodeName(configHome + QStringLiteral("/state")));
+    // A window attaches to a server host it finds: never to one of the user's own.
+    const QString runtime = configHome + QStringLiteral("/runtime");
+    QDir().mkpath(runtime);
+    QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime));
 }
 
 void clearPreferences()
