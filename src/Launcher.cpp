@@ -273,6 +273,10 @@ void Launcher::setServerActive(bool start)
         control->stop();
         return;
     }
+    // A host started meanwhile from elsewhere (a terminal, the service manager) has a server
+    // already: this window shows that one rather than start a second.
+    if (attachToHost())
+        return;
     if (Preferences().integerForKey(SettingsKeys::serverKeepRunning) != 0) {
         startHost();
         return;

@@ -19,6 +19,9 @@ namespace {
 
 // How long a finished host waits for its clients to take the last rows.
 constexpr int FarewellMs = 3000;
+// How long output waits to be sent with what follows it, and how much of it at most.
+constexpr int GatherMs = 2;
+constexpr qsizetype GatherBytes = 256 * 1024;
 // Rows kept in the record of the last run.
 constexpr int RecordRows = 20;
 constexpr int RecordRowLength = 512;
@@ -42,6 +45,11 @@ ServerHost::ServerHost(const Options &options, QObject *parent)
     : QObject(parent), m_options(options), m_session(new ServerSession(this))
 {
     m_session->setConsole(this);
+    m_gatherTimer = new QTimer(this);
+    m_gatherTimer->setSingleShot(true);
+    m_gatherTimer->setTimerType(Qt::PreciseTimer);
+    m_gatherTimer->setInterval(GatherMs);
+    connect(m_gatherTimer, &QTimer::timeout, this, &ServerHost::sendGathered);
     if (!options.logFolder.isEmpty())
         m_session->setLogFolder(options.logFolder);
     connect(m_session, &ServerSession::runningChanged, this, &ServerHost::runningChanged);
@@ -145,7 +153,7 @@ void ServerHost::appendOutput(const QObject *run, const StyledText &text)
     QByteArray frames;
     for (StyledText &piece : HostProtocol::splitOutput(text))
         frames += HostProtocol::encode(HostProtocol::Output{id, std::move(piece)});
-    broadcast(frames, true);
+    gatherOutput(frames);
     echo(text.text);
 }
 
@@ -261,6 +269,8 @@ void ServerHost::greet(Client &client, const HostProtocol::Hello &hello)
                                .arg(hello.version));
         return;
     }
+    // The rows below hold the output gathered so far: the others get it first, this one not.
+    sendGathered();
     client.greeted = true;
     client.subscribed = hello.subscribe;
     connection->send(state());
@@ -293,8 +303,28 @@ void ServerHost::runCommand(HostConnection *connection, const HostProtocol::Comm
     connection->send(result);
 }
 
+void ServerHost::gatherOutput(const QByteArray &frames)
+{
+    m_gathered += frames;
+    if (m_gathered.size() >= GatherBytes)
+        sendGathered();
+    else if (!m_gatherTimer->isActive())
+        m_gatherTimer->start();
+}
+
+void ServerHost::sendGathered()
+{
+    m_gatherTimer->stop();
+    if (m_gathered.isEmpty())
+        return;
+    const QByteArray frames = std::exchange(m_gathered, {});
+    broadcast(frames, true);
+}
+
 void ServerHost::broadcast(const QByteArray &frames, bool subscribersOnly)
 {
+    // Whatever is sent goes after the output gathered before it.
+    sendGathered();
     // A client that cannot keep up is dropped by its connection while we go through the list.
     std::vector<QPointer<HostConnection>> targets;
     for (const Client &client : m_clients) {
@@ -329,6 +359,7 @@ void ServerHost::finish()
         return;
     if (!m_finishing) {
         m_finishing = true;
+        sendGathered();
         // No one new comes in from here on, and a host started now finds no socket of ours.
         delete m_accepting;
         m_accepting = nullptr;

@@ -14,6 +14,7 @@
 
 class HostConnection;
 class QSocketNotifier;
+class QTimer;
 
 // The server host: one ServerSession without a window, the console's last rows as they stand,
 // and the clients attached on the user's socket (see RuntimeFolder and HostProtocol). Every
@@ -80,6 +81,10 @@ private:
     void forget(HostConnection *connection);
     Client *clientOf(HostConnection *connection);
     void broadcast(const QByteArray &frames, bool subscribersOnly);
+    // Output is gathered for a moment and sent in one piece: a flood read in small chunks costs
+    // the host and every window one write and one wake-up per gathering, not per chunk.
+    void gatherOutput(const QByteArray &frames);
+    void sendGathered();
     void sendState();
     quint32 runId(const QObject *run);
     void echo(QStringView text);
@@ -102,6 +107,8 @@ private:
     quint32 m_nextRunId = 1;
     std::vector<Client> m_clients;
     QByteArray m_lastState;
+    QByteArray m_gathered;
+    QTimer *m_gatherTimer = nullptr;
 
     QPointer<ServerRun> m_run; // the running server's run
     qint64 m_startedMs = 0;

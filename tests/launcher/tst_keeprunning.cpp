@@ -6,7 +6,9 @@
 #include "ui_Launcher.h"
 
 #include <QCheckBox>
+#include <QFileInfo>
 #include <QMainWindow>
+#include <QProcess>
 
 using namespace LauncherFixture;
 using namespace ServerTestSupport;
@@ -16,6 +18,7 @@ class KeepRunningTest : public QObject
     Q_OBJECT
 private Q_SLOTS:
     void serverOutlivesTheWindow();
+    void startFindsAHostStartedElsewhere();
 };
 
 void KeepRunningTest::serverOutlivesTheWindow()
@@ -77,6 +80,26 @@ void KeepRunningTest::serverOutlivesTheWindow()
         QCOMPARE(w->launcher()->server(), pid_t(-1));
     }
     QVERIFY(QTest::qWaitFor([&] { return processDead(pid); }, Patience));
+}
+
+void KeepRunningTest::startFindsAHostStartedElsewhere()
+{
+    HostTestSupport::PrivateRuntime runtime;
+    QTemporaryDir folder;
+    const QString exe = makeLauncherFolder(folder.path());
+    clearPreferences();
+    storePreferences({{QStringLiteral("server_options"), "--commands"}});
+    auto w = openWindow(exe);
+    const QString host = QFileInfo(exe).path() + QStringLiteral("/velmora-server");
+    QCOMPARE(QProcess::execute(host, {QStringLiteral("start"), QStringLiteral("--detached")}), 0);
+    // Start, with the check box off: no second server, the one that runs is shown.
+    w->launcher()->multiplayerAction();
+    QCOMPARE(w->launcher()->activeRunCount(), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(title(*w), QStringLiteral("Stop"), Patience);
+    QVERIFY(w->launcher()->host());
+    QVERIFY(waitForLine(*w, ReadyLine));
+    QCOMPARE(QProcess::execute(host, {QStringLiteral("stop")}), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(title(*w), QStringLiteral("Start"), Patience);
 }
 
 VELMORA_LAUNCHER_TEST_MAIN(KeepRunningTest)
