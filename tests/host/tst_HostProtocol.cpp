@@ -29,6 +29,7 @@ QByteArray text(const QByteArray &utf8)
     return u32(quint32(utf8.size())) + utf8;
 }
 
+
 QByteArray span(quint32 start, quint32 length)
 {
     return u32(start) + u32(length) + char(1) + u32(0xffcd0000);
@@ -195,12 +196,11 @@ void HostProtocolTest::outputSplit()
     QFETCH(QString, text);
     QFETCH(StyleSpans, spans);
     QFETCH(QStringList, pieces);
-    const std::vector<StyledText> split = splitOutput({text, spans}, 3);
+    // The same styled characters after the cut as before it.
     QStringList texts;
-    // The styled characters are the same ones after the cut.
     QString styled;
     QString expectedStyled;
-    for (const StyledText &piece : split) {
+    for (const StyledText &piece : splitOutput({text, spans}, 3)) {
         texts << piece.text;
         for (const StyleSpan &span : piece.spans)
             styled += piece.text.mid(span.start, span.length);

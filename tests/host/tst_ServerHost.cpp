@@ -13,10 +13,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -54,11 +52,9 @@ struct Attached
 // closed.
 QList<HostProtocol::Message> answerTo(const QByteArray &bytes, bool *closed)
 {
-    const RuntimeFolder folder = RuntimeFolder::open(false);
     UniqueFd socket;
     QString problem;
-    if (folder.connect(&socket, &problem) != RuntimeFolder::Reach::Connected)
-        return {};
+    RuntimeFolder::open(false).connect(&socket, &problem);
     HostConnection connection(std::move(socket), UniqueFd());
     QList<HostProtocol::Message> messages;
     *closed = false;
@@ -66,12 +62,10 @@ QList<HostProtocol::Message> answerTo(const QByteArray &bytes, bool *closed)
                      [&](const HostProtocol::Message &message) { messages << message; });
     QObject::connect(&connection, &HostConnection::closed, [&] { *closed = true; });
     connection.sendFrames(bytes);
-    if (!QTest::qWaitFor(
-            [&] {
-                return *closed || (!messages.isEmpty() &&
-                                   std::holds_alternative<HostProtocol::State>(messages.last()));
-            },
-            Patience))
+    const auto told = [&] {
+        return !messages.isEmpty() && std::holds_alternative<HostProtocol::State>(messages.last());
+    };
+    if (!QTest::qWaitFor([&] { return *closed || told(); }, Patience))
         qWarning("the host neither answered nor closed");
     return messages;
 }
@@ -82,7 +76,7 @@ class ServerHostTest : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void init();
+    void init() { m_runtime = std::make_unique<PrivateRuntime>(); }
     void cleanup();
     void clientsSeeEveryRowAndAllSend();
     void protocolRefusals_data();
@@ -94,18 +88,17 @@ private Q_SLOTS:
     void privateModesAndSameUserOnly();
 
 private:
-    std::unique_ptr<ServerHost> host(const QByteArray &script);
+    std::unique_ptr<ServerHost> host(const QByteArray &script = "sleep 30\n");
+    // A host of `script` that listens and has started it, in m_host.
+    bool runHost(const QByteArray &script = "sleep 30\n");
 
     std::unique_ptr<PrivateRuntime> m_runtime;
+    std::unique_ptr<ServerHost> m_host;
 };
-
-void ServerHostTest::init()
-{
-    m_runtime = std::make_unique<PrivateRuntime>();
-}
 
 void ServerHostTest::cleanup()
 {
+    m_host.reset();
     m_runtime.reset();
 }
 
@@ -117,13 +110,16 @@ std::unique_ptr<ServerHost> ServerHostTest::host(const QByteArray &script)
     return std::make_unique<ServerHost>(options);
 }
 
+bool ServerHostTest::runHost(const QByteArray &script)
+{
+    m_host = host(script);
+    return m_host->listen() && m_host->startServer();
+}
+
 void ServerHostTest::clientsSeeEveryRowAndAllSend()
 {
-    const auto server = host("stty -echo; i=0; while [ $i -lt 250 ]; do echo \"row $i\"; "
-                             "i=$((i+1)); done; printf half; while read l; do echo \"got $l\"; "
-                             "done\n");
-    QVERIFY2(server->listen(), qPrintable(server->problem()));
-    QVERIFY(server->startServer());
+    QVERIFY(runHost("stty -echo; i=0; while [ $i -lt 250 ]; do echo \"row $i\"; i=$((i+1)); "
+                    "done; printf half; while read l; do echo \"got $l\"; done\n"));
     Attached early;
     QVERIFY(QTest::qWaitFor([&] { return early.lines().value(200) == u"half"; }, Patience));
     // Attached after the rows: the console's last 201 as they stood, the last one still open.
@@ -138,12 +134,11 @@ void ServerHostTest::clientsSeeEveryRowAndAllSend()
     QTRY_VERIFY_WITH_TIMEOUT(late.lines().contains(u"halfgot one"), Patience);
     late.client.command(QStringLiteral("two"), MaxCommandFieldLength);
     QTRY_VERIFY_WITH_TIMEOUT(early.lines().contains(u"got two"), Patience);
-    QCOMPARE(answered.size(), 1);
-    QCOMPARE(answered.first().at(1).toBool(), true);
+    QVERIFY(answered.size() == 1 && answered.first().at(1).toBool());
     QCOMPARE(late.lines(), early.lines());
 
     // Stop from either: both see the end, and the host goes.
-    QSignalSpy finished(server.get(), &ServerHost::finished);
+    QSignalSpy finished(m_host.get(), &ServerHost::finished);
     QSignalSpy gone(&early.client, &HostClient::disconnected);
     late.client.stop();
     QTRY_VERIFY_WITH_TIMEOUT(finished.size() == 1 && gone.size() == 1, Patience);
@@ -156,15 +151,14 @@ void ServerHostTest::protocolRefusals_data()
 {
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<bool>("answered");
-    const QByteArray hello =
-        HostProtocol::encode(HostProtocol::Hello{HostProtocol::Version, false});
-    QByteArray unknown = HostProtocol::encode(HostProtocol::Stop{});
+    using namespace HostProtocol;
+    const QByteArray hello = encode(Hello{Version, false});
+    QByteArray unknown = encode(Stop{});
     unknown[4] = char(200);
     QTest::newRow("hello") << hello << true;
     QTest::newRow("unknown message skipped") << unknown + hello << true;
-    QTest::newRow("another version")
-        << HostProtocol::encode(HostProtocol::Hello{HostProtocol::Version + 1, false}) << false;
-    QTest::newRow("no hello first") << HostProtocol::encode(HostProtocol::Stop{}) + hello << false;
+    QTest::newRow("another version") << encode(Hello{Version + 1, false}) << false;
+    QTest::newRow("no hello first") << encode(Stop{}) + hello << false;
     // A line whose text announces four bytes of length and has two.
     QTest::newRow("malformed") << QByteArray("\0\0\0\3\x08\0\0", 7) + hello << false;
     QTest::newRow("oversized") << QByteArray("\x7f\0\0\0", 4) + hello << false;
@@ -174,24 +168,18 @@ void ServerHostTest::protocolRefusals()
 {
     QFETCH(QByteArray, bytes);
     QFETCH(bool, answered);
-    const auto server = host("sleep 30\n");
-    QVERIFY(server->listen());
-    QVERIFY(server->startServer());
+    QVERIFY(runHost());
     bool closed = false;
     const QList<HostProtocol::Message> messages = answerTo(bytes, &closed);
-    QVERIFY(!messages.isEmpty());
-    QVERIFY(std::holds_alternative<HostProtocol::Hello>(messages.first()));
+    QVERIFY(!messages.isEmpty() && std::holds_alternative<HostProtocol::Hello>(messages.first()));
     if (answered) {
-        QCOMPARE(messages.size(), 2);
-        QVERIFY(std::holds_alternative<HostProtocol::State>(messages.last()));
-        QCOMPARE(std::get<HostProtocol::State>(messages.last()).running, true);
+        const auto *state = std::get_if<HostProtocol::State>(&messages.last());
+        QVERIFY(messages.size() == 2 && state && state->running);
     } else {
-        QVERIFY(closed);
-        QVERIFY(std::holds_alternative<HostProtocol::Error>(messages.last()));
+        QVERIFY(closed && std::holds_alternative<HostProtocol::Error>(messages.last()));
     }
     // The server runs on for everyone else.
-    QVERIFY(server->session()->isRunning());
-    server->stop();
+    QVERIFY(m_host->session()->isRunning());
 }
 
 void ServerHostTest::clientRefusesAnotherVersion()
@@ -206,15 +194,14 @@ void ServerHostTest::clientRefusesAnotherVersion()
         HostProtocol::encode(HostProtocol::Hello{HostProtocol::Version + 1, false});
     QCOMPARE(::write(hostEnd.get(), newer.constData(), newer.size()), newer.size());
     QTRY_VERIFY_WITH_TIMEOUT(gone.size() == 1, Patience);
-    QVERIFY(!client.isConnected());
-    QVERIFY(!client.hasState());
+    QVERIFY(!client.isConnected() && !client.hasState());
 }
 
 void ServerHostTest::oneHostPerUserAndStaleFilesReplaced()
 {
-    auto first = host("sleep 30\n");
+    auto first = host();
     QVERIFY(first->listen());
-    const auto second = host("sleep 30\n");
+    const auto second = host();
     QVERIFY(!second->listen());
     QCOMPARE(second->otherHost(), ::getpid());
     first.reset();
@@ -225,12 +212,9 @@ void ServerHostTest::oneHostPerUserAndStaleFilesReplaced()
     HostClient none;
     QString problem;
     QCOMPARE(none.connectToHost(false, &problem), RuntimeFolder::Reach::NoHost);
-    const auto next = host("sleep 30\n");
-    QVERIFY2(next->listen(), qPrintable(next->problem()));
-    QVERIFY(next->startServer());
+    QVERIFY(runHost());
     Attached client(false);
     QTRY_VERIFY_WITH_TIMEOUT(client.client.isRunning(), Patience);
-    next->stop();
 }
 
 void ServerHostTest::foreignFilesLeftAlone_data()
@@ -247,9 +231,8 @@ void ServerHostTest::foreignFilesLeftAlone()
     if (::getuid() != 0)
         QSKIP("making files of another user takes root");
     const Planted planted = plant(*m_runtime, what);
-    const auto server = host("sleep 30\n");
-    QVERIFY(!server->listen());
-    QVERIFY2(!server->problem().isEmpty(), qPrintable(what));
+    const auto server = host();
+    QVERIFY(!server->listen() && !server->problem().isEmpty());
     HostClient client;
     QString problem;
     QVERIFY(client.connectToHost(false, &problem) != RuntimeFolder::Reach::Connected);
@@ -260,34 +243,27 @@ void ServerHostTest::foreignFilesLeftAlone()
 
 void ServerHostTest::privateModesAndSameUserOnly()
 {
+    const QString socket = m_runtime->folder() + QStringLiteral("/host.socket");
     QDir().mkpath(m_runtime->folder());
     QVERIFY(QFile::setPermissions(m_runtime->folder(), QFileDevice::Permissions(0x7755)));
-    const auto server = host("sleep 30\n");
-    QVERIFY(server->listen());
-    QVERIFY(server->startServer());
+    QVERIFY(runHost());
     QCOMPARE(modeOf(m_runtime->folder()), 0700);
-    QCOMPARE(modeOf(m_runtime->folder() + QStringLiteral("/host.socket")), 0600);
-    if (::getuid() != 0) {
-        server->stop();
+    QCOMPARE(modeOf(socket), 0600);
+    if (::getuid() != 0)
         QSKIP("a peer of another user takes root");
-    }
     // Opened up for the moment, so that another user can reach the socket at all: the host
     // still lets only its own user in.
-    for (const QString &folder : {m_runtime->path(QString()),
-                                  m_runtime->path(QStringLiteral("runtime")), m_runtime->folder()})
-        ::chmod(QFile::encodeName(folder).constData(), 0711);
-    ::chmod(QFile::encodeName(m_runtime->folder() + QStringLiteral("/host.socket")).constData(),
-            0666);
-    const pid_t stranger =
-        connectAsAnotherUser(m_runtime->folder() + QStringLiteral("/host.socket"));
-    QVERIFY(stranger > 0);
+    for (const QString &path : {m_runtime->path(QString()),
+                                m_runtime->path(QStringLiteral("runtime")), m_runtime->folder()})
+        ::chmod(QFile::encodeName(path).constData(), 0711);
+    ::chmod(QFile::encodeName(socket).constData(), 0666);
+    const pid_t stranger = connectAsAnotherUser(socket);
     int status = -1;
     QVERIFY(QTest::qWaitFor([&] { return ::waitpid(stranger, &status, WNOHANG) == stranger; },
                             Patience));
     // 0: connected, and the host hung up without a word.
     QCOMPARE(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 0);
-    QCOMPARE(server->clientCount(), 0);
-    server->stop();
+    QCOMPARE(m_host->clientCount(), 0);
 }
 
 QTEST_GUILESS_MAIN(ServerHostTest)

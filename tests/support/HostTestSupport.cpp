@@ -6,8 +6,6 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include <cerrno>
-#include <fcntl.h>
 #include <grp.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -20,23 +18,22 @@ namespace {
 
 constexpr uid_t Nobody = 65534;
 
+sockaddr_un addressOf(const QString &path)
+{
+    sockaddr_un address = {};
+    address.sun_family = AF_UNIX;
+    qstrncpy(address.sun_path, QFile::encodeName(path).constData(), sizeof address.sun_path);
+    return address;
+}
+
 UniqueFd listeningSocket(const QString &path)
 {
     UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-    sockaddr_un address = {};
-    address.sun_family = AF_UNIX;
-    const QByteArray name = QFile::encodeName(path);
-    qstrncpy(address.sun_path, name.constData(), sizeof address.sun_path);
-    if (::bind(fd.get(), reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 ||
+    const sockaddr_un address = addressOf(path);
+    if (::bind(fd.get(), reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0 ||
         ::listen(fd.get(), 4) != 0)
-        qWarning("cannot listen on %s", name.constData());
+        qWarning("cannot listen on %s", qPrintable(path));
     return fd;
-}
-
-void giveToNobody(const QString &path)
-{
-    if (::lchown(QFile::encodeName(path).constData(), Nobody, Nobody) != 0)
-        qWarning("cannot give %s away", qPrintable(path));
 }
 
 void writeFile(const QString &path, const QByteArray &bytes)
@@ -61,7 +58,7 @@ PrivateRuntime::~PrivateRuntime()
 {
     qputenv("XDG_RUNTIME_DIR", m_runtime);
     qputenv("XDG_STATE_HOME", m_state);
-    // Planted folders of another user must go with the rest.
+    // A folder planted as another user's must go with the rest.
     ::lchown(QFile::encodeName(folder()).constData(), ::getuid(), ::getgid());
 }
 
@@ -72,11 +69,10 @@ QString PrivateRuntime::folder() const
 
 QString PrivateRuntime::gameWithScript(const QByteArray &body) const
 {
-    const QString game = path(QStringLiteral("Orvane"));
-    const QString exeDir = game + QStringLiteral("/orvane.app/Contents/MacOS");
+    const QString exeDir = path(QStringLiteral("Orvane/orvane.app/Contents/MacOS"));
     QDir().mkpath(exeDir);
     ProcessTestSupport::writeScript(exeDir, QStringLiteral("orvane"), body);
-    return game;
+    return path(QStringLiteral("Orvane"));
 }
 
 void PrivateRuntime::leaveStaleSocket() const
@@ -93,37 +89,34 @@ Planted plant(const PrivateRuntime &runtime, const QString &what)
     const QString socket = folder + QStringLiteral("/host.socket");
     const QString lock = folder + QStringLiteral("/host.lock");
     const QString elsewhere = runtime.path(QStringLiteral("elsewhere"));
+    const QString target = elsewhere + QStringLiteral("/target");
     QDir().mkpath(elsewhere);
+    QDir().mkpath(what == u"folder is a link" ? elsewhere : folder);
+    ::chmod(QFile::encodeName(folder).constData(), 0700);
+    QString nobodys;
     if (what == u"folder is a link") {
         QFile::link(elsewhere, folder);
         planted.listener = listeningSocket(elsewhere + QStringLiteral("/host.socket"));
         planted.paths = {folder, elsewhere + QStringLiteral("/host.socket")};
-    } else {
-        QDir().mkpath(folder);
-        ::chmod(QFile::encodeName(folder).constData(), 0700);
-    }
-    if (what == u"socket of another user") {
+    } else if (what == u"socket of another user" || what == u"folder of another user") {
         planted.listener = listeningSocket(socket);
-        giveToNobody(socket);
-        planted.paths = {socket};
+        nobodys = what.startsWith(u"socket") ? socket : folder;
+        planted.paths = {folder, socket};
     } else if (what == u"link at the socket") {
-        planted.listener = listeningSocket(elsewhere + QStringLiteral("/real.socket"));
-        QFile::link(elsewhere + QStringLiteral("/real.socket"), socket);
-        planted.paths = {socket};
+        planted.listener = listeningSocket(target);
+        QFile::link(target, socket);
+        planted.paths = {socket, target};
     } else if (what == u"lock of another user") {
         writeFile(lock, "1\n");
-        giveToNobody(lock);
+        nobodys = lock;
         planted.paths = {lock};
     } else if (what == u"link at the lock") {
-        writeFile(elsewhere + QStringLiteral("/target"), "untouched\n");
-        QFile::link(elsewhere + QStringLiteral("/target"), lock);
-        planted.paths = {lock, elsewhere + QStringLiteral("/target")};
-    } else if (what == u"folder of another user") {
-        planted.listener = listeningSocket(socket);
-        ::chmod(QFile::encodeName(folder).constData(), 0755);
-        giveToNobody(folder);
-        planted.paths = {folder, socket};
+        writeFile(target, "untouched\n");
+        QFile::link(target, lock);
+        planted.paths = {lock, target};
     }
+    if (!nobodys.isEmpty() && ::lchown(QFile::encodeName(nobodys).constData(), Nobody, Nobody) != 0)
+        qWarning("cannot give %s away", qPrintable(nobodys));
     planted.before = planted.stateNow();
     return planted;
 }
@@ -133,33 +126,25 @@ QString Planted::stateNow() const
     QStringList state;
     for (const QString &path : paths) {
         struct stat st = {};
-        if (::lstat(QFile::encodeName(path).constData(), &st) != 0) {
-            state << path + QStringLiteral(": gone");
-            continue;
-        }
-        QString text = QStringLiteral("%1: type %2 uid %3 mode %4")
-                           .arg(path)
-                           .arg(st.st_mode & S_IFMT)
-                           .arg(st.st_uid)
-                           .arg(st.st_mode & 07777, 0, 8);
-        if (S_ISLNK(st.st_mode))
-            text += QStringLiteral(" -> ") + QFile::symLinkTarget(path);
-        if (S_ISREG(st.st_mode)) {
-            QFile file(path);
-            if (file.open(QIODevice::ReadOnly))
-                text += QStringLiteral(" holds ") + QString::fromUtf8(file.readAll());
-        }
-        state << text;
+        QFile file(path);
+        const bool there = ::lstat(QFile::encodeName(path).constData(), &st) == 0;
+        state << QStringLiteral("%1: %2 %3 %4 %5 %6")
+                     .arg(path)
+                     .arg(there ? st.st_mode : 0, 0, 8)
+                     .arg(there ? st.st_uid : 0)
+                     .arg(QFile::symLinkTarget(path))
+                     .arg(S_ISREG(st.st_mode) && file.open(QIODevice::ReadOnly)
+                              ? QString::fromUtf8(file.readAll())
+                              : QString())
+                     .arg(there);
     }
     return state.join(u'\n');
 }
 
 bool Planted::hasPendingConnection() const
 {
-    if (!listener.isValid())
-        return false;
-    const UniqueFd accepted(::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
-    return accepted.isValid();
+    return listener.isValid() &&
+           UniqueFd(::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC)).isValid();
 }
 
 int modeOf(const QString &path)
@@ -170,10 +155,7 @@ int modeOf(const QString &path)
 
 pid_t connectAsAnotherUser(const QString &path)
 {
-    sockaddr_un address = {};
-    address.sun_family = AF_UNIX;
-    const QByteArray name = QFile::encodeName(path);
-    qstrncpy(address.sun_path, name.constData(), sizeof address.sun_path);
+    const sockaddr_un address = addressOf(path);
     const pid_t pid = ::fork();
     if (pid != 0)
         return pid;
@@ -181,13 +163,12 @@ pid_t connectAsAnotherUser(const QString &path)
     if (::setgroups(0, nullptr) != 0 || ::setgid(Nobody) != 0 || ::setuid(Nobody) != 0)
         ::_exit(3);
     const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0)
+    if (::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0)
         ::_exit(2);
     timeval patience = {10, 0};
     ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
     char byte;
-    const ssize_t n = ::read(fd, &byte, 1);
-    ::_exit(n == 0 ? 0 : 1);
+    ::_exit(::read(fd, &byte, 1) == 0 ? 0 : 1);
 }
 
 } // namespace HostTestSupport

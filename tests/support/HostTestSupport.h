@@ -1,11 +1,10 @@
 #pragma once
 
-// What the server host's tests share: a runtime folder, state folder and game of their own, and
+// What the server host's tests share: runtime and state folders and a game of their own, and
 // files planted where the host looks, as another user or a link would leave them.
 
 #include "UniqueFd.h"
 
-#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -38,8 +37,8 @@ private:
     QByteArray m_state;
 };
 
-// Something planted by plant(): what it looked like then, and a listening socket behind it, if
-// there is one, that must never see a connection.
+// What plant() left: how it looked then, and a listening socket behind it (if any) that must
+// never see a connection.
 struct Planted
 {
     QStringList paths;
