@@ -12,7 +12,7 @@ source_dir=$(dirname "$here")
 build_dir=${1:-$source_dir/build-bench}
 mkdir -p "$build_dir"
 cmake -S "$source_dir" -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF \
-      -DVELMORA_SANITIZE=OFF >"$build_dir/bench-build.log" 2>&1
+      -DVELMORA_SANITIZE=OFF -DVELMORA_BUILD_BENCH=ON >"$build_dir/bench-build.log" 2>&1
 cmake --build "$build_dir" --target velmora-bench-displaymodes -j2 >>"$build_dir/bench-build.log" 2>&1
 bench=$build_dir/bench/velmora-bench-displaymodes
 

@@ -38,14 +38,19 @@ int main(int argc, char *argv[])
                                      "(tells reading apart from drawing).")});
     parser.addOption(
         {QStringLiteral("colour"), QStringLiteral("Flood lines with colour sequences in them.")});
+    parser.addOption({QStringLiteral("progress"),
+                      QStringLiteral("End flood lines with a carriage return instead of a line "
+                                     "feed: one progress row redrawn in place.")});
     parser.process(app);
     const bool consoleShown = !parser.isSet(QStringLiteral("main-pane"));
     const QString lines = parser.value(QStringLiteral("lines"));
 
     const bool colour = parser.isSet(QStringLiteral("colour"));
+    const bool progress = parser.isSet(QStringLiteral("progress"));
     BenchLauncher::setPreference(SettingsKeys::serverOptions,
-                                 QStringLiteral("--flood %1 --then-exit%2")
-                                     .arg(lines, colour ? QStringLiteral(" --colour") : QString()));
+                                 QStringLiteral("--flood %1 --then-exit%2%3")
+                                     .arg(lines, colour ? QStringLiteral(" --colour") : QString(),
+                                          progress ? QStringLiteral(" --progress") : QString()));
     BenchLauncher bench;
     if (!bench.show(10000) || (consoleShown && !bench.showServerPane())) {
         std::fprintf(stderr, "velmora-bench-flood: the launcher window did not come up\n");
@@ -80,6 +85,7 @@ int main(int argc, char *argv[])
     std::printf("flood_lines=%s\n", qPrintable(lines));
     std::printf("console_shown=%d\n", consoleShown ? 1 : 0);
     std::printf("colour=%d\n", colour ? 1 : 0);
+    std::printf("progress=%d\n", progress ? 1 : 0);
     std::printf("flood_seconds=%.4f\n", probe.seconds());
     std::printf("flood_cpu_seconds=%.4f\n", probe.cpuSeconds());
     std::printf("flood_main_cpu_seconds=%.4f\n", probe.mainThreadCpuSeconds());

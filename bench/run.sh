@@ -11,7 +11,7 @@ build_dir=${1:-$source_dir/build-bench}
 mkdir -p "$build_dir"
 log=$build_dir/bench-build.log
 if ! { cmake -S "$source_dir" -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-           -DBUILD_TESTING=OFF -DVELMORA_SANITIZE=OFF &&
+           -DBUILD_TESTING=OFF -DVELMORA_SANITIZE=OFF -DVELMORA_BUILD_BENCH=ON &&
        cmake --build "$build_dir" --target velmora_bench -j2; } >"$log" 2>&1; then
     tail -n 40 "$log" >&2
     echo "bench/run.sh: the build failed; the whole log is in $log" >&2

@@ -1,5 +1,6 @@
-# Install rules for both layouts (VELMORA_INSTALL_LAYOUT). Either way the launcher, README.html and
-# the Orvane game directory stay side by side: the launcher finds them beside its own executable.
+# Install rules for both layouts (VELMORA_INSTALL_LAYOUT). Either way the launcher, README.html (and
+# its German README.de.html) and the Orvane game directory stay side by side: the launcher finds
+# them beside its own executable.
 # A package build names the version its changelog gives (debian/rules passes it); the package's
 # version is this project's, so any other stops the build.
 if(DEFINED VELMORA_PACKAGE_VERSION AND NOT VELMORA_PACKAGE_VERSION STREQUAL PROJECT_VERSION)
@@ -16,7 +17,8 @@ if(VELMORA_INSTALL_LAYOUT STREQUAL "folder")
     # stand-in until a real game is put there.
     install(TARGETS velmora-launcher velmora-server RUNTIME DESTINATION .)
     install(TARGETS orvane orvane-window RUNTIME DESTINATION ${game_exe_dir})
-    install(FILES ${resources}/README.html ${resources}/velmora-launcher.svg DESTINATION .)
+    install(FILES ${resources}/README.html ${resources}/README.de.html
+                  ${resources}/velmora-launcher.svg DESTINATION .)
 elseif(VELMORA_INSTALL_LAYOUT STREQUAL "system")
     # The same folder as the program's private files under lib/velmora, a command on the PATH that
     # links to the launcher (which follows the link through /proc/self/exe), and what desktops and
@@ -24,7 +26,7 @@ elseif(VELMORA_INSTALL_LAYOUT STREQUAL "system")
     set(app_dir "lib/velmora")
     install(TARGETS velmora-launcher velmora-server RUNTIME DESTINATION ${app_dir})
     install(TARGETS orvane orvane-window RUNTIME DESTINATION ${app_dir}/${game_exe_dir})
-    install(FILES ${resources}/README.html DESTINATION ${app_dir})
+    install(FILES ${resources}/README.html ${resources}/README.de.html DESTINATION ${app_dir})
     foreach(command velmora-launcher velmora-server)
         install(CODE "
             file(MAKE_DIRECTORY \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/games\")
@@ -36,9 +38,33 @@ elseif(VELMORA_INSTALL_LAYOUT STREQUAL "system")
     install(FILES ${resources}/velmora-launcher.6 ${resources}/velmora-server.6
             DESTINATION share/man/man6)
     install(CODE "file(MAKE_DIRECTORY \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/lib/systemd/user\")")
-    # The release in the metainfo is the project's version; its date is set here beside it.
-    # The web address is the project's placeholder until it has a home of its own.
-    set(VELMORA_RELEASE_DATE "2026-12-08")
+    # The release in the metainfo is the project's version, dated as the changelog's newest entry
+    # (its trailer line, "-- name <address>  Tue, 08 Dec 2026 14:45:00 +0000"), so that the date
+    # is written in one place. The web address is the project's placeholder until it has a home of
+    # its own.
+    set(changelog "${PROJECT_SOURCE_DIR}/debian/changelog")
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${changelog}")
+    file(STRINGS "${changelog}" trailers REGEX "^ -- ")
+    list(GET trailers 0 trailer)
+    if(NOT trailer MATCHES ">  [A-Z][a-z][a-z], ([0-9]?[0-9]) ([A-Z][a-z][a-z]) ([0-9][0-9][0-9][0-9]) ")
+        message(FATAL_ERROR "debian/changelog: no date in the newest entry's trailer \"${trailer}\"")
+    endif()
+    set(day "${CMAKE_MATCH_1}")
+    set(year "${CMAKE_MATCH_3}")
+    set(months Jan Feb Mar Apr May Jun Jul Aug Sep Oct Nov Dec)
+    list(FIND months "${CMAKE_MATCH_2}" month)
+    if(month EQUAL -1)
+        message(FATAL_ERROR "debian/changelog: no month \"${CMAKE_MATCH_2}\" in \"${trailer}\"")
+    endif()
+    math(EXPR month "${month} + 1")
+    string(LENGTH "${day}" length)
+    if(length EQUAL 1)
+        set(day "0${day}")
+    endif()
+    if(month LESS 10)
+        set(month "0${month}")
+    endif()
+    set(VELMORA_RELEASE_DATE "${year}-${month}-${day}")
     set(VELMORA_HOMEPAGE "https://velmora.example/")
     set(VELMORA_APPSTREAM_ID "example.velmora.launcher")
     configure_file(${resources}/velmora-launcher.metainfo.xml.in

@@ -170,11 +170,12 @@ bool DedicatedServer::flood(unsigned long long count)
 {
     // Only the counter changes from line to line: patch its digits into one line in place instead
     // of formatting every line afresh, so that the server floods faster than any reader drains.
-    std::string line = floodLine(0, m_options.colour) + "\n";
+    const char *const end = m_options.progress ? "\r" : "\n";
+    std::string line = floodLine(0, m_options.colour) + end;
     const std::size_t digitsEnd = line.find(' ', 6);
     for (unsigned long long number = 1; number <= count; ++number) {
         if (number >= 10000000000ULL) {
-            line = floodLine(number, m_options.colour) + "\n";
+            line = floodLine(number, m_options.colour) + end;
         } else {
             unsigned long long rest = number;
             for (std::size_t at = digitsEnd; at-- > 6; rest /= 10)

@@ -19,7 +19,8 @@
 //   6. with --exit or --exit-code N: nothing more, the run ends with that status (children
 //      started by --children live on);
 //   7. with --flood N, N distinct lines of 60 characters, in large writes (with --colour, the
-//      same text with SGR colour sequences around some of its words);
+//      same text with SGR colour sequences around some of its words; with --progress, each
+//      ended by a carriage return instead, as a progress line redrawn in place);
 //   8. with --then-exit: the run ends with status 0;
 //   9. the log, one line every --interval milliseconds (1000 by default), flushed line by line:
 //      heartbeats and clients joining and leaving. With --lines N it ends after N log lines with

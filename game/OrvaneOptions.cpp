@@ -132,6 +132,8 @@ OrvaneOptions parseOrvaneArguments(const std::vector<std::string> &arguments)
             options.thenExit = true;
         } else if (argument == "--colour") {
             options.colour = true;
+        } else if (argument == "--progress") {
+            options.progress = true;
         } else if (argument == "--binary") {
             options.binary = true;
         } else if (argument == "-t") {

@@ -33,6 +33,7 @@ struct OrvaneOptions
     // Steering options of the stand-in.
     std::optional<unsigned long long> flood;    // --flood N
     bool colour = false;                        // --colour: flood lines with colour sequences
+    bool progress = false;                      // --progress: flood lines end in "\r", not "\n"
     std::optional<unsigned long long> lines;    // --lines N
     std::optional<std::string> noNewline;       // --no-newline TEXT
     bool binary = false;                        // --binary

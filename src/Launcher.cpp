@@ -87,7 +87,9 @@ void Launcher::makeServerPane()
     widgets.console = console();
     widgets.command = command();
     widgets.keepRunning = m_outlets.keepRunning;
+    widgets.closeNote = m_outlets.closeNote;
     m_serverPane = new ServerPane(m_local, widgets, this);
+    connect(m_serverPane, &ServerPane::cannotOpen, this, &Launcher::cannotOpen);
 }
 
 ServerControl *Launcher::serverControl() const
@@ -120,11 +122,16 @@ QString Launcher::cwd() const
 
 void Launcher::helpAction()
 {
-    const QString file = LauncherPaths::helpFile(bundlePath());
+    // The page in the interface's language where one lies beside the launcher; README.html else.
+    const QString page = tr("README.html", "file name of the help page in this language");
+    QString file = LauncherPaths::launcherFolder(bundlePath()) + u'/' + page;
+    if (page.contains(u'/') || !QFileInfo(file).isFile())
+        file = LauncherPaths::helpFile(bundlePath());
     // A missing help file shows nothing, rather than a viewer's own error page.
     if (!QFileInfo(file).isFile())
         return;
-    QDesktopServices::openUrl(QUrl::fromLocalFile(file));
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(file)))
+        Q_EMIT cannotOpen(file);
 }
 
 void Launcher::makeFirstResponder()
@@ -145,6 +152,9 @@ void Launcher::multiplayerAction()
 {
     makeFirstResponder();
     setServerActive(!serverControl()->isRunning());
+    // Whoever starts a server is about to type to it.
+    makeServerPane();
+    m_serverPane->focusAfterButton();
 }
 
 bool Launcher::eventFilter(QObject *watched, QEvent *event)
@@ -204,7 +214,9 @@ bool Launcher::playFile()
 
 void Launcher::showLaunchFailure(const QString &program, int error)
 {
-    auto *box = new QMessageBox(QMessageBox::Critical, tr("Can't start Velmora"),
+    // The window title is the application's name: a sheet is narrow, and its title bar cuts a
+    // longer one off. The message itself says what failed.
+    auto *box = new QMessageBox(QMessageBox::Critical, QStringLiteral("Velmora"),
                                 tr("Can't start Velmora"), QMessageBox::Ok, window());
     QString text = tr("Please move the directory containing Velmora to a path that doesn't "
                       "contain weird characters or start it manually.");

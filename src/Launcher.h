@@ -20,6 +20,7 @@ class PaneSwitcher;
 class Preferences;
 class QAction;
 class QComboBox;
+class QLabel;
 class QLineEdit;
 class QMainWindow;
 class QCheckBox;
@@ -62,6 +63,8 @@ public:
         QLineEdit *command = nullptr;
         // "Keep running when the launcher closes": Start starts the server in a host of its own.
         QCheckBox *keepRunning = nullptr;
+        // Beside the button, while a server runs: what closing does to it.
+        QLabel *closeNote = nullptr;
     };
 
     // Connected by the interface loader before awakeFromNib(). The binding (owned by the window)
@@ -127,6 +130,10 @@ public:
     QAction *showLogFolderMenuItem();
     QString logToOpen() const;
     void updateLogActions();
+
+Q_SIGNALS:
+    // Help, Open Log or Show Log Folder found no program on this desktop to open `path` with.
+    void cannotOpen(const QString &path);
 
 public Q_SLOTS:
     void helpAction();

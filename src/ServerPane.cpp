@@ -8,6 +8,7 @@
 #include <QDesktopServices>
 #include <QEvent>
 #include <QFileInfo>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QUrl>
@@ -26,6 +27,7 @@ ServerPane::ServerPane(ServerControl *control, const Widgets &widgets, QObject *
     // The log actions are brought up to date whenever the console's context menu opens.
     if (m_widgets.console)
         m_widgets.console->installEventFilter(this);
+    runningChanged(control->isRunning());
 }
 
 ServerPane::~ServerPane()
@@ -68,19 +70,48 @@ void ServerPane::appendLine(const QString &line)
     m_widgets.console->appendLine(line);
 }
 
+QString ServerPane::buttonTitle(bool running)
+{
+    return running ? tr("&Stop") : tr("&Start");
+}
+
+QString ServerPane::closeNoteText(bool serverOutlivesWindow)
+{
+    return serverOutlivesWindow ? tr("Closing the launcher leaves the server running.")
+                                : tr("Closing the launcher stops the server.");
+}
+
 void ServerPane::runningChanged(bool running)
 {
-    m_widgets.button->setText(running ? tr("Stop") : tr("Start"));
+    m_widgets.button->setText(buttonTitle(running));
     if (m_widgets.command)
         m_widgets.command->setEnabled(running);
     if (m_widgets.keepRunning)
         m_widgets.keepRunning->setEnabled(!running);
+    if (m_widgets.closeNote) {
+        // The note follows whoever runs the server: this window, or a host that outlives it.
+        const QString note = closeNoteText(m_control && m_control->outlivesWindow());
+        m_widgets.closeNote->setText(note);
+        m_widgets.closeNote->setAccessibleName(note);
+        m_widgets.closeNote->setVisible(running);
+    }
 }
 
 void ServerPane::focusCommand()
 {
     if (m_control && m_control->isRunning() && m_widgets.command && m_widgets.command->isEnabled())
         m_widgets.command->setFocus(Qt::ShortcutFocusReason);
+}
+
+void ServerPane::focusAfterButton()
+{
+    // Not while the pane is hidden: showing it puts the focus where it belongs (focusCommand).
+    if (!m_widgets.button->isVisible())
+        return;
+    if (m_control && m_control->isRunning())
+        focusCommand();
+    else
+        m_widgets.button->setFocus(Qt::OtherFocusReason);
 }
 
 void ServerPane::sendServerCommand(const QString &command)
@@ -134,14 +165,16 @@ void ServerPane::openLogAction()
     if (log.isEmpty())
         return;
     m_control->flushLog(log);
-    QDesktopServices::openUrl(QUrl::fromLocalFile(log));
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(log)))
+        Q_EMIT cannotOpen(log);
 }
 
 void ServerPane::showLogFolderAction()
 {
     const QString folder = m_control ? m_control->logFolder() : QString();
-    if (!folder.isEmpty() && QFileInfo(folder).isDir())
-        QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+    if (!folder.isEmpty() && QFileInfo(folder).isDir() &&
+        !QDesktopServices::openUrl(QUrl::fromLocalFile(folder)))
+        Q_EMIT cannotOpen(folder);
 }
 
 bool ServerPane::eventFilter(QObject *watched, QEvent *event)

@@ -11,6 +11,7 @@ class CommandField;
 class ConsoleView;
 class QAction;
 class QCheckBox;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 
@@ -19,6 +20,7 @@ class QPushButton;
 // given (a stopped run may still be draining while another control runs); the button reads
 // "Start" or "Stop" as the current control runs, the command line sends typed commands to it, and
 // Open Log and Show Log Folder open what it logged. It holds no state of the server's.
+// While a server runs, a note beside the button says what closing the launcher does to it.
 class ServerPane : public QObject, private ServerSession::Console
 {
     Q_OBJECT
@@ -29,6 +31,7 @@ public:
         ConsoleView *console = nullptr;
         QLineEdit *command = nullptr;     // enabled while a server runs
         QCheckBox *keepRunning = nullptr; // applies at the next Start: disabled while one runs
+        QLabel *closeNote = nullptr;      // shown while a server runs
     };
 
     ServerPane(ServerControl *control, const Widgets &widgets, QObject *parent = nullptr);
@@ -44,6 +47,15 @@ public:
     CommandField *commandField() const { return m_commandField; }
     // Puts the focus on the command line while a server runs.
     void focusCommand();
+    // After the button was pressed: the command line of the server just started, or the button
+    // again when none runs (the start failed, or this was Stop).
+    void focusAfterButton();
+
+    // The button's title for a running server (Stop) or none (Start), with its mnemonic.
+    static QString buttonTitle(bool running);
+    // What the note beside the button says while a server runs: what closing the launcher does
+    // to the server, which runs in this window or in a host that outlives it.
+    static QString closeNoteText(bool serverOutlivesWindow = false);
 
     // "Open Log" opens the current or last run's log, "Show Log Folder" the folder of the logs;
     // each is enabled only while there is something to open (brought up to date by
@@ -55,6 +67,10 @@ public:
     void showLogFolderAction();
 
     void sendServerCommand(const QString &command);
+
+Q_SIGNALS:
+    // Open Log or Show Log Folder found no program to open `path` with.
+    void cannotOpen(const QString &path);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;

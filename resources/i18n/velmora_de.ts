@@ -35,6 +35,14 @@
 <context>
     <name>LaunchPreview</name>
     <message>
+        <source>%1 is not found on PATH. Play cannot start the game.</source>
+        <translation>%1 wurde im PATH nicht gefunden. „Spielen“ kann das Spiel nicht starten.</translation>
+    </message>
+    <message>
+        <source>%1 is not a program that can be run. Play cannot start the game.</source>
+        <translation>%1 ist kein ausführbares Programm. „Spielen“ kann das Spiel nicht starten.</translation>
+    </message>
+    <message>
         <source>A single quote is not closed. Play cannot start the game.</source>
         <translation>Ein einfaches Anführungszeichen ist nicht geschlossen. „Spielen“ kann das Spiel nicht starten.</translation>
     </message>
@@ -61,6 +69,11 @@
 </context>
 <context>
     <name>Launcher</name>
+    <message>
+        <source>README.html</source>
+        <comment>file name of the help page in this language</comment>
+        <translation>README.de.html</translation>
+    </message>
     <message>
         <source>The program %1 was not found.</source>
         <translation>Das Programm %1 wurde nicht gefunden.</translation>
@@ -97,6 +110,38 @@
 <context>
     <name>LauncherInterface</name>
     <message>
+        <source>No program on this desktop opens %1. Copy the path to open it yourself.</source>
+        <translation>Auf diesem Desktop öffnet kein Programm %1. Kopieren Sie den Pfad, um es selbst zu öffnen.</translation>
+    </message>
+    <message>
+        <source>Main settings scroll area</source>
+        <translation>Bildlaufbereich der Haupteinstellungen</translation>
+    </message>
+    <message>
+        <source>Server settings scroll area</source>
+        <translation>Bildlaufbereich der Servereinstellungen</translation>
+    </message>
+    <message>
+        <source>&amp;Clear Console</source>
+        <translation>Konsole &amp;leeren</translation>
+    </message>
+    <message>
+        <source>Clear the server console</source>
+        <translation>Die Serverkonsole leeren</translation>
+    </message>
+    <message>
+        <source>&amp;Delete</source>
+        <translation>&amp;Löschen</translation>
+    </message>
+    <message>
+        <source>Delete the selected text</source>
+        <translation>Den markierten Text löschen</translation>
+    </message>
+    <message>
+        <source>Delete the selected text, or clear the server console when it has the focus</source>
+        <translation>Den markierten Text löschen oder, wenn die Serverkonsole den Fokus hat, die Konsole leeren</translation>
+    </message>
+    <message>
         <source>Your settings could not be saved to %1: %2. The launcher uses them until it quits.</source>
         <translation>Ihre Einstellungen konnten nicht in %1 gespeichert werden: %2. Der Launcher verwendet sie, bis er beendet wird.</translation>
     </message>
@@ -121,7 +166,7 @@
     </message>
     <message>
         <source>&amp;Description:</source>
-        <translation>&amp;Beschreibung:</translation>
+        <translation>B&amp;eschreibung:</translation>
     </message>
     <message>
         <source>Server description</source>
@@ -176,8 +221,8 @@
         <translation>Zusätzliche Serverargumente, durch Leerzeichen getrennt</translation>
     </message>
     <message>
-        <source>Start</source>
-        <translation>Starten</translation>
+        <source>&amp;Start</source>
+        <translation>S&amp;tarten</translation>
     </message>
     <message>
         <source>Start or stop the server</source>
@@ -208,7 +253,7 @@
         <translation>Bildschirmauflösung, mit der das Spiel startet</translation>
     </message>
     <message>
-        <source>&amp;Full screen</source>
+        <source>F&amp;ull screen</source>
         <translation>&amp;Vollbild</translation>
     </message>
     <message>
@@ -249,7 +294,7 @@
     </message>
     <message>
         <source>&amp;Shaders:</source>
-        <translation>S&amp;hader:</translation>
+        <translation>&amp;Shader:</translation>
     </message>
     <message>
         <source>Low</source>
@@ -312,12 +357,20 @@
         <translation>&amp;Hilfe</translation>
     </message>
     <message>
-        <source>&amp;Delete</source>
-        <translation>&amp;Löschen</translation>
+        <source>&amp;File</source>
+        <translation>&amp;Datei</translation>
     </message>
     <message>
-        <source>Clear the server console</source>
-        <translation>Die Serverkonsole leeren</translation>
+        <source>&amp;Quit</source>
+        <translation>&amp;Beenden</translation>
+    </message>
+    <message>
+        <source>Stop any running server and close the launcher</source>
+        <translation>Einen laufenden Server stoppen und den Launcher schließen</translation>
+    </message>
+    <message>
+        <source>&amp;Delete</source>
+        <translation>&amp;Löschen</translation>
     </message>
     <message>
         <source>Velmora &amp;Help</source>
@@ -434,6 +487,18 @@
 <context>
     <name>MessageBar</name>
     <message>
+        <source>Copy</source>
+        <translation>Kopieren</translation>
+    </message>
+    <message>
+        <source>Copy path</source>
+        <translation>Pfad kopieren</translation>
+    </message>
+    <message>
+        <source>Put the path named in the message on the clipboard</source>
+        <translation>Den in der Meldung genannten Pfad in die Zwischenablage legen</translation>
+    </message>
+    <message>
         <source>Message</source>
         <translation>Meldung</translation>
     </message>
@@ -515,12 +580,16 @@
 <context>
     <name>ServerPane</name>
     <message>
-        <source>Stop</source>
-        <translation>Stoppen</translation>
+        <source>&amp;Stop</source>
+        <translation>S&amp;toppen</translation>
     </message>
     <message>
-        <source>Start</source>
-        <translation>Starten</translation>
+        <source>&amp;Start</source>
+        <translation>S&amp;tarten</translation>
+    </message>
+    <message>
+        <source>Closing the launcher stops the server.</source>
+        <translation>Das Schließen des Launchers stoppt den Server.</translation>
     </message>
     <message>
         <source>Open Log</source>
@@ -537,6 +606,10 @@
     <message>
         <source>Show the folder that holds the server logs</source>
         <translation>Den Ordner mit den Serverprotokollen anzeigen</translation>
+    </message>
+    <message>
+        <source>Closing the launcher leaves the server running.</source>
+        <translation>Schließen des Launchers lässt den Server weiterlaufen.</translation>
     </message>
 </context>
 <context>

@@ -5,6 +5,9 @@
 #include <QApplication>
 #include <QFontMetricsF>
 
+#include <algorithm>
+#include <utility>
+
 namespace {
 
 QAccessibleInterface *consoleFactory(const QString &className, QObject *object)
@@ -13,6 +16,42 @@ QAccessibleInterface *consoleFactory(const QString &className, QObject *object)
         return new ConsoleAccessible(static_cast<ConsoleView *>(object));
     return nullptr;
 }
+
+// A stretch of the console's text that Qt's boundary rules read as a whole text of its own; they
+// ask for nothing but its characters.
+class TextWindow : public QAccessibleTextInterface
+{
+public:
+    explicit TextWindow(QString text) : m_text(std::move(text)) {}
+
+    QString text(int startOffset, int endOffset) const override
+    {
+        return m_text.mid(startOffset, endOffset - startOffset);
+    }
+    int characterCount() const override { return int(m_text.size()); }
+
+    void selection(int, int *startOffset, int *endOffset) const override
+    {
+        *startOffset = *endOffset = 0;
+    }
+    int selectionCount() const override { return 0; }
+    void addSelection(int, int) override {}
+    void removeSelection(int) override {}
+    void setSelection(int, int, int) override {}
+    int cursorPosition() const override { return 0; }
+    void setCursorPosition(int) override {}
+    QRect characterRect(int) const override { return QRect(); }
+    int offsetAtPoint(const QPoint &) const override { return -1; }
+    void scrollToSubstring(int, int) override {}
+    QString attributes(int, int *startOffset, int *endOffset) const override
+    {
+        *startOffset = *endOffset = 0;
+        return QString();
+    }
+
+private:
+    QString m_text;
+};
 
 } // namespace
 
@@ -34,9 +73,26 @@ ConsoleView *ConsoleAccessible::view() const
     return static_cast<ConsoleView *>(widget());
 }
 
-QString ConsoleAccessible::allText() const
+QString ConsoleAccessible::range(int startOffset, int endOffset) const
 {
-    return view()->lines().join(QLatin1Char('\n'));
+    const ConsoleModel &model = view()->model();
+    QString out;
+    int row = 0;
+    int column = 0;
+    if (!locate(startOffset, &row, &column))
+        return out;
+    out.reserve(endOffset - startOffset);
+    for (int offset = startOffset; offset < endOffset; ++row, column = 0) {
+        const QString &line = model.line(row);
+        const int take = std::min(int(line.size()) - column, endOffset - offset);
+        out += QStringView(line).sliced(column, take);
+        offset += take;
+        if (offset < endOffset) {
+            out += QLatin1Char('\n');
+            ++offset;
+        }
+    }
+    return out;
 }
 
 QAccessible::State ConsoleAccessible::state() const
@@ -51,8 +107,13 @@ QAccessible::State ConsoleAccessible::state() const
 QString ConsoleAccessible::text(QAccessible::Text t) const
 {
     switch (t) {
-    case QAccessible::Value:
-        return allText();
+    case QAccessible::Value: {
+        const int count = characterCount();
+        QString value = text(std::max(0, count - MaxTextLength), count);
+        // A value cut short begins with a whole line where it can.
+        const qsizetype feed = count > MaxTextLength ? value.indexOf(QLatin1Char('\n')) : -1;
+        return feed >= 0 ? value.mid(feed + 1) : value;
+    }
     case QAccessible::Description: {
         const int n = view()->lineCount();
         return n == 1 ? ConsoleView::tr("1 line") : ConsoleView::tr("%1 lines").arg(n);
@@ -116,10 +177,64 @@ void ConsoleAccessible::setCursorPosition(int)
 
 QString ConsoleAccessible::text(int startOffset, int endOffset) const
 {
-    const QString all = allText();
-    startOffset = qBound(0, startOffset, int(all.size()));
-    endOffset = endOffset < 0 ? int(all.size()) : qBound(startOffset, endOffset, int(all.size()));
-    return all.mid(startOffset, endOffset - startOffset);
+    const int count = characterCount();
+    startOffset = qBound(0, startOffset, count);
+    endOffset = endOffset < 0 ? count : qBound(startOffset, endOffset, count);
+    return range(startOffset, std::min(endOffset, startOffset + MaxTextLength));
+}
+
+template <typename Question>
+QString ConsoleAccessible::aroundOffset(int offset, int *startOffset, int *endOffset,
+                                        Question question) const
+{
+    *startOffset = *endOffset = -1;
+    if (offset == -1)
+        offset = characterCount();
+    int row = 0;
+    int column = 0;
+    if (!locate(offset, &row, &column))
+        return QString();
+    const ConsoleModel &model = view()->model();
+    const int first = std::max(0, row - 1);
+    const int last = std::min(model.lineCount() - 1, row + 1);
+    const int from = offset - column - (first < row ? int(model.line(first).size()) + 1 : 0);
+    int to = offset - column + int(model.line(row).size());
+    if (last > row)
+        to += 1 + int(model.line(last).size());
+    const TextWindow window(range(from, to));
+    const QString answer = question(window, offset - from, startOffset, endOffset);
+    if (*startOffset >= 0) {
+        *startOffset += from;
+        *endOffset += from;
+    }
+    return answer;
+}
+
+QString ConsoleAccessible::textBeforeOffset(int offset, QAccessible::TextBoundaryType boundaryType,
+                                            int *startOffset, int *endOffset) const
+{
+    return aroundOffset(offset, startOffset, endOffset,
+                        [boundaryType](const TextWindow &window, int at, int *start, int *end) {
+                            return window.textBeforeOffset(at, boundaryType, start, end);
+                        });
+}
+
+QString ConsoleAccessible::textAfterOffset(int offset, QAccessible::TextBoundaryType boundaryType,
+                                           int *startOffset, int *endOffset) const
+{
+    return aroundOffset(offset, startOffset, endOffset,
+                        [boundaryType](const TextWindow &window, int at, int *start, int *end) {
+                            return window.textAfterOffset(at, boundaryType, start, end);
+                        });
+}
+
+QString ConsoleAccessible::textAtOffset(int offset, QAccessible::TextBoundaryType boundaryType,
+                                        int *startOffset, int *endOffset) const
+{
+    return aroundOffset(offset, startOffset, endOffset,
+                        [boundaryType](const TextWindow &window, int at, int *start, int *end) {
+                            return window.textAtOffset(at, boundaryType, start, end);
+                        });
 }
 
 int ConsoleAccessible::characterCount() const
@@ -155,10 +270,10 @@ QRect ConsoleAccessible::characterRect(int offset) const
     if (!locate(offset, &row, &column))
         return QRect();
     const QString &line = view()->model().line(row);
-    const QFontMetricsF metrics(ConsoleView::textFont());
-    const qreal x = 2.0 + metrics.horizontalAdvance(line.left(column));
-    const qreal width = column < line.size() ? metrics.horizontalAdvance(line.at(column))
-                                             : metrics.averageCharWidth();
+    const qreal x = 2.0 + view()->advanceTo(row, column);
+    const qreal width = column < line.size()
+                            ? 2.0 + view()->advanceTo(row, column + 1) - x
+                            : QFontMetricsF(ConsoleView::textFont()).averageCharWidth();
     const QRectF local(x, ConsoleModel::RowHeight * row, width, ConsoleModel::RowHeight);
     return QRect(view()->mapToGlobal(local.topLeft().toPoint()), local.size().toSize());
 }
@@ -173,15 +288,16 @@ int ConsoleAccessible::offsetAtPoint(const QPoint &point) const
     int offset = 0;
     for (int i = 0; i < row; ++i)
         offset += int(model.line(i).size()) + 1;
+    // The character under the point: the one that begins at or before it.
+    const qreal x = local.x() - 2.0;
     const QString &line = model.line(row);
-    const QFontMetricsF metrics(ConsoleView::textFont());
-    qreal x = 2.0;
-    for (int column = 0; column < line.size(); ++column) {
-        x += metrics.horizontalAdvance(line.at(column));
-        if (local.x() < x)
-            return offset + column;
+    int column = view()->columnAt(row, x);
+    if (column > 0 && view()->advanceTo(row, column) > x) {
+        --column;
+        if (column > 0 && line.at(column).isLowSurrogate() && line.at(column - 1).isHighSurrogate())
+            --column;
     }
-    return offset + int(line.size());
+    return offset + column;
 }
 
 void ConsoleAccessible::scrollToSubstring(int startIndex, int)

@@ -5,14 +5,19 @@
 class ConsoleView;
 
 // What assistive technology and scripted tests read from the console: a read-only, multi-line
-// text whose value is all lines joined by "\n" and whose description gives the line count, with
-// the console's selection as its one text selection.
+// text (all lines joined by "\n") whose description gives the line count, with the console's
+// selection as its one text selection. Every answer takes bounded time, however much the console
+// holds (201 rows of up to 64 K characters each): a text is answered in pages of at most
+// MaxTextLength characters, the value is the newest page, and the text around an offset is found
+// in the rows next to it.
 // Created by the accessibility factory that ConsoleView installs; Qt's accessibility cache owns
 // each instance.
 class ConsoleAccessible : public QAccessibleWidget, public QAccessibleTextInterface
 {
 public:
     explicit ConsoleAccessible(ConsoleView *view);
+
+    static constexpr int MaxTextLength = 64 * 1024;
 
     // Idempotent; ConsoleView calls it on construction.
     static void installFactory();
@@ -30,7 +35,14 @@ public:
     // The end of the selection that moves; 0 without one. Setting it clears the selection.
     int cursorPosition() const override;
     void setCursorPosition(int position) override;
+    // At most MaxTextLength characters from startOffset on.
     QString text(int startOffset, int endOffset) const override;
+    QString textBeforeOffset(int offset, QAccessible::TextBoundaryType boundaryType,
+                             int *startOffset, int *endOffset) const override;
+    QString textAfterOffset(int offset, QAccessible::TextBoundaryType boundaryType,
+                            int *startOffset, int *endOffset) const override;
+    QString textAtOffset(int offset, QAccessible::TextBoundaryType boundaryType, int *startOffset,
+                         int *endOffset) const override;
     int characterCount() const override;
     QRect characterRect(int offset) const override;
     int offsetAtPoint(const QPoint &point) const override;
@@ -39,7 +51,12 @@ public:
 
 private:
     ConsoleView *view() const;
-    QString allText() const;
+    // The text between two offsets, uncapped; the offsets must lie within the text.
+    QString range(int startOffset, int endOffset) const;
+    // Answers a question about the text around `offset` with Qt's own rules, on the row that
+    // holds it and its neighbours.
+    template <typename Question>
+    QString aroundOffset(int offset, int *startOffset, int *endOffset, Question question) const;
     // The row and column of a character offset into allText(); false when out of range.
     bool locate(int offset, int *row, int *column) const;
 };

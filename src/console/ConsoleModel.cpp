@@ -21,7 +21,7 @@ int truncatedWithin(float value, int lo, int hi)
 
 } // namespace
 
-ConsoleModel::ConsoleModel() : m_ring(MaxLines), m_styles(MaxLines) {}
+ConsoleModel::ConsoleModel() : m_ring(MaxLines), m_styles(MaxLines), m_revisions(MaxLines) {}
 
 const QString &ConsoleModel::line(int index) const
 {
@@ -33,6 +33,12 @@ const StyleSpans &ConsoleModel::spans(int index) const
 {
     Q_ASSERT(index >= 0 && index < m_count);
     return m_styles[(m_head + index) % MaxLines];
+}
+
+quint64 ConsoleModel::revision(int index) const
+{
+    Q_ASSERT(index >= 0 && index < m_count);
+    return m_revisions[(m_head + index) % MaxLines];
 }
 
 QStringList ConsoleModel::lines() const
@@ -47,6 +53,7 @@ QStringList ConsoleModel::lines() const
 void ConsoleModel::appendLine(const QString &line)
 {
     m_open = false;
+    m_heldReturn = false;
     appendRow(line);
 }
 
@@ -63,6 +70,7 @@ void ConsoleModel::appendRow(QString row, StyleSpans spans)
     m_ring[slot] = std::move(row);
     if (!spans.isEmpty() || !m_styles[slot].isEmpty())
         m_styles[slot] = std::move(spans);
+    m_revisions[slot] = ++m_edits;
     ++m_count;
     ++m_appended;
     const int n = m_count;
@@ -107,26 +115,6 @@ void ConsoleModel::appendRow(QString row, StyleSpans spans)
     }
 }
 
-void ConsoleModel::growOpenRow(QStringView piece, const StyleSpans &spans)
-{
-    if (!spans.isEmpty()) {
-        StyleSpans &rowSpans = m_styles[(m_head + m_count - 1) % MaxLines];
-        const int shift = int(lastRow().size());
-        for (StyleSpan span : spans) {
-            span.start += shift;
-            rowSpans.append(span);
-        }
-    }
-    lastRow().append(piece);
-    // The row keeps its place: nothing moves, only its own band needs drawing again.
-    const QRectF rect(0.0f, float(12 * m_count - 12), FrameWidth, RowHeight);
-    m_pending.linesChanged = true;
-    m_pending.dirty = m_pending.dirty.isNull() ? rect : m_pending.dirty.united(rect);
-    m_lastRedraw = Redraw::Row;
-    m_lastRedrawRect = rect;
-    m_lastScrolled = false;
-}
-
 namespace {
 
 // How much of `piece` fits in `room` code units without cutting a surrogate pair in two.
@@ -160,17 +148,120 @@ StyleSpans spansWithin(const StyleSpans &spans, qsizetype from, qsizetype length
     return out;
 }
 
+// Where text written over `row` up to `end` stops taking the old text away: never inside a
+// character, so a low surrogate or the combining marks of a character that was partly overwritten
+// go with it instead of clinging to the new text.
+qsizetype overwrittenEnd(QStringView row, qsizetype end)
+{
+    while (end < row.size()) {
+        char32_t c = row[end].unicode();
+        qsizetype length = 1;
+        if (row[end].isHighSurrogate() && end + 1 < row.size() && row[end + 1].isLowSurrogate()) {
+            c = QChar::surrogateToUcs4(row[end], row[end + 1]);
+            length = 2;
+        }
+        if (!row[end].isLowSurrogate() && !QChar::isMark(c))
+            break;
+        end += length;
+    }
+    return end;
+}
+
+// The spans of a row whose [from, to) is replaced by a text of `length` code units with spans
+// `written` (in that text's offsets): the rest of the row keeps its own.
+StyleSpans overwrittenSpans(const StyleSpans &row, qsizetype from, qsizetype to,
+                            qsizetype rowLength, qsizetype length, const StyleSpans &written)
+{
+    StyleSpans out = spansWithin(row, 0, from);
+    for (StyleSpan span : written) {
+        span.start += int(from);
+        out.append(span);
+    }
+    for (StyleSpan span : spansWithin(row, to, rowLength - to)) {
+        span.start += int(from + length);
+        out.append(span);
+    }
+    return out;
+}
+
+// Whether text[start, end), one line, holds a carriage return other than one right before the
+// line feed at `end`.
+bool returnsWithin(QStringView text, qsizetype start, qsizetype end)
+{
+    const qsizetype found = text.sliced(start, end - start).indexOf(u'\r');
+    return found >= 0 && (start + found != end - 1 || end == text.size());
+}
+
 } // namespace
+
+void ConsoleModel::writeOpenRow(QStringView piece, const StyleSpans &spans)
+{
+    const int slot = (m_head + m_count - 1) % MaxLines;
+    QString &row = m_ring[slot];
+    StyleSpans &rowSpans = m_styles[slot];
+    const qsizetype from = m_cursor;
+    if (from == row.size()) {
+        for (StyleSpan span : spans) {
+            span.start += int(from);
+            rowSpans.append(span);
+        }
+        row.append(piece);
+    } else {
+        const qsizetype to = overwrittenEnd(row, std::min(from + piece.size(), row.size()));
+        if (!rowSpans.isEmpty() || !spans.isEmpty())
+            rowSpans = overwrittenSpans(rowSpans, from, to, row.size(), piece.size(), spans);
+        row.replace(from, to - from, piece.data(), piece.size());
+    }
+    m_cursor = from + piece.size();
+    rowChanged(slot);
+}
+
+void ConsoleModel::rowChanged(int slot)
+{
+    m_revisions[slot] = ++m_edits;
+    // The row keeps its place: nothing moves, only its own band needs drawing again.
+    const QRectF rect(0.0f, float(12 * m_count - 12), FrameWidth, RowHeight);
+    m_pending.linesChanged = true;
+    m_pending.dirty = m_pending.dirty.isNull() ? rect : m_pending.dirty.united(rect);
+    m_lastRedraw = Redraw::Row;
+    m_lastRedrawRect = rect;
+    m_lastScrolled = false;
+}
 
 void ConsoleModel::addPiece(QStringView text, qsizetype at, qsizetype end, quintptr source,
                             const StyleSpans &spans)
 {
+    for (;;) {
+        const qsizetype found = text.sliced(at, end - at).indexOf(u'\r');
+        const qsizetype stop = found < 0 ? end : at + found;
+        writeStretch(text, at, stop, source, spans);
+        if (stop == end)
+            return;
+        if (stop == end - 1 && end < text.size()) {
+            endRowWithReturn(source);
+            return;
+        }
+        m_cursor = 0;
+        at = stop + 1;
+    }
+}
+
+void ConsoleModel::endRowWithReturn(quintptr source)
+{
+    if (m_open)
+        m_cursor = lastRow().size();
+    writeStretch(u"\r", 0, 1, source, StyleSpans());
+}
+
+void ConsoleModel::writeStretch(QStringView text, qsizetype at, qsizetype end, quintptr source,
+                                const StyleSpans &spans)
+{
     while (at < end) {
         QStringView piece = text.sliced(at, end - at);
         if (m_open) {
-            const qsizetype take = fitting(piece, MaxRowLength - lastRow().size());
+            const qsizetype take = fitting(piece, MaxRowLength - m_cursor);
             if (take > 0) {
-                growOpenRow(piece.first(take), spansWithin(spans, at, take));
+                writeOpenRow(piece.first(take), spansWithin(spans, at, take));
                 at += take;
             }
             if (at == end)
@@ -183,6 +274,7 @@ void ConsoleModel::addPiece(QStringView text, qsizetype at, qsizetype end, quint
         appendRow(piece.first(take).toString(), spansWithin(spans, at, take));
         m_open = true;
         m_openSource = source;
+        m_cursor = take;
         at += take;
     }
 }
@@ -191,6 +283,21 @@ void ConsoleModel::appendText(QStringView text, quintptr source, const StyleSpan
 {
     if (m_open && m_openSource != source)
         m_open = false;
+    if (m_heldReturn && m_heldSource != source)
+        m_heldReturn = false;
+    if (text.isEmpty())
+        return;
+    if (std::exchange(m_heldReturn, false)) {
+        if (text.front() == u'\n')
+            endRowWithReturn(source);
+        else
+            m_cursor = 0;
+    }
+    if (text.back() == u'\r') {
+        m_heldReturn = true;
+        m_heldSource = source;
+        text.chop(1);
+    }
     qsizetype start = 0;
     if (m_open) {
         // The text's first line is the rest of the open row.
@@ -218,10 +325,32 @@ void ConsoleModel::appendRows(QStringView text, qsizetype start, quintptr source
     std::array<Span, MaxLines> last;
     quint64 rows = 0;
     bool open = false;
+    const auto addRows = [&] {
+        const quint64 kept = std::min<quint64>(rows, MaxLines);
+        advanceRows(rows - kept);
+        for (quint64 row = rows - kept; row < rows; ++row) {
+            const Span span = last[row % MaxLines];
+            appendRow(text.sliced(span.start, span.length).toString(),
+                      spansWithin(spans, span.start, span.length));
+        }
+        rows = 0;
+    };
+    // Server output seldom holds a carriage return that is not part of a CR LF: a line that does
+    // is written row by row, with the rows found so far added first.
+    const bool returns = text.sliced(start).contains(u'\r');
     const qsizetype size = text.size();
     while (start < size) {
         const qsizetype feed = text.indexOf(QLatin1Char('\n'), start);
         const qsizetype end = feed < 0 ? size : feed;
+        if (returns && returnsWithin(text, start, end)) {
+            addRows();
+            addPiece(text, start, end, source, spans);
+            if (feed < 0)
+                return;
+            m_open = false;
+            start = feed + 1;
+            continue;
+        }
         for (qsizetype at = start; at < end;) {
             const qsizetype take =
                 std::max<qsizetype>(1, fitting(text.sliced(at, end - at), MaxRowLength));
@@ -236,16 +365,11 @@ void ConsoleModel::appendRows(QStringView text, qsizetype start, quintptr source
         start = feed + 1;
     }
 
-    const quint64 kept = std::min<quint64>(rows, MaxLines);
-    advanceRows(rows - kept);
-    for (quint64 row = rows - kept; row < rows; ++row) {
-        const Span span = last[row % MaxLines];
-        appendRow(text.sliced(span.start, span.length).toString(),
-                  spansWithin(spans, span.start, span.length));
-    }
+    addRows();
     if (open) {
         m_open = true;
         m_openSource = source;
+        m_cursor = lastRow().size();
     }
 }
 
@@ -273,6 +397,8 @@ void ConsoleModel::endText(quintptr source)
 {
     if (m_open && m_openSource == source)
         m_open = false;
+    if (m_heldReturn && m_heldSource == source)
+        m_heldReturn = false;
 }
 
 void ConsoleModel::deleteLines()
@@ -285,6 +411,7 @@ void ConsoleModel::deleteLines()
     m_count = 0;
     m_unseenRows = 0;
     m_open = false;
+    m_heldReturn = false;
     m_pending.linesChanged = true;
     setFrame(0.0f, 0.0f, 0.0f, 0.0f);
     m_lastRedraw = Redraw::None;

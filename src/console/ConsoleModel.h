@@ -20,6 +20,11 @@
 // in place when the same source sends the rest; the line feed closes it and the next line starts
 // a new row. appendLine() is for the launcher's own lines: it closes whatever row is open and
 // adds a complete row of its own. A row that never ends is cut into rows of at most MaxRowLength.
+// A carriage return with no line feed after it returns to the start of the open row, as on a
+// terminal: what follows overwrites the row from there and the rest of a longer row stays, so a
+// progress line redrawn in place shows its latest state. One right before a line feed ends the
+// line and stays at the row's end, as rows always kept it; one that ends a text waits for the
+// source's next text, so that a CR LF that a read cuts in two is still a line end.
 // The buffer, frame and scrolling rules count rows: each new row is one append of those rules,
 // and growing the open row asks for a redraw of that row alone.
 //
@@ -62,6 +67,9 @@ public:
     // Every line ever appended has a sequence number, counting from 0; line(0) has firstSequence().
     // Lets a painter that lags behind find the lines it last laid out, or learn that they are gone.
     quint64 firstSequence() const { return m_appended - quint64(m_count); }
+    // Changes whenever line `index`'s text or spans change, and is never the same for two texts:
+    // what a painter measured of a line holds while the revision does.
+    quint64 revision(int index) const;
 
     // A launcher line: always a complete row of its own.
     void appendLine(const QString &line);
@@ -117,10 +125,18 @@ public:
 
 private:
     void appendRow(QString row, StyleSpans spans = StyleSpans());
-    void growOpenRow(QStringView piece, const StyleSpans &spans);
-    // Adds text[at, end), a piece of one line, to the open row or rows of its own.
+    // Writes `piece` into the open row at the cursor, over what is there; it fits.
+    void writeOpenRow(QStringView piece, const StyleSpans &spans);
+    void rowChanged(int slot);
+    // Adds text[at, end), a piece of one line, to the open row or rows of its own, carriage
+    // returns included.
     void addPiece(QStringView text, qsizetype at, qsizetype end, quintptr source,
                   const StyleSpans &spans);
+    // The same for a stretch without carriage returns.
+    void writeStretch(QStringView text, qsizetype at, qsizetype end, quintptr source,
+                      const StyleSpans &spans);
+    // The carriage return of a CR LF: kept at the end of the row it ends.
+    void endRowWithReturn(quintptr source);
     void appendRows(QStringView text, qsizetype start, quintptr source, const StyleSpans &spans);
     void advanceRows(quint64 count);
     QString &lastRow() { return m_ring[(m_head + m_count - 1) % MaxLines]; }
@@ -131,13 +147,18 @@ private:
 
     QVector<QString> m_ring;
     QVector<StyleSpans> m_styles; // beside m_ring, slot for slot
-    int m_head = 0;               // slot of line 0
+    QVector<quint64> m_revisions; // beside m_ring, slot for slot
+    quint64 m_edits = 0;
+    int m_head = 0; // slot of line 0
     int m_count = 0;
     quint64 m_appended = 0;
     bool m_endScroll = false;
     int m_unseenRows = 0;
     bool m_open = false; // the last row waits for its line feed
     quintptr m_openSource = 0;
+    qsizetype m_cursor = 0;    // where the open row's next text goes
+    bool m_heldReturn = false; // m_heldSource's last text ended in a carriage return
+    quintptr m_heldSource = 0;
 
     float m_frameX = 0.0f;
     float m_frameY = 0.0f;

@@ -51,6 +51,17 @@ QFont boldOf(QFont font)
 // Behind selected text: the console's green, dimmed, so that every text colour stays readable.
 const QColor SelectionColour(51, 110, 51);
 
+// Where every line's text begins.
+constexpr qreal TextLeft = 2.0;
+
+// The first of `spans` (in order, not overlapping) that ends past `column`.
+StyleSpans::const_iterator firstSpanAfter(const StyleSpans &spans, int column)
+{
+    return std::lower_bound(spans.begin(), spans.end(), column, [](const StyleSpan &span, int at) {
+        return span.start + span.length <= at;
+    });
+}
+
 // Copied text has rows joined by line feeds alone: a carriage return that a line still holds
 // (one not shown as a symbol) does not go along.
 QString copiedText(QString text)
@@ -63,7 +74,8 @@ QString copiedText(QString text)
 
 ConsoleView::ConsoleView(QWidget *parent)
     : QWidget(parent), m_font(textFont()), m_boldFont(boldOf(m_font)), m_metrics(m_font),
-      m_boldMetrics(m_boldFont), m_color(QColor::fromRgbF(0.2f, 0.8f, 0.2f, 1.0f))
+      m_boldMetrics(m_boldFont), m_color(QColor::fromRgbF(0.2f, 0.8f, 0.2f, 1.0f)),
+      m_layouts(ConsoleModel::MaxLines)
 {
     ConsoleAccessible::installFactory();
 
@@ -412,6 +424,9 @@ void ConsoleView::paintEvent(QPaintEvent *event)
     QPainter painter(this);
     painter.setFont(m_font);
     painter.setPen(m_color);
+    // Only the columns under the repaint are laid out, however long a row is.
+    const qreal left = event->rect().left() - TextLeft;
+    const qreal right = event->rect().right() + 1 - TextLeft;
     const quint64 first = m_model.firstSequence();
     const bool selecting = !m_selection.isEmpty();
     for (int i = m_lastDrawnRows.first; i < m_lastDrawnRows.second; ++i) {
@@ -421,49 +436,58 @@ void ConsoleView::paintEvent(QPaintEvent *event)
             continue;
         const int index = int(sequence - first);
         const qreal top = ConsoleModel::RowHeight * i;
+        const QString &line = m_model.line(index);
+        RowGeometry &geometry = geometryOf(index);
+        const RowGeometry::Measure measure = measurer(index);
         if (selecting) {
             bool throughEnd = false;
             const auto [from, to] = m_selection.columnsInLine(m_model, index, &throughEnd);
             if (to > from || throughEnd) {
-                const qreal left = 2.0 + advanceTo(index, from);
-                const qreal right = 2.0 + advanceTo(index, to) +
-                                    (throughEnd ? m_metrics.horizontalAdvance(u' ') : 0.0);
-                painter.fillRect(QRectF(left, top, right - left, ConsoleModel::RowHeight),
-                                 SelectionColour);
+                const qreal start = geometry.xOf(line, from, measure, right);
+                const qreal end = geometry.xOf(line, to, measure, right) +
+                                  (throughEnd ? m_metrics.horizontalAdvance(u' ') : 0.0);
+                painter.fillRect(
+                    QRectF(TextLeft + start, top, end - start, ConsoleModel::RowHeight),
+                    SelectionColour);
             }
         }
-        const QString &line = m_model.line(index);
-        const StyleSpans &spans = m_model.spans(index);
-        if (spans.isEmpty()) {
-            painter.drawText(QPointF(2.0, top + m_ascent), line);
-            continue;
-        }
-        // Plain stretches in the console's green and font, styled ones as the server asked.
-        qreal x = 2.0;
-        int at = 0;
-        auto draw = [&](int from, int to, const TextStyle &style) {
-            if (to <= from)
-                return;
-            const QString piece = line.mid(from, to - from);
-            painter.setFont(style.bold ? m_boldFont : m_font);
-            painter.setPen(style.hasColour ? QColor::fromRgb(style.colour) : m_color);
-            painter.drawText(QPointF(x, top + m_ascent), piece);
-            x += metricsFor(style).horizontalAdvance(piece);
-        };
-        // A long row of many stretches stops where the repaint does.
-        const qreal right = event->rect().right();
-        for (const StyleSpan &span : spans) {
-            if (x > right)
-                break;
-            draw(at, span.start, TextStyle());
-            draw(span.start, span.start + span.length, span.style);
-            at = span.start + span.length;
-        }
-        if (x <= right)
-            draw(at, int(line.size()), TextStyle());
-        painter.setFont(m_font);
-        painter.setPen(m_color);
+        const RowGeometry::Slice slice = geometry.slice(line, left, right, measure);
+        drawColumns(painter, index, slice.first, slice.end, TextLeft + slice.x, top + m_ascent);
     }
+}
+
+void ConsoleView::drawColumns(QPainter &painter, int index, int from, int to, qreal x,
+                              qreal baseline)
+{
+    const QString &line = m_model.line(index);
+    const StyleSpans &spans = m_model.spans(index);
+    if (spans.isEmpty()) {
+        painter.drawText(QPointF(x, baseline),
+                         from == 0 && to == line.size() ? line : line.mid(from, to - from));
+        return;
+    }
+    // Plain stretches in the console's green and font, styled ones as the server asked.
+    const auto draw = [&](int start, int end, const TextStyle &style) {
+        if (end <= start)
+            return;
+        const QString piece = line.mid(start, end - start);
+        painter.setFont(style.bold ? m_boldFont : m_font);
+        painter.setPen(style.hasColour ? QColor::fromRgb(style.colour) : m_color);
+        painter.drawText(QPointF(x, baseline), piece);
+        if (end < to)
+            x += metricsFor(style).horizontalAdvance(piece);
+    };
+    int at = from;
+    for (auto span = firstSpanAfter(spans, from); span != spans.end() && span->start < to; ++span) {
+        const int start = std::max(span->start, from);
+        const int end = std::min(span->start + span->length, to);
+        draw(at, start, TextStyle());
+        draw(start, end, span->style);
+        at = end;
+    }
+    draw(at, to, TextStyle());
+    painter.setFont(m_font);
+    painter.setPen(m_color);
 }
 
 const QFontMetricsF &ConsoleView::metricsFor(const TextStyle &style) const
@@ -471,46 +495,50 @@ const QFontMetricsF &ConsoleView::metricsFor(const TextStyle &style) const
     return style.bold ? m_boldMetrics : m_metrics;
 }
 
-qreal ConsoleView::advanceTo(int index, int column) const
+qreal ConsoleView::measure(int index, int from, int to) const
 {
     const QString &line = m_model.line(index);
-    column = std::clamp(column, 0, int(line.size()));
     const StyleSpans &spans = m_model.spans(index);
-    if (spans.isEmpty())
-        return m_metrics.horizontalAdvance(line.left(column));
     qreal x = 0.0;
-    int at = 0;
-    for (const StyleSpan &span : spans) {
-        if (span.start >= column)
-            break;
-        x += m_metrics.horizontalAdvance(line.mid(at, span.start - at));
-        const int end = std::min(column, span.start + span.length);
-        x += metricsFor(span.style).horizontalAdvance(line.mid(span.start, end - span.start));
+    int at = from;
+    for (auto span = firstSpanAfter(spans, from); span != spans.end() && span->start < to; ++span) {
+        const int start = std::max(span->start, from);
+        const int end = std::min(span->start + span->length, to);
+        if (start > at)
+            x += m_metrics.horizontalAdvance(line.mid(at, start - at));
+        x += metricsFor(span->style).horizontalAdvance(line.mid(start, end - start));
         at = end;
     }
-    return x + m_metrics.horizontalAdvance(line.mid(at, column - at));
+    if (to > at)
+        x += m_metrics.horizontalAdvance(line.mid(at, to - at));
+    return x;
+}
+
+RowGeometry::Measure ConsoleView::measurer(int index) const
+{
+    return [this, index](int from, int to) { return measure(index, from, to); };
+}
+
+RowGeometry &ConsoleView::geometryOf(int index) const
+{
+    const quint64 sequence = m_model.firstSequence() + quint64(index);
+    RowLayout &layout = m_layouts[int(sequence % ConsoleModel::MaxLines)];
+    const quint64 revision = m_model.revision(index);
+    if (layout.revision != revision) {
+        layout.revision = revision;
+        layout.geometry.reset();
+    }
+    return layout.geometry;
+}
+
+qreal ConsoleView::advanceTo(int index, int column) const
+{
+    return geometryOf(index).xOf(m_model.line(index), column, measurer(index));
 }
 
 int ConsoleView::columnAt(int index, qreal x) const
 {
-    // The column whose left edge is nearest: a click on a character's right half goes after it.
-    const int length = int(m_model.line(index).size());
-    int low = 0;
-    int high = length;
-    while (low < high) {
-        const int mid = (low + high) / 2;
-        const qreal middle = (advanceTo(index, mid) + advanceTo(index, mid + 1)) / 2.0;
-        if (x < middle)
-            high = mid;
-        else
-            low = mid + 1;
-    }
-    // Never between the two halves of a character outside the first plane.
-    const QString &line = m_model.line(index);
-    if (low > 0 && low < length && line.at(low).isLowSurrogate() &&
-        line.at(low - 1).isHighSurrogate())
-        --low;
-    return low;
+    return geometryOf(index).columnAt(m_model.line(index), x, measurer(index));
 }
 
 bool ConsoleView::positionAt(const QPointF &point, TextPosition *at) const
@@ -530,7 +558,7 @@ bool ConsoleView::positionAt(const QPointF &point, TextPosition *at) const
     else if (quint64(wanted) > last)
         at->column = int(m_model.line(index).size());
     else
-        at->column = columnAt(index, point.x() - 2.0);
+        at->column = columnAt(index, point.x() - TextLeft);
     return true;
 }
 

@@ -2,6 +2,7 @@
 
 #include "ConsoleModel.h"
 #include "ConsoleSelection.h"
+#include "RowGeometry.h"
 
 #include <QColor>
 #include <QElapsedTimer>
@@ -14,6 +15,7 @@
 
 class NewRowsButton;
 class QAction;
+class QPainter;
 class QScrollArea;
 class QScrollBar;
 class QWindow;
@@ -84,6 +86,11 @@ public:
     int applyCount() const { return m_applyCount; }
     std::pair<int, int> lastDrawnRows() const { return m_lastDrawnRows; }
 
+    // Where column `column` of line `index` begins, from the text's left edge; and the column
+    // boundary nearest to `x` on that line. Measured once per text, and only as far as asked.
+    qreal advanceTo(int index, int column) const;
+    int columnAt(int index, qreal x) const;
+
 public Q_SLOTS:
     void deleteLines();
     // Scrolls to the end and follows it again (the new-rows button, End and Ctrl+End).
@@ -123,10 +130,14 @@ private:
     // The position under a point of the widget, on the lines as last laid out; false when the
     // console is empty.
     bool positionAt(const QPointF &point, TextPosition *at) const;
-    // Where column `column` of line `index` begins, from the text's left edge.
-    qreal advanceTo(int index, int column) const;
-    int columnAt(int index, qreal x) const;
     const QFontMetricsF &metricsFor(const TextStyle &style) const;
+    // The width of line `index`'s columns [from, to) as drawn, in its styles.
+    qreal measure(int index, int from, int to) const;
+    RowGeometry::Measure measurer(int index) const;
+    // What is known of line `index`'s layout; forgotten when its text changes.
+    RowGeometry &geometryOf(int index) const;
+    // Draws line `index`'s columns [from, to), the first of them at x.
+    void drawColumns(QPainter &painter, int index, int from, int to, qreal x, qreal baseline);
 
     ConsoleModel m_model;
     QFont m_font;
@@ -146,6 +157,13 @@ private:
     bool m_dragging = false;
     QElapsedTimer m_sinceDoubleClick; // a press soon after a double-click is a triple-click
     QPointF m_doubleClickAt;
+
+    struct RowLayout
+    {
+        quint64 revision = 0; // the model's revision of the text it holds; 0 for none
+        RowGeometry geometry;
+    };
+    mutable QVector<RowLayout> m_layouts; // by sequence number, modulo MaxLines
 
     QPointer<QScrollArea> m_area;
     QPointer<QWidget> m_viewport;

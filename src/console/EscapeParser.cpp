@@ -137,9 +137,7 @@ void EscapeParser::addToSpans(int at, int length)
 
 StyledText EscapeParser::finish()
 {
-    if (m_state == State::Text && m_heldReturn)
-        put(QChar(0x2400 + u'\r'));
-    m_heldReturn = false;
+    releaseReturn();
     m_state = State::Text;
     m_paramLength = 0;
     m_bold = false;
@@ -165,9 +163,11 @@ int EscapeParser::column()
     // Counted only when a tab asks, from where it was last known: the bulk of the text is copied
     // in runs without looking at columns.
     const QStringView text = QStringView(m_out.text).sliced(m_columnAt);
-    const qsizetype feed = text.lastIndexOf(u'\n');
-    int column = feed < 0 ? m_column : 0;
-    for (const QChar c : text.sliced(feed + 1)) {
+    qsizetype start = text.size();
+    while (start > 0 && text[start - 1] != u'\n' && text[start - 1] != u'\r')
+        --start;
+    int column = start == 0 ? m_column : 0;
+    for (const QChar c : text.sliced(start)) {
         if (!c.isLowSurrogate())
             ++column;
     }
@@ -201,6 +201,7 @@ void EscapeParser::process(QChar c)
         } else {
             // Not a sequence at all: the ESC shows for what it is.
             m_state = State::Text;
+            releaseReturn();
             put(QChar(0x2400 + Esc));
             text(c);
         }
@@ -264,12 +265,20 @@ void EscapeParser::text(QChar c)
 {
     const char16_t u = c.unicode();
     if (m_heldReturn) {
-        m_heldReturn = false;
+        // A progress line is often redrawn as "\r", a sequence that erases it, then the text: the
+        // return waits through sequences and more returns for what it turns out to be.
+        if (u == u'\r')
+            return;
+        if (u == Esc) {
+            m_state = State::Escape;
+            return;
+        }
         if (u == u'\n') {
+            m_heldReturn = false;
             put(c);
             return;
         }
-        put(QChar(0x2400 + u'\r'));
+        releaseReturn();
     }
     if (u == u'\n') {
         put(c);
@@ -296,10 +305,18 @@ void EscapeParser::put(QChar c)
 {
     const int at = int(m_out.text.size());
     m_out.text.append(c);
-    if (c == u'\n')
+    if (c == u'\n' || c == u'\r')
         return;
     if (!m_style.isPlain())
         addToSpans(at, 1);
+}
+
+void EscapeParser::releaseReturn()
+{
+    if (!m_heldReturn)
+        return;
+    m_heldReturn = false;
+    put(QLatin1Char('\r'));
 }
 
 void EscapeParser::csiFinal(QChar final)

@@ -17,9 +17,13 @@
 // - SGR: 0, 1, 22, 30-37, 39, 90-97, 38;5;n and 38;2;r;g;b. Bold with 30-37 gives the bright
 //   colour; bold otherwise gives the bold weight. Backgrounds (40-49, 100-107, 48;...) and
 //   everything else are ignored.
-// - A carriage return right before a line feed ends the line with it; other control characters
-//   show as their control pictures (U+2400 block), C1 controls as U+FFFD; a tab advances to the
-//   next multiple of 8 columns with spaces.
+// - A carriage return right before a line feed ends the line with it (also with escape sequences
+//   or more carriage returns between them) and goes; any other carriage return stays in the text
+//   as one '\r', outside every style span, for the console to return to the start of the row
+//   (the log keeps it, and with it every state of a redrawn progress line). Other control
+//   characters show as their control pictures (U+2400 block), C1 controls as U+FFFD; a tab
+//   advances to the next multiple of 8 columns (counted from the last line feed or carriage
+//   return) with spaces.
 //
 // One parser per stream: its state (a sequence in progress, the style, the column) carries from
 // one chunk to the next.
@@ -27,7 +31,8 @@ class EscapeParser
 {
 public:
     StyledText feed(const QString &chunk);
-    // The end of the stream: a sequence still open is dropped, a carriage return held back shows.
+    // The end of the stream: a sequence still open is dropped, a carriage return held back goes
+    // out.
     // The style and column go back to their start.
     StyledText finish();
 
@@ -50,6 +55,8 @@ private:
     void abandonSequence(QChar c);
     void text(QChar c);
     void put(QChar c);
+    // The carriage return held back turned out to be a return of its own.
+    void releaseReturn();
     // Ordinary characters and line feeds, as they are.
     void putRun(const QChar *run, qsizetype length);
     void addToSpans(int at, int length);

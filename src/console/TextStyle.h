@@ -25,7 +25,8 @@ struct TextStyle
 };
 
 // A styled stretch of one row, in UTF-16 code units of that row's text. Spans of a row are in
-// order, do not overlap and never cover a line feed; text outside every span is plain.
+// order, do not overlap and never cover a line feed or a carriage return; text outside every span
+// is plain.
 struct StyleSpan
 {
     int start = 0;

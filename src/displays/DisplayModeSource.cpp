@@ -50,7 +50,8 @@ private:
     bool m_hung = false;
 };
 
-// A Wayland session, or an X11 one that XWayland serves: the compositor's own account first.
+// A Wayland session, or an X11 one that XWayland serves: the compositor's own account first. Null
+// when none answers.
 std::unique_ptr<DisplayModeSource> compositorSource(int timeoutMs)
 {
     CompositorQueue queue(timeoutMs);
@@ -71,7 +72,7 @@ std::unique_ptr<DisplayModeSource> compositorSource(int timeoutMs)
     if (auto outputs = queue.ask<WaylandOutputModes>())
         return outputs;
 #endif
-    return std::make_unique<NoDisplayModes>();
+    return nullptr;
 }
 
 } // namespace
@@ -83,9 +84,22 @@ std::unique_ptr<DisplayModeSource> DisplayModeSource::forPlatform(int sourceTime
         auto xrandr = std::make_unique<XRandRDisplayModes>();
         // A server without RandR 1.2, or one that reports no active output (some nested and
         // virtual servers), says nothing useful; XWayland's modes are mostly emulated.
-        if (xrandr->isValid() && !xrandr->isXWayland() && listsSomeDisplay(*xrandr))
+        const bool xwayland = xrandr->isValid() && xrandr->isXWayland();
+        if (xrandr->isValid() && !xwayland && listsSomeDisplay(*xrandr))
             return xrandr;
+        if (xwayland) {
+            if (auto compositor = compositorSource(sourceTimeoutMs))
+                return compositor;
+            // A session that offers the X11 program nothing but its display: XWayland's account
+            // of each monitor's current mode is true, only its other sizes are emulated.
+            xrandr->setPreferredModesOnly(true);
+            if (listsSomeDisplay(*xrandr))
+                return xrandr;
+            return std::make_unique<NoDisplayModes>();
+        }
     }
 #endif
-    return compositorSource(sourceTimeoutMs);
+    if (auto compositor = compositorSource(sourceTimeoutMs))
+        return compositor;
+    return std::make_unique<NoDisplayModes>();
 }

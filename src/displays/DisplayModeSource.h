@@ -43,7 +43,9 @@ public:
     // mutter's DisplayConfig, KWin's output devices, sway's IPC, DRM/KMS from sysfs (when an
     // active connector is found), the current mode of every wl_output; each compositor source
     // gets SourceTimeoutMs, and once one has run out of time the compositor is taken to hang and
-    // no other compositor source is asked. When none answers, an empty list: never an invented
+    // no other compositor source is asked. For XWayland with no compositor source answering
+    // (a session that gives the program only DISPLAY), XRandR's preferred modes of XWayland's
+    // outputs: the monitors' current modes. When none answers, an empty list: never an invented
     // mode. Never returns null. `sourceTimeoutMs` replaces SourceTimeoutMs where a caller must
     // not depend on the machine's load (the tests on real compositors).
     static std::unique_ptr<DisplayModeSource> forPlatform(int sourceTimeoutMs = SourceTimeoutMs);

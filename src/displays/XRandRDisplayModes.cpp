@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 // Xlib's macros (None, Bool, Status...) clash with Qt's headers, so X comes last and stays here.
 #include <X11/Xlib.h>
@@ -17,8 +18,13 @@ struct FreeOutputInfo
 {
     void operator()(XRROutputInfo *info) const { XRRFreeOutputInfo(info); }
 };
+struct FreeCrtcInfo
+{
+    void operator()(XRRCrtcInfo *info) const { XRRFreeCrtcInfo(info); }
+};
 using Resources = std::unique_ptr<XRRScreenResources, FreeResources>;
 using OutputInfo = std::unique_ptr<XRROutputInfo, FreeOutputInfo>;
+using CrtcInfo = std::unique_ptr<XRRCrtcInfo, FreeCrtcInfo>;
 
 // Xlib's default error handler ends the process. While one of these lives, errors are counted
 // instead; the previous handler comes back when it goes. Errors are process-wide state, hence the
@@ -191,13 +197,20 @@ std::optional<QList<ModeDescription>> XRandRDisplayModes::availableModes(Display
         const OutputInfo info(XRRGetOutputInfo(dpy, res.get(), output));
         if (!info || trap.failed())
             return std::nullopt;
+        std::vector<RRMode> wanted(info->modes, info->modes + info->nmode);
+        if (m_preferredOnly && info->npreferred > 0) {
+            wanted.resize(std::min<std::size_t>(wanted.size(), std::size_t(info->npreferred)));
+        } else if (m_preferredOnly) {
+            const CrtcInfo crtc(info->crtc ? XRRGetCrtcInfo(dpy, res.get(), info->crtc) : nullptr);
+            wanted.assign(crtc && crtc->mode ? 1 : 0, crtc ? crtc->mode : 0);
+        }
         QList<ModeDescription> modes;
-        modes.reserve(info->nmode);
-        for (int m = 0; m < info->nmode; ++m) {
+        modes.reserve(int(wanted.size()));
+        for (const RRMode id : wanted) {
             const XRRModeInfo *const first = res->modes;
             const XRRModeInfo *const last = res->modes + res->nmode;
-            const XRRModeInfo *found = std::find_if(
-                first, last, [&](const XRRModeInfo &mode) { return mode.id == info->modes[m]; });
+            const XRRModeInfo *found =
+                std::find_if(first, last, [&](const XRRModeInfo &mode) { return mode.id == id; });
             if (found == last || found->width == 0 || found->height == 0)
                 continue;
             modes.append(

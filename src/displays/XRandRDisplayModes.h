@@ -34,6 +34,11 @@ public:
     // scaled picture), so the compositor has to be asked instead.
     bool isXWayland() const;
 
+    // Each output's preferred modes only (its CRTC's mode when it marks none): on XWayland, the
+    // monitors' current modes without the emulated sizes, for when no compositor can be asked.
+    void setPreferredModesOnly(bool only) { m_preferredOnly = only; }
+    bool preferredModesOnly() const { return m_preferredOnly; }
+
     bool activeDisplayList(quint32 capacity, std::vector<DisplayId> &displays) const override;
     std::optional<QList<ModeDescription>> availableModes(DisplayId display) const override;
 
@@ -43,4 +48,5 @@ private:
         void operator()(_XDisplay *display) const;
     };
     std::unique_ptr<_XDisplay, CloseDisplay> m_display;
+    bool m_preferredOnly = false;
 };

@@ -44,6 +44,7 @@ public:
 
     void setConsole(ServerSession::Console *console) override;
     bool isRunning() const override { return m_running; }
+    bool outlivesWindow() const override { return true; }
     // Sent to the host whatever it holds, so that the host's console says why it refuses one;
     // the answer here follows the same rule the host applies, so the field keeps what fails.
     bool sendCommand(const QString &command, int fieldLength) override;

@@ -17,6 +17,8 @@ public:
     // Not owned; it must outlive the control or be replaced first. Null shows nothing.
     virtual void setConsole(ServerSession::Console *console) = 0;
     virtual bool isRunning() const = 0;
+    // Whether the server goes on when this window closes.
+    virtual bool outlivesWindow() const = 0;
     // Types `command` into the server; false when it was not taken (the console says why), so
     // that the field keeps it.
     virtual bool sendCommand(const QString &command, int fieldLength) = 0;
@@ -43,6 +45,7 @@ public:
 
     void setConsole(ServerSession::Console *console) override;
     bool isRunning() const override;
+    bool outlivesWindow() const override { return false; }
     bool sendCommand(const QString &command, int fieldLength) override;
     void stop() override;
     QString logToOpen() const override;

@@ -1,6 +1,7 @@
 #include "ConsoleModel.h"
 #include "ConsoleSelection.h"
 #include "EscapeParser.h"
+#include "RowGeometry.h"
 #include "Utf8ChunkDecoder.h"
 
 #include <QtTest>
@@ -102,6 +103,10 @@ private Q_SLOTS:
     void selectionFollowsItsText();
     void selectionOffsets_data();
     void selectionOffsets();
+    void pieceEnds_data();
+    void pieceEnds();
+    void visibleSlice_data();
+    void visibleSlice();
 };
 
 void TestConsoleModel::bufferKeepsNewest201_data()
@@ -177,7 +182,8 @@ void TestConsoleModel::appendLineKeepsEmptyLine()
 }
 
 // The same output gives the same rows however the reads cut it: every cut into two pieces at each
-// byte, and one piece per byte, decoded as the server's reads are.
+// byte, and one piece per byte, decoded as the server's reads are. Characters cut by a read are
+// tst_ServerRunDecode's.
 void TestConsoleModel::wholeLinesWhereverReadsFall_data()
 {
     QTest::addColumn<QByteArray>("output");
@@ -192,19 +198,26 @@ void TestConsoleModel::wholeLinesWhereverReadsFall_data()
         << QByteArray("\na\n\n\nb\n\n") << QStringList{"a", "b"} << false;
     QTest::newRow("lone carriage return")
         << QByteArray("a\n\r\nb") << QStringList{"a", "\r", "b"} << true;
-    QTest::newRow("multi-byte characters")
-        << QByteArray("caf\xc3\xa9 \xe2\x82\xac\n\xf0\x9d\x84\x9e clef\n")
-        << QStringList{u"caf\u00e9 \u20ac"_qs, u"\U0001D11E clef"_qs} << false;
-    QTest::newRow("invalid bytes") << QByteArray("x\xff\xfey\nz\x80\n")
-                                   << QStringList{u"x\uFFFD\uFFFDy"_qs, u"z\uFFFD"_qs} << false;
     QTest::newRow("only line feeds") << QByteArray("\n\n\n") << QStringList{} << false;
+    // A carriage return returns to the start of the row; what follows overwrites it.
+    QTest::newRow("progress redrawn in place")
+        << QByteArray("10%\r20%\r30%\n") << QStringList{"30%"} << false;
+    QTest::newRow("overwriting keeps the rest of the row")
+        << QByteArray("loading 99%\rdone\n") << QStringList{"doneing 99%"} << false;
+    QTest::newRow("progress row stays open")
+        << QByteArray("a\n40%\r41%\r") << QStringList{"a", "41%"} << true;
+    QTest::newRow("CR LF and CR CR LF end lines")
+        << QByteArray("x\r\ny\r\r\n\rz") << QStringList{"x\r", "y\r", "z"} << true;
+    QTest::newRow("overwriting leaves no half character") << QByteArray("\xf0\x9d\x84\x9e"
+                                                                        "b\rx\ne\xcc\x81z\ry\n")
+                                                          << QStringList{"xb", "yz"} << false;
 
-    // Past 201 rows: the oldest go, counted in rows.
+    // Past 201 rows: the oldest go, counted in rows; some rows are redrawn on the way.
     QByteArray many;
     QStringList kept;
     for (int i = 0; i < 230; ++i) {
         const QByteArray line = "row " + QByteArray::number(i);
-        many += line + (i % 3 ? "\r\n" : "\n\n");
+        many += (i % 5 ? "" : "#\r") + line + (i % 3 ? "\r\n" : "\n\n");
         if (i >= 29)
             kept << QString::fromLatin1(line) + (i % 3 ? "\r" : "");
     }
@@ -331,7 +344,10 @@ void TestConsoleModel::growingRowRedrawsItAlone()
 
     model.appendText(u"rd pa");
     model.appendText(u"rt");
-    QCOMPARE(model.lines(), (QStringList{"first", "second", "third part"}));
+    const quint64 second = model.revision(1);
+    model.appendText(u"\rTHIRD");
+    QCOMPARE(model.lines(), (QStringList{"first", "second", "THIRD part"}));
+    QCOMPARE(model.revision(1), second); // what a painter measured of it still holds
     QCOMPARE(model.lastRedraw(), ConsoleModel::Redraw::Row);
     QCOMPARE(model.lastRedrawRect(), QRectF(0, 24, 500, 12));
     QVERIFY(!model.lastScrolled());
@@ -686,16 +702,22 @@ void TestConsoleModel::escapesSplitAnywhere_data()
         << QString::fromUtf8("\xc3\xa4\xe2\x82\xac\xf0\x9f\x98\x80");
     QTest::newRow("CRLF ends the line") << "a\r\nb\r\n"
                                         << "a\nb\n";
-    QTest::newRow("lone CR shows") << "50%\r51%"
-                                   << QString::fromUtf8("50%\xe2\x90\x8d"
-                                                        "51%");
-    QTest::newRow("CR CR LF") << "x\r\r\n" << QString::fromUtf8("x\xe2\x90\x8d\n");
+    QTest::newRow("lone CR passes, outside spans")
+        << e("[31m50%\r51%") << QString::fromUtf8("\u00abcd0000:50%\u00bb\r\u00abcd0000:51%\u00bb");
+    QTest::newRow("CR CR LF") << "x\r\r\n"
+                              << "x\n";
+    QTest::newRow("CR, erase, LF ends the line") << "a\r" + e("[K") + "\nb"
+                                                 << "a\nb";
+    QTest::newRow("CR, erase, text returns") << "a\r" + e("[K") + "b"
+                                             << "a\rb";
     QTest::newRow("tab to column 8") << "a\tb"
                                      << "a       b";
     QTest::newRow("tab at a stop") << "12345678\tx"
                                    << "12345678        x";
     QTest::newRow("tab column restarts per line") << "abc\nd\te"
                                                   << "abc\nd       e";
+    QTest::newRow("tab column restarts at a return") << "abc\r\tx"
+                                                     << "abc\r        x";
     QTest::newRow("tab after astral character") << QString::fromUtf8("\xf0\x9f\x98\x80\tx")
                                                 << QString::fromUtf8("\xf0\x9f\x98\x80       x");
     QTest::newRow("tab after escape counts shown columns")
@@ -773,6 +795,7 @@ void TestConsoleModel::escapesSplitAnywhere()
         for (const StyleSpan &span : out.spans) {
             QVERIFY(span.length > 0);
             QVERIFY(!out.text.mid(span.start, span.length).contains(u'\n'));
+            QVERIFY(!out.text.mid(span.start, span.length).contains(u'\r'));
         }
     }
     EscapeParser parser;
@@ -787,9 +810,9 @@ void TestConsoleModel::escapeStateEndsWithStream()
 {
     const QString esc(QChar(0x1b));
     EscapeParser parser;
-    // A sequence cut off by the end of the stream is dropped; a held carriage return shows.
+    // A sequence cut off by the end of the stream is dropped; a held carriage return goes out.
     QCOMPARE(render(parser.feed(QStringLiteral("x\r"))), QStringLiteral("x"));
-    QCOMPARE(render(parser.finish()), QString(QChar(0x240d)));
+    QCOMPARE(render(parser.finish()), QStringLiteral("\r"));
     QCOMPARE(render(parser.feed(esc + QStringLiteral("[31mred") + esc + QStringLiteral("]0;ti"))),
              QString::fromUtf8("\u00abcd0000:red\u00bb"));
     QCOMPARE(render(parser.finish()), QString());
@@ -830,6 +853,12 @@ void TestConsoleModel::spansFollowTheirLines()
     QCOMPARE(model.spans(0), (StyleSpans{StyleSpan{1, 1, red}}));
     QCOMPARE(model.spans(1), (StyleSpans{StyleSpan{0, 2, red}}));
     QCOMPARE(model.spans(2), (StyleSpans{StyleSpan{0, 1, red}, StyleSpan{3, 1, red}}));
+    // A return overwrites text and spans alike; the rest of the row keeps its own.
+    const TextStyle green{true, qRgb(0, 255, 0), false};
+    model.appendText(QStringLiteral("abcdef"), 0, {StyleSpan{0, 6, red}});
+    model.appendText(QStringLiteral("\rXY"), 0, {StyleSpan{2, 1, green}});
+    QCOMPARE(model.line(3), QStringLiteral("XYcdef"));
+    QCOMPARE(model.spans(3), (StyleSpans{StyleSpan{1, 1, green}, StyleSpan{2, 4, red}}));
 
     // More rows in one text than the buffer keeps: the survivors keep their own spans.
     QString many;
@@ -1013,6 +1042,106 @@ void TestConsoleModel::selectionOffsets()
     QCOMPARE(at.column, column);
     QCOMPARE(ConsoleSelection::offsetOf(model, at), offset);
     QCOMPARE(model.lines().join(u'\n').left(offset).count(u'\n'), line);
+}
+
+namespace {
+
+const QString Marks = QString(300, QChar(0x0301));
+const QString Clef = u"\U0001D11E"_qs;
+
+// A font for the layout rules: "W" is 10 wide, a combining mark and the low half of a pair 0, a
+// high half 12, anything else 1. Counts the code units measured.
+struct FakeFont
+{
+    qsizetype measured = 0;
+    RowGeometry::Measure of(const QString &row)
+    {
+        return [this, &row](int from, int to) {
+            measured += to - from;
+            qreal x = 0;
+            for (int i = from; i < to; ++i) {
+                const QChar c = row.at(i);
+                x += c == u'W'                          ? 10
+                     : c.isMark() || c.isLowSurrogate() ? 0
+                     : c.isHighSurrogate()              ? 12
+                                                        : 1;
+            }
+            return x;
+        };
+    }
+};
+
+} // namespace
+
+void TestConsoleModel::pieceEnds_data()
+{
+    const int p = RowGeometry::PieceLength;
+    QTest::addColumn<QString>("row");
+    QTest::addColumn<int>("end");
+    QTest::newRow("short row") << QString(10, u'a') << 10;
+    QTest::newRow("at the piece length") << QString(1000, u'a') << p;
+    QTest::newRow("pair kept whole") << QString(p - 1, u'a') + Clef + "b" << p + 1;
+    QTest::newRow("mark kept with its base") << QString(p - 1, u'e') + "e\u0301x" << p + 1;
+    QTest::newRow("emoji sequence kept whole")
+        << QString(p - 2, u'a') + u"\U0001F469\u200D\U0001F4BBz"_qs << p + 3;
+    QTest::newRow("pile of marks cut") << "a" + Marks << p;
+}
+
+void TestConsoleModel::pieceEnds()
+{
+    QFETCH(QString, row);
+    QFETCH(int, end);
+    QCOMPARE(RowGeometry::pieceEnd(row, 0), end);
+}
+
+// Only the columns an x range shows are laid out, wherever the range lies in a long row.
+void TestConsoleModel::visibleSlice_data()
+{
+    QTest::addColumn<QString>("row");
+    QTest::addColumn<qreal>("left");
+    QTest::addColumn<qreal>("right");
+    QTest::addColumn<int>("first");
+    QTest::addColumn<int>("end");
+    QTest::addColumn<qreal>("x");
+    QTest::addColumn<qsizetype>("measured"); // at most
+
+    const QString wide(ConsoleModel::MaxRowLength, u'W');
+    QTest::newRow("start of a long row") << wide << 0.0 << 500.0 << 0 << 128 << 0.0 << 128LL;
+    QTest::newRow("far into a long row")
+        << wide << 5000.0 << 5500.0 << 384 << 640 << 3840.0 << 640LL;
+    QTest::newRow("one piece from the start") << "WWW" << 0.0 << 20.0 << 0 << 3 << 0.0 << 0LL;
+    QTest::newRow("row ends before the range") << "WWW" << 100.0 << 200.0 << 3 << 3 << 30.0 << 3LL;
+    QTest::newRow("marks capped") << "a" + Marks + Marks << 0.0 << 10.0 << 0 << 128 << 0.0 << 128LL;
+    QTest::newRow("pair at the left edge") << QString(127, u'a') + Clef + wide.left(500) << 140.0
+                                           << 150.0 << 129 << 257 << 139.0 << 257LL;
+}
+
+void TestConsoleModel::visibleSlice()
+{
+    QFETCH(QString, row);
+    QFETCH(qreal, left);
+    QFETCH(qreal, right);
+    QFETCH(int, first);
+    QFETCH(int, end);
+    QFETCH(qreal, x);
+    QFETCH(qsizetype, measured);
+
+    FakeFont font;
+    RowGeometry geometry;
+    const RowGeometry::Slice slice = geometry.slice(row, left, right, font.of(row));
+    QCOMPARE(slice.first, first);
+    QCOMPARE(slice.end, end);
+    QCOMPARE(slice.x, x);
+    QVERIFY2(font.measured <= measured, qPrintable(QString::number(font.measured)));
+    // Columns and x agree both ways, from what was measured; asked again, nothing is measured.
+    const auto measure = font.of(row);
+    if (first < end) {
+        QCOMPARE(geometry.xOf(row, first, measure), x);
+        QCOMPARE(geometry.columnAt(row, x + 0.1, measure), first);
+    }
+    const qsizetype before = font.measured;
+    geometry.slice(row, left, right, measure);
+    QCOMPARE(font.measured, before);
 }
 
 QTEST_GUILESS_MAIN(TestConsoleModel)

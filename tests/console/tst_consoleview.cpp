@@ -1,3 +1,4 @@
+#include "ConsoleAccessible.h"
 #include "ConsoleView.h"
 #include "NewRowsButton.h"
 #include "VScroller.h"
@@ -100,6 +101,7 @@ private Q_SLOTS:
     void wheelAndKeysLeaveFollowing();
     void clearByKeyAndMenu();
     void accessibleText();
+    void accessibleTextInPages();
     void newRowsButtonLeadsBackToTheEnd();
     void rendersColouredSpans();
     void mouseAndKeysSelect();
@@ -413,6 +415,31 @@ void TestConsoleView::accessibleText()
     h.view->deleteLines();
     QCOMPARE(iface->text(QAccessible::Value), QString());
     QCOMPARE(text->characterCount(), 0);
+}
+
+// A console as full as it gets answers in pages: the newest one as its value, any other by offset.
+void TestConsoleView::accessibleTextInPages()
+{
+    Harness h(false);
+    const int length = int(ConsoleModel::MaxRowLength);
+    for (int i = 0; i < ConsoleModel::MaxLines; ++i)
+        h.view->appendLine(QString(length - 4, u'x') + QString::number(i).rightJustified(4, u'0'));
+    QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(h.view);
+    QAccessibleTextInterface *text = iface->textInterface();
+    QCOMPARE(text->characterCount(), ConsoleModel::MaxLines * (length + 1) - 1);
+    QCOMPARE(iface->text(QAccessible::Value), h.view->model().line(200));
+    QCOMPARE(text->text(0, -1).size(), ConsoleAccessible::MaxTextLength);
+    const int row = 150 * (length + 1);
+    QCOMPARE(text->text(row + length - 4, row + length + 1), QStringLiteral("0150\n"));
+    int start = 0;
+    int end = 0;
+    QCOMPARE(text->textAtOffset(row + 3, QAccessible::LineBoundary, &start, &end),
+             h.view->model().line(150) + u'\n');
+    QCOMPARE(start, row);
+    QCOMPARE(end, row + length + 1);
+    QCOMPARE(text->textBeforeOffset(row, QAccessible::WordBoundary, &start, &end),
+             QStringLiteral("\n"));
+    QCOMPARE(start, row - 1);
 }
 
 void TestConsoleView::newRowsButtonLeadsBackToTheEnd()

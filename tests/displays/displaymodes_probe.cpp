@@ -24,8 +24,8 @@ namespace {
 const char *backEndName(const DisplayModeSource &source)
 {
 #ifdef VELMORA_HAVE_XRANDR
-    if (dynamic_cast<const XRandRDisplayModes *>(&source))
-        return "XRandR";
+    if (auto xrandr = dynamic_cast<const XRandRDisplayModes *>(&source))
+        return xrandr->preferredModesOnly() ? "XWayland" : "XRandR";
 #endif
 #ifdef VELMORA_HAVE_QTDBUS
     if (dynamic_cast<const MutterDisplayModes *>(&source))

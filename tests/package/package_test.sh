@@ -65,6 +65,7 @@ expected=$(sort <<'LIST'
 /usr/lib/velmora/velmora-server
 /usr/lib/systemd/user/velmora-server.service
 /usr/lib/velmora/README.html
+/usr/lib/velmora/README.de.html
 /usr/lib/velmora/Orvane/orvane.app/Contents/MacOS/orvane
 /usr/lib/velmora/Orvane/orvane.app/Contents/MacOS/orvane-window
 /usr/share/applications/velmora-launcher.desktop
@@ -82,11 +83,17 @@ diff <(echo "$expected") <(echo "$actual") || fail "the package's files differ f
 echo "== dependencies"
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "$depends"
-# Computed from the launcher's libraries, and the plugins Qt loads at run time.
-for needed in libc6 libqt6widgets6 libx11-6 libqt6gui6 qt6-wayland; do
-    grep -qE "(^|, )$needed( |,|$)" <<<"$depends" || fail "Depends lacks $needed"
+# Computed from the launcher's libraries, and the X11 plugin Qt loads at run time. The Wayland
+# plugin and Qt's translations are recommended: the launcher runs without either.
+names() { grep -qE "(^|, )$1( |,|$)" <<<"$2"; }
+for needed in libc6 libqt6widgets6 libx11-6 libqt6gui6; do
+    names "$needed" "$depends" || fail "Depends lacks $needed"
 done
-[[ $(dpkg-deb -f "$deb" Recommends) == *qt6-translations-l10n* ]] || fail "Qt's translations are not recommended"
+recommends=$(dpkg-deb -f "$deb" Recommends)
+for wanted in qt6-wayland qt6-translations-l10n; do
+    names "$wanted" "$recommends" || fail "Recommends lacks $wanted"
+    ! names "$wanted" "$depends" || fail "$wanted is a hard dependency"
+done
 
 echo "== lintian"
 # Nothing may be reported, information tags included: a tag that stays is overridden in the

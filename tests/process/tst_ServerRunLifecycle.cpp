@@ -319,6 +319,8 @@ void TestServerRunLifecycle::manyCyclesLeaveNoZombieOrDescriptor()
     const QMap<int, QString> before = openDescriptors();
     const QMap<pid_t, char> childrenBefore = childProcesses();
 
+    // Waits by qWaitFor, which looks again every 10 ms: QTRY_ looks every 50 ms, which over these
+    // cycles would be most of the test's time.
     for (int i = 0; i < cycles; ++i) {
         // Kill before any read, kill after the first chunk, or let the child end by itself.
         const int variant = i % 3;
@@ -331,10 +333,11 @@ void TestServerRunLifecycle::manyCyclesLeaveNoZombieOrDescriptor()
             run->kill();
         run->readInBackgroundAndNotify();
         if (variant == 1) {
-            QTRY_VERIFY_WITH_TIMEOUT(log.reads > 0, Patience);
+            QVERIFY(QTest::qWaitFor([&] { return log.reads > 0; }, Patience));
             run->kill();
         }
-        QTRY_VERIFY2_WITH_TIMEOUT(log.finishes == 1, qPrintable(QString::number(i)), Patience);
+        QVERIFY2(QTest::qWaitFor([&] { return log.finishes == 1; }, Patience),
+                 qPrintable(QString::number(i)));
         run->kill();
         delete run;
         QCOMPARE(log.failures, 0);

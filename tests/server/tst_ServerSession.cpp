@@ -7,6 +7,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
+#include <sys/resource.h>
+
 using ProcessTestSupport::writeScript;
 
 namespace {
@@ -45,6 +48,7 @@ private Q_SLOTS:
     void runWithoutWindow();
     void commandsReachTheServer();
     void failedStartChangesNothing();
+    void fileSizeLimitEndsTheLogOnly();
 
 private:
     QTemporaryDir m_dir;
@@ -108,6 +112,29 @@ void ServerSessionTest::failedStartChangesNothing()
     QCOMPARE(m_console.text, QStringLiteral("[Error - can't launch server]\n"));
     QCOMPARE(running.size(), 0);
     QCOMPARE(m_session->activeRunCount(), 0);
+}
+
+void ServerSessionTest::fileSizeLimitEndsTheLogOnly()
+{
+    // As the launcher runs: a write past the limit fails instead of ending the process.
+    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit saved = {};
+    ::getrlimit(RLIMIT_FSIZE, &saved);
+    struct rlimit small = saved;
+    small.rlim_cur = 65536;
+    QCOMPARE(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const QString script = writeScript(m_dir.path(), QStringLiteral("flood.sh"),
+                                       "yes 'a flood of lines' | head -n 20000; sleep 30\n");
+    QSignalSpy failed(m_session.get(), &ServerSession::logFailed);
+    QVERIFY(m_session->start(shellServer(script)));
+    const bool told = failed.wait(Patience);
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previous);
+    QVERIFY(told);
+    QVERIFY2(failed.first().first().toString().contains(QStringLiteral("File too large")),
+             qPrintable(failed.first().first().toString()));
+    QVERIFY(m_session->isRunning());
+    m_session->stop();
 }
 
 QTEST_GUILESS_MAIN(ServerSessionTest)

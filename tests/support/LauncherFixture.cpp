@@ -117,14 +117,6 @@ QString makeLauncherFolderWithGame(const QString &folder, const QString &program
     return exe;
 }
 
-QString makeLauncherFolderWithScript(const QString &folder, const QByteArray &body)
-{
-    const QString exe = launcherIn(folder);
-    const QFileInfo game(prepareGameFolder(exe));
-    ProcessTestSupport::writeScript(game.path(), game.fileName(), body);
-    return exe;
-}
-
 void addBreakageRows()
 {
     QTest::addColumn<QString>("breakage");

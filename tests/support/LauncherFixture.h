@@ -39,8 +39,6 @@ QString gameExecutableOf(const QString &executablePath);
 QString makeLauncherFolder(const QString &folder);
 // A launcher folder `folder` whose game executable is a copy of `program` (a script, say).
 QString makeLauncherFolderWithGame(const QString &folder, const QString &program);
-// A launcher folder `folder` whose game executable is the /bin/sh script `body`.
-QString makeLauncherFolderWithScript(const QString &folder, const QByteArray &body);
 
 // Rows naming the ways a player's game directory can be broken; see makeBrokenLauncherFolder().
 void addBreakageRows();
