@@ -609,7 +609,7 @@
     </message>
     <message>
         <source>Closing the launcher leaves the server running.</source>
-        <translation>Schließen des Launchers lässt den Server weiterlaufen.</translation>
+        <translation>Das Schließen des Launchers lässt den Server weiterlaufen.</translation>
     </message>
 </context>
 <context>
