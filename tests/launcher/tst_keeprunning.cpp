@@ -39,6 +39,8 @@ void KeepRunningTest::serverOutlivesTheWindow()
     QVERIFY(first->launcher()->host());
     QCOMPARE(title(*first), QStringLiteral("Stop"));
     QVERIFY(!keep->isEnabled());
+    QCOMPARE(first->interface->ui().serverCloseNote->text(),
+             QStringLiteral("Closing the launcher leaves the server running."));
     const pid_t pid = first->launcher()->server();
     QVERIFY(pid > 0);
     QCOMPARE(first->launcher()->activeRunCount(), 0); // not this process's server
