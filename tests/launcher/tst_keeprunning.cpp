@@ -6,9 +6,7 @@
 #include "ui_Launcher.h"
 
 #include <QCheckBox>
-#include <QFileInfo>
 #include <QMainWindow>
-#include <QProcess>
 
 using namespace LauncherFixture;
 using namespace ServerTestSupport;
@@ -18,7 +16,6 @@ class KeepRunningTest : public QObject
     Q_OBJECT
 private Q_SLOTS:
     void serverOutlivesTheWindow();
-    void startFindsAHostStartedElsewhere();
 };
 
 void KeepRunningTest::serverOutlivesTheWindow()
@@ -30,20 +27,27 @@ void KeepRunningTest::serverOutlivesTheWindow()
     storePreferences({{QStringLiteral("server_options"), "--commands"},
                       {QStringLiteral("server_keeprunning"), 1}});
     auto first = openWindow(exe);
+    auto early = openWindow(exe); // opened before any host runs
     QCheckBox *keep = first->interface->ui().keepRunningCheck;
     QVERIFY(keep->isChecked());
     QCOMPARE(keep->accessibleName(), QStringLiteral("Keep running when the launcher closes"));
     first->launcher()->multiplayerAction();
     QVERIFY(first->launcher()->isStartingHost());
     QVERIFY(waitForLine(*first, ReadyLine));
-    QVERIFY(first->launcher()->host());
+    QVERIFY(first->launcher()->host() && !keep->isEnabled());
     QCOMPARE(title(*first), QStringLiteral("Stop"));
-    QVERIFY(!keep->isEnabled());
     QCOMPARE(first->interface->ui().serverCloseNote->text(),
              QStringLiteral("Closing the launcher leaves the server running."));
     const pid_t pid = first->launcher()->server();
     QVERIFY(pid > 0);
     QCOMPARE(first->launcher()->activeRunCount(), 0); // not this process's server
+
+    // Start in a window that has not seen the host, even with the check box off: no second
+    // server, the one that runs is shown.
+    storePreferences({{QStringLiteral("server_keeprunning"), 0}});
+    early->launcher()->multiplayerAction();
+    QCOMPARE(early->launcher()->activeRunCount(), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(early->launcher()->server(), pid, Patience);
 
     const QStringList shown = lines(*first);
     first->interface->window()->close();
@@ -53,44 +57,29 @@ void KeepRunningTest::serverOutlivesTheWindow()
     QTest::qWait(300);
     QVERIFY(!processDead(pid));
 
-    // A later window attaches to it: the rows as they stood, Stop, the command line.
+    // A later window attaches to it: the rows as they stood, Stop, the command line; a command
+    // from either attached window reaches both.
     auto second = openWindow(exe);
     QTRY_COMPARE_WITH_TIMEOUT(title(*second), QStringLiteral("Stop"), Patience);
     QTRY_COMPARE_WITH_TIMEOUT(lines(*second), shown, Patience);
     QCOMPARE(second->launcher()->server(), pid);
     typeCommand(*second, QStringLiteral("say from two"));
-    QVERIFY(waitForLine(*second, QStringLiteral("Console: from two")));
+    typeCommand(*early, QStringLiteral("say from early"));
+    for (const auto *w : {second.get(), early.get()}) {
+        QVERIFY(waitForLine(*w, QStringLiteral("Console: from two")));
+        QVERIFY(waitForLine(*w, QStringLiteral("Console: from early")));
+    }
     QCOMPARE(commandLine(*second)->text(), QString());
     // Open Log opens the host's log.
     const QString log = second->launcher()->logToOpen();
     QVERIFY2(log.startsWith(runtime.path(QStringLiteral("state"))), qPrintable(log));
 
     second->launcher()->multiplayerAction();
-    QTRY_VERIFY_WITH_TIMEOUT(!second->launcher()->host(), Patience);
-    QCOMPARE(title(*second), QStringLiteral("Start"));
+    QTRY_VERIFY_WITH_TIMEOUT(!second->launcher()->host() && !early->launcher()->host(), Patience);
+    QCOMPARE(title(*early), QStringLiteral("Start"));
     QCOMPARE(lines(*second).last(), Separator);
     QCOMPARE(second->launcher()->server(), pid_t(-1));
     QVERIFY(QTest::qWaitFor([&] { return processDead(pid); }, Patience));
-}
-
-void KeepRunningTest::startFindsAHostStartedElsewhere()
-{
-    HostTestSupport::PrivateRuntime runtime;
-    QTemporaryDir folder;
-    const QString exe = makeLauncherFolder(folder.path());
-    clearPreferences();
-    storePreferences({{QStringLiteral("server_options"), "--commands"}});
-    auto w = openWindow(exe);
-    const QString host = QFileInfo(exe).path() + QStringLiteral("/velmora-server");
-    QCOMPARE(QProcess::execute(host, {QStringLiteral("start"), QStringLiteral("--detached")}), 0);
-    // Start, with the check box off: no second server, the one that runs is shown.
-    w->launcher()->multiplayerAction();
-    QCOMPARE(w->launcher()->activeRunCount(), 0);
-    QTRY_COMPARE_WITH_TIMEOUT(title(*w), QStringLiteral("Stop"), Patience);
-    QVERIFY(w->launcher()->host());
-    QVERIFY(waitForLine(*w, ReadyLine));
-    QCOMPARE(QProcess::execute(host, {QStringLiteral("stop")}), 0);
-    QTRY_COMPARE_WITH_TIMEOUT(title(*w), QStringLiteral("Start"), Patience);
 }
 
 VELMORA_LAUNCHER_TEST_MAIN(KeepRunningTest)

@@ -20,8 +20,6 @@ class PrivateRuntime
 public:
     PrivateRuntime();
     ~PrivateRuntime();
-    PrivateRuntime(const PrivateRuntime &) = delete;
-    PrivateRuntime &operator=(const PrivateRuntime &) = delete;
 
     QString path(const QString &name) const { return m_dir.filePath(name); }
     // Where the host keeps its lock and socket.
