@@ -343,7 +343,7 @@ def display_lost_with_server():
 
 
 def attached_launcher(session, atspi, shown):
-    """Starts a launcher, which finds the running host: the Server pane, its console and button."""
+    """A new launcher attached to the running host: its window and the Server pane's button."""
     session.start_launcher()
     window = LauncherWindow(session, atspi)
     window.show_pane("Server", "Server settings")
@@ -354,9 +354,8 @@ def attached_launcher(session, atspi, shown):
 
 
 def keep_running():
-    """Start with "Keep running when the launcher closes", close the window, start a new
-    launcher: it shows the rows as they stood and sends a command; killed outright, it leaves
-    the server running too; the next one's Stop stops it."""
+    """Keep running: the server outlives a closed window and a killed launcher; the next launcher
+    shows its rows as they stood, sends to it and stops it."""
     with Session("keep-running") as session:
         session.start_display()
         atspi = session.start_buses()

@@ -10,11 +10,12 @@
 
 #include <QDir>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 
+#include <grp.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -22,6 +23,146 @@ using namespace HostTestSupport;
 using ProcessTestSupport::Patience;
 
 namespace {
+
+constexpr uid_t Nobody = 65534;
+
+sockaddr_un addressOf(const QString &path)
+{
+    sockaddr_un address = {};
+    address.sun_family = AF_UNIX;
+    qstrncpy(address.sun_path, QFile::encodeName(path).constData(), sizeof address.sun_path);
+    return address;
+}
+
+UniqueFd listeningSocket(const QString &path)
+{
+    UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    const sockaddr_un address = addressOf(path);
+    if (::bind(fd.get(), reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0 ||
+        ::listen(fd.get(), 4) != 0)
+        qWarning("cannot listen on %s", qPrintable(path));
+    return fd;
+}
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly))
+        file.write(bytes);
+}
+
+// What plant() left: how it looked then, and a listening socket behind it (if any) that must
+// never see a connection.
+struct Planted
+{
+    QStringList paths;
+    QString before;
+    UniqueFd listener;
+
+    QString stateNow() const;
+    bool hasPendingConnection() const;
+};
+
+// A socket file nobody listens on and a lock nobody holds, as a host killed outright leaves.
+void leaveStaleSocket(const QString &folder)
+{
+    QDir().mkpath(folder);
+    listeningSocket(folder + QStringLiteral("/host.socket")); // closed at once
+    writeFile(folder + QStringLiteral("/host.lock"), "99999\n");
+}
+
+// "socket of another user", "link at the socket", "lock of another user", "link at the lock",
+// "folder of another user", "folder is a link" (needs root: files are given to nobody).
+Planted plant(const PrivateRuntime &runtime, const QString &what)
+{
+    Planted planted;
+    const QString folder = runtime.folder();
+    const QString socket = folder + QStringLiteral("/host.socket");
+    const QString lock = folder + QStringLiteral("/host.lock");
+    const QString elsewhere = runtime.path(QStringLiteral("elsewhere"));
+    const QString target = elsewhere + QStringLiteral("/target");
+    QDir().mkpath(elsewhere);
+    QDir().mkpath(what == u"folder is a link" ? elsewhere : folder);
+    ::chmod(QFile::encodeName(folder).constData(), 0700);
+    QString nobodys;
+    if (what == u"folder is a link") {
+        QFile::link(elsewhere, folder);
+        planted.listener = listeningSocket(elsewhere + QStringLiteral("/host.socket"));
+        planted.paths = {folder, elsewhere + QStringLiteral("/host.socket")};
+    } else if (what == u"socket of another user" || what == u"folder of another user") {
+        planted.listener = listeningSocket(socket);
+        nobodys = what.startsWith(u"socket") ? socket : folder;
+        planted.paths = {folder, socket};
+    } else if (what == u"link at the socket") {
+        planted.listener = listeningSocket(target);
+        QFile::link(target, socket);
+        planted.paths = {socket, target};
+    } else if (what == u"lock of another user") {
+        writeFile(lock, "1\n");
+        nobodys = lock;
+        planted.paths = {lock};
+    } else if (what == u"link at the lock") {
+        writeFile(target, "untouched\n");
+        QFile::link(target, lock);
+        planted.paths = {lock, target};
+    }
+    if (!nobodys.isEmpty() && ::lchown(QFile::encodeName(nobodys).constData(), Nobody, Nobody) != 0)
+        qWarning("cannot give %s away", qPrintable(nobodys));
+    planted.before = planted.stateNow();
+    return planted;
+}
+
+QString Planted::stateNow() const
+{
+    QStringList state;
+    for (const QString &path : paths) {
+        struct stat st = {};
+        QFile file(path);
+        const bool there = ::lstat(QFile::encodeName(path).constData(), &st) == 0;
+        state << QStringLiteral("%1: %2 %3 %4 %5 %6")
+                     .arg(path)
+                     .arg(there ? st.st_mode : 0, 0, 8)
+                     .arg(there ? st.st_uid : 0)
+                     .arg(QFile::symLinkTarget(path))
+                     .arg(S_ISREG(st.st_mode) && file.open(QIODevice::ReadOnly)
+                              ? QString::fromUtf8(file.readAll())
+                              : QString())
+                     .arg(there);
+    }
+    return state.join(u'\n');
+}
+
+bool Planted::hasPendingConnection() const
+{
+    return listener.isValid() &&
+           UniqueFd(::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC)).isValid();
+}
+
+int modeOf(const QString &path)
+{
+    struct stat st = {};
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
+}
+
+// Forks a child that, as the user nobody, connects to the socket at `path` and exits 0 when the
+// other end hangs up without a word, 1 when it says something, 2 when it cannot connect.
+pid_t connectAsAnotherUser(const QString &path)
+{
+    const sockaddr_un address = addressOf(path);
+    const pid_t pid = ::fork();
+    if (pid != 0)
+        return pid;
+    // The child of a process with threads: system calls only.
+    if (::setgroups(0, nullptr) != 0 || ::setgid(Nobody) != 0 || ::setuid(Nobody) != 0)
+        ::_exit(3);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    if (::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0)
+        ::_exit(2);
+    timeval patience = {10, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
+    char byte;
+    ::_exit(::read(fd, &byte, 1) == 0 ? 0 : 1);
+}
 
 // A client's console kept by the window's own rules.
 struct ModelConsole : ServerSession::Console
@@ -81,7 +222,6 @@ private Q_SLOTS:
     void clientsSeeEveryRowAndAllSend();
     void protocolRefusals_data();
     void protocolRefusals();
-    void clientRefusesAnotherVersion();
     void oneHostPerUserAndStaleFilesReplaced();
     void foreignFilesLeftAlone_data();
     void foreignFilesLeftAlone();
@@ -127,7 +267,6 @@ void ServerHostTest::clientsSeeEveryRowAndAllSend()
     QVERIFY(QTest::qWaitFor([&] { return late.lines().size() == 201; }, Patience));
     QCOMPARE(late.lines(), early.lines());
     QCOMPARE(late.lines().first(), QStringLiteral("row 50"));
-    QTRY_VERIFY_WITH_TIMEOUT(late.client.isRunning(), Patience);
 
     QSignalSpy answered(&late.client, &HostClient::commandAnswered);
     early.client.command(QStringLiteral("one"), MaxCommandFieldLength);
@@ -182,21 +321,6 @@ void ServerHostTest::protocolRefusals()
     QVERIFY(m_host->session()->isRunning());
 }
 
-void ServerHostTest::clientRefusesAnotherVersion()
-{
-    int pair[2];
-    QCOMPARE(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair), 0);
-    UniqueFd hostEnd(pair[1]);
-    HostClient client;
-    QSignalSpy gone(&client, &HostClient::disconnected);
-    client.open(UniqueFd(pair[0]), UniqueFd(), true);
-    const QByteArray newer =
-        HostProtocol::encode(HostProtocol::Hello{HostProtocol::Version + 1, false});
-    QCOMPARE(::write(hostEnd.get(), newer.constData(), newer.size()), newer.size());
-    QTRY_VERIFY_WITH_TIMEOUT(gone.size() == 1, Patience);
-    QVERIFY(!client.isConnected() && !client.hasState());
-}
-
 void ServerHostTest::oneHostPerUserAndStaleFilesReplaced()
 {
     auto first = host();
@@ -207,8 +331,7 @@ void ServerHostTest::oneHostPerUserAndStaleFilesReplaced()
     first.reset();
 
     // What a host killed outright leaves: a socket nobody answers on, a lock file nobody holds.
-    m_runtime->leaveStaleSocket();
-    QVERIFY(QFile::exists(m_runtime->folder() + QStringLiteral("/host.socket")));
+    leaveStaleSocket(m_runtime->folder());
     HostClient none;
     QString problem;
     QCOMPARE(none.connectToHost(false, &problem), RuntimeFolder::Reach::NoHost);

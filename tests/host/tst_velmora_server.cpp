@@ -7,7 +7,6 @@
 #include "LauncherFixture.h"
 #include "ProcessTestSupport.h"
 
-#include <QDir>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSignalSpy>
@@ -25,8 +24,7 @@ namespace {
 struct Ran
 {
     int status = -1;
-    QString out;
-    QString err;
+    QString out, err;
 };
 
 // The number after `label` in `text` ("process 123"), 0 when there is none.
@@ -90,8 +88,7 @@ void VelmoraServerTest::init()
 {
     m_runtime = std::make_unique<HostTestSupport::PrivateRuntime>();
     LauncherFixture::clearPreferences();
-    LauncherFixture::storePreferences({{QStringLiteral("server_options"), "--commands"},
-                                       {QStringLiteral("server_description"), "Cli"}});
+    LauncherFixture::storePreferences({{QStringLiteral("server_options"), "--commands"}});
     m_env = QProcessEnvironment::systemEnvironment();
 }
 
@@ -109,18 +106,12 @@ void VelmoraServerTest::cleanup()
 
 Ran VelmoraServerTest::server(const QStringList &arguments, int timeout)
 {
-    QProcess process;
-    process.setProcessEnvironment(m_env);
-    process.start(program(), arguments);
+    QProcess *process = spawn(arguments);
     Ran ran;
-    if (!process.waitForFinished(timeout)) {
-        process.kill();
-        process.waitForFinished();
-        return ran;
-    }
-    ran.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    ran.out = QString::fromUtf8(process.readAllStandardOutput());
-    ran.err = QString::fromUtf8(process.readAllStandardError());
+    if (process->waitForFinished(timeout) && process->exitStatus() == QProcess::NormalExit)
+        ran.status = process->exitCode();
+    ran.out = QString::fromUtf8(process->readAllStandardOutput());
+    ran.err = QString::fromUtf8(process->readAllStandardError());
     return ran;
 }
 
@@ -143,21 +134,15 @@ void VelmoraServerTest::answersWithoutDisplay_data()
     QTest::addColumn<QString>("language");
     QTest::addColumn<QString>("says");
     const QString launcher = qEnvironmentVariable("VELMORA_BUILD_DIR") + "/velmora-launcher";
-    QTest::newRow("launcher --help") << launcher << "--help"
-                                     << "C"
-                                     << "Usage: velmora-launcher";
-    QTest::newRow("launcher -v") << launcher << "-v"
-                                 << "C"
-                                 << "velmora-launcher 1.";
-    QTest::newRow("server --help") << program() << "--help"
-                                   << "C"
-                                   << "attach [--protocol]";
-    QTest::newRow("server --version") << program() << "--version"
-                                      << "C"
-                                      << "velmora-server 1.";
-    QTest::newRow("server --help in German") << program() << "--help"
-                                             << "de_DE.UTF-8"
-                                             << "Aufruf: velmora-server";
+    const auto row = [](const char *name, const QString &program, const char *argument,
+                        const char *language, const char *says) {
+        QTest::newRow(name) << program << QString(argument) << QString(language) << QString(says);
+    };
+    row("launcher --help", launcher, "--help", "C", "Usage: velmora-launcher");
+    row("launcher -v", launcher, "-v", "C", "velmora-launcher 1.");
+    row("server --help", program(), "--help", "C", "attach [--protocol]");
+    row("server --version", program(), "--version", "C", "velmora-server 1.");
+    row("server --help in German", program(), "--help", "de_DE.UTF-8", "Aufruf: velmora-server");
 }
 
 void VelmoraServerTest::answersWithoutDisplay()
@@ -270,8 +255,7 @@ void VelmoraServerTest::protocolOverStandardStreams()
     QTRY_VERIFY_WITH_TIMEOUT(history.size() == 1 && client.isRunning(), Patience);
     QSignalSpy answered(&client, &HostClient::commandAnswered);
     client.command(QStringLiteral("say relayed"), 100);
-    QTRY_VERIFY_WITH_TIMEOUT(answered.size() == 1, Patience);
-    QCOMPARE(answered.first().at(1).toBool(), true);
+    QTRY_VERIFY_WITH_TIMEOUT(answered.size() == 1 && answered.first().at(1).toBool(), Patience);
     client.detach();
     QVERIFY(endsWith(relay, 0));
     QCOMPARE(server({"status"}).status, 0);
@@ -288,8 +272,7 @@ void VelmoraServerTest::systemdUserUnit()
     if (server({"status"}).status != 3)
         QSKIP("a server host of this user runs already");
     const Ran started = server({"start"}, 90000);
-    QVERIFY2(started.status == 0 && started.out.contains(QLatin1String(HostStarter::UnitName)),
-             qPrintable(started.out + started.err));
+    QVERIFY2(started.out.contains(QLatin1String(HostStarter::UnitName)), qPrintable(started.err));
     QProcess systemctl;
     systemctl.start(QStringLiteral("systemctl"), {"--user", "is-active", HostStarter::UnitName});
     QVERIFY(systemctl.waitForFinished(Patience));
