@@ -1,6 +1,5 @@
-// The host without a window, in this process, with shell scripts as servers and clients on its
-// real socket: rows as they stood and live, commands from everyone, the protocol's refusals, one
-// host per user, and files that are not the user's left alone.
+// The host without a window, in this process, with scripts as servers and clients on its socket:
+// rows, commands, refusals, one host per user, and what is not the user's left alone.
 #include "ConsoleModel.h"
 #include "HostClient.h"
 #include "HostConnection.h"
@@ -138,12 +137,6 @@ bool Planted::hasPendingConnection() const
            UniqueFd(::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC)).isValid();
 }
 
-int modeOf(const QString &path)
-{
-    struct stat st = {};
-    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
-}
-
 // Forks a child that, as the user nobody, connects to the socket at `path` and exits 0 when the
 // other end hangs up without a word, 1 when it says something, 2 when it cannot connect.
 pid_t connectAsAnotherUser(const QString &path)
@@ -275,7 +268,6 @@ void ServerHostTest::clientsSeeEveryRowAndAllSend()
     QTRY_VERIFY_WITH_TIMEOUT(early.lines().contains(u"got two"), Patience);
     QVERIFY(answered.size() == 1 && answered.first().at(1).toBool());
     QCOMPARE(late.lines(), early.lines());
-
     // Stop from either: both see the end, and the host goes.
     QSignalSpy finished(m_host.get(), &ServerHost::finished);
     QSignalSpy gone(&early.client, &HostClient::disconnected);
@@ -370,8 +362,9 @@ void ServerHostTest::privateModesAndSameUserOnly()
     QDir().mkpath(m_runtime->folder());
     QVERIFY(QFile::setPermissions(m_runtime->folder(), QFileDevice::Permissions(0x7755)));
     QVERIFY(runHost());
-    QCOMPARE(modeOf(m_runtime->folder()), 0700);
-    QCOMPARE(modeOf(socket), 0600);
+    // 0700 and 0600: the owner's bits alone (the owner is the user running the test).
+    QCOMPARE(QFile::permissions(m_runtime->folder()), QFileDevice::Permissions(0x7700));
+    QCOMPARE(QFile::permissions(socket), QFileDevice::Permissions(0x6600));
     if (::getuid() != 0)
         QSKIP("a peer of another user takes root");
     // Opened up for the moment, so that another user can reach the socket at all: the host

@@ -1,11 +1,12 @@
 #include "HostTestSupport.h"
 
 #include "ProcessTestSupport.h"
+#include "RuntimeFolder.h"
 
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 
+#include <csignal>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -22,10 +23,13 @@ PrivateRuntime::PrivateRuntime()
 
 PrivateRuntime::~PrivateRuntime()
 {
+    // A host that a failed test left running goes with the folder, and its server with it.
+    QFile lock(folder() + QStringLiteral("/host.lock"));
+    const pid_t host = lock.open(QIODevice::ReadOnly) ? pid_t(lock.readAll().trimmed().toInt()) : 0;
+    if (host > 0 && host != ::getpid() && RuntimeFolder::open(false).isHostLockHeld())
+        ::kill(host, SIGKILL);
     qputenv("XDG_RUNTIME_DIR", m_runtime);
     qputenv("XDG_STATE_HOME", m_state);
-    // A folder planted as another user's must go with the rest.
-    ::lchown(QFile::encodeName(folder()).constData(), ::getuid(), ::getgid());
 }
 
 QString PrivateRuntime::folder() const
