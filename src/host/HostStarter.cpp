@@ -115,11 +115,9 @@ Result startUnderSystemd(const QString &program)
 {
     QStringList arguments{QStringLiteral("--user"),
                           QStringLiteral("--unit=") + QLatin1String(UnitName),
-                          QStringLiteral("--service-type=notify"),
-                          QStringLiteral("--collect"),
+                          QStringLiteral("--service-type=notify"), QStringLiteral("--collect"),
                           // The host stops its server itself; the rest of the unit goes after it.
-                          QStringLiteral("--property=KillMode=mixed"),
-                          QStringLiteral("--quiet"),
+                          QStringLiteral("--property=KillMode=mixed"), QStringLiteral("--quiet"),
                           QStringLiteral("--description=Velmora dedicated server")};
     for (const QString &variable : forwardedEnvironment())
         arguments << QStringLiteral("--setenv=") + variable;
