@@ -166,7 +166,6 @@ void VelmoraServerTest::detachedHostLifecycle()
     const pid_t host = numberAfter(status.out, "(process");
     QCOMPARE(::getsid(host), host);
     QCOMPARE(numberAfter(server({"start", "--detached"}).out, "process"), pid);
-
     QCOMPARE(server({"send", "say", "sent"}).status, 0);
     // Attached: the rows so far, then live; typed lines go to the server.
     QProcess *attach = spawn({"attach"});
