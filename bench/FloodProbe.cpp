@@ -16,7 +16,7 @@ FloodProbe::FloodProbe(Launcher *launcher, ConsoleView *console)
     connect(&m_ticker, &QTimer::timeout, this, &FloodProbe::tick);
 }
 
-bool FloodProbe::run(int timeoutMs)
+bool FloodProbe::run(int timeoutMs, const std::function<bool()> &start)
 {
     m_console->installEventFilter(this);
     QTimer::singleShot(timeoutMs, &m_loop, &QEventLoop::quit);
@@ -26,8 +26,12 @@ bool FloodProbe::run(int timeoutMs)
     m_startNs = MonotonicClock::nowNs();
     m_lastTickNs = m_startNs;
     m_ticker.start();
-    m_launcher->multiplayerAction();
-    m_started = m_launcher->server() != -1;
+    if (start) {
+        m_started = start();
+    } else {
+        m_launcher->multiplayerAction();
+        m_started = m_launcher->server() != -1;
+    }
     if (m_started && !m_done)
         m_loop.exec();
 

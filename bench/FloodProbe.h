@@ -5,6 +5,7 @@
 #include <QTimer>
 
 #include <cstdint>
+#include <functional>
 
 class ConsoleView;
 class Launcher;
@@ -23,9 +24,9 @@ class FloodProbe : public QObject
 public:
     FloodProbe(Launcher *launcher, ConsoleView *console);
 
-    // Presses Start and runs the event loop until the run has ended. False on timeout, or when
-    // no server could be started.
-    bool run(int timeoutMs);
+    // Presses Start (or calls `start`, which answers whether a flood is under way) and runs the
+    // event loop until the run has ended. False on timeout, or when no server could be started.
+    bool run(int timeoutMs, const std::function<bool()> &start = {});
 
     double seconds() const;
     double maxGapMs() const;

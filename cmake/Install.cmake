@@ -15,7 +15,7 @@ if(VELMORA_INSTALL_LAYOUT STREQUAL "folder")
     # `cmake --install <build> --prefix <folder>` lays the folder out the way the game ships: the
     # launcher, README.html, its icon and desktop entry, and the game directory holding the
     # stand-in until a real game is put there.
-    install(TARGETS velmora-launcher RUNTIME DESTINATION .)
+    install(TARGETS velmora-launcher velmora-server RUNTIME DESTINATION .)
     install(TARGETS orvane orvane-window RUNTIME DESTINATION ${game_exe_dir})
     install(FILES ${resources}/README.html ${resources}/README.de.html
                   ${resources}/velmora-launcher.svg DESTINATION .)
@@ -24,16 +24,20 @@ elseif(VELMORA_INSTALL_LAYOUT STREQUAL "system")
     # links to the launcher (which follows the link through /proc/self/exe), and what desktops and
     # software centres read.
     set(app_dir "lib/velmora")
-    install(TARGETS velmora-launcher RUNTIME DESTINATION ${app_dir})
+    install(TARGETS velmora-launcher velmora-server RUNTIME DESTINATION ${app_dir})
     install(TARGETS orvane orvane-window RUNTIME DESTINATION ${app_dir}/${game_exe_dir})
     install(FILES ${resources}/README.html ${resources}/README.de.html DESTINATION ${app_dir})
-    install(CODE "
-        file(MAKE_DIRECTORY \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/games\")
-        file(CREATE_LINK ../${app_dir}/velmora-launcher
-             \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/games/velmora-launcher\" SYMBOLIC)
-        message(STATUS \"Installing: \$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/games/velmora-launcher\")")
+    foreach(command velmora-launcher velmora-server)
+        install(CODE "
+            file(MAKE_DIRECTORY \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/games\")
+            file(CREATE_LINK ../${app_dir}/${command}
+                 \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/games/${command}\" SYMBOLIC)
+            message(STATUS \"Installing: \$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/games/${command}\")")
+    endforeach()
     install(FILES ${resources}/velmora-launcher.svg DESTINATION share/icons/hicolor/scalable/apps)
-    install(FILES ${resources}/velmora-launcher.6 DESTINATION share/man/man6)
+    install(FILES ${resources}/velmora-launcher.6 ${resources}/velmora-server.6
+            DESTINATION share/man/man6)
+    install(CODE "file(MAKE_DIRECTORY \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/lib/systemd/user\")")
     # The release in the metainfo is the project's version, dated as the changelog's newest entry
     # (its trailer line, "-- name <address>  Tue, 08 Dec 2026 14:45:00 +0000"), so that the date
     # is written in one place. The web address is the project's placeholder until it has a home of
@@ -75,3 +79,7 @@ endif()
 install(CODE "set(VELMORA_DESKTOP_TEMPLATE \"${resources}/velmora-launcher.desktop.in\")
               set(VELMORA_DESKTOP_LAYOUT \"${VELMORA_INSTALL_LAYOUT}\")")
 install(SCRIPT ${PROJECT_SOURCE_DIR}/cmake/InstallDesktopEntry.cmake)
+# So is the user unit that runs velmora-server (see velmora-server(6)).
+install(CODE "set(VELMORA_UNIT_TEMPLATE \"${resources}/velmora-server.service.in\")
+              set(VELMORA_UNIT_LAYOUT \"${VELMORA_INSTALL_LAYOUT}\")")
+install(SCRIPT ${PROJECT_SOURCE_DIR}/cmake/InstallUserUnit.cmake)

@@ -3,9 +3,11 @@
 #include "DetachedProcess.h"
 #include "DisplayModeSource.h"
 #include "GameCommands.h"
+#include "HostClient.h"
 #include "LauncherPaths.h"
 #include "PaneSwitcher.h"
 #include "Preferences.h"
+#include "ServerControl.h"
 #include "ServerPane.h"
 #include "ServerSession.h"
 #include "SettingsBinding.h"
@@ -24,6 +26,7 @@
 #include <QFileInfo>
 #include <QMainWindow>
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
 #include <QUrl>
 
@@ -44,7 +47,9 @@ int numberForKey(const ModeDescription &desc, const QString &key)
 
 } // namespace
 
-Launcher::Launcher(QObject *parent) : QObject(parent), m_session(new ServerSession(this))
+Launcher::Launcher(QObject *parent)
+    : QObject(parent), m_session(new ServerSession(this)),
+      m_local(new SessionControl(m_session, this))
 {
     m_session->setSupervisionSettings([] { return SupervisionSettings::read(Preferences()); });
 #ifdef VELMORA_WITH_DESKTOP_NOTIFIER
@@ -102,9 +107,15 @@ void Launcher::makeServerPane()
     widgets.state = m_outlets.serverState;
     widgets.console = console();
     widgets.command = command();
+    widgets.keepRunning = m_outlets.keepRunning;
     widgets.closeNote = m_outlets.closeNote;
-    m_serverPane = new ServerPane(m_session, widgets, this);
+    m_serverPane = new ServerPane(m_local, widgets, this);
     connect(m_serverPane, &ServerPane::cannotOpen, this, &Launcher::cannotOpen);
+}
+
+ServerControl *Launcher::serverControl() const
+{
+    return m_serverPane ? m_serverPane->control() : m_local;
 }
 
 void Launcher::awakeFromNib()
@@ -115,6 +126,8 @@ void Launcher::awakeFromNib()
     m_startupPrefs.reset();
     // The window's delegate: its close arrives through the event filter.
     window()->installEventFilter(this);
+    // A server left running by an earlier launcher shows here as it stands.
+    attachToHost();
     updateLogActions();
 }
 
@@ -159,8 +172,7 @@ void Launcher::playAction()
 void Launcher::multiplayerAction()
 {
     makeFirstResponder();
-    // A server waiting to be restarted counts as running: the button stops it.
-    setServerActive(!m_session->isActive());
+    setServerActive(!serverControl()->isRunning());
     // Whoever starts a server is about to type to it.
     makeServerPane();
     m_serverPane->focusAfterButton();
@@ -177,6 +189,13 @@ bool Launcher::eventFilter(QObject *watched, QEvent *event)
 
 bool Launcher::windowWillClose()
 {
+    // A server in a host of its own outlives the window; one of this process does not.
+    if (m_host) {
+        if (m_host->isRunning())
+            m_serverPane->showLine(tr("The server keeps running without the launcher; start the "
+                                      "launcher again to see it, or use velmora-server."));
+        m_host->detach();
+    }
     // A close while Stop waits for the server waits with it; a second close kills the server, as
     // a second Stop does.
     if (m_session->isStopping() && !m_closeWhenStopped) {
@@ -185,7 +204,8 @@ bool Launcher::windowWillClose()
     }
     // This close goes on by itself: the end of the server must not close the window again.
     m_closeWhenStopped = false;
-    setServerActive(false);
+    if (m_session->isActive())
+        m_session->stop();
     if (m_session->isRunning()) {
         m_closeWhenStopped = true;
         return false;
@@ -223,7 +243,7 @@ bool Launcher::playFile()
         showLaunchFailure(command.words.value(0), started.error());
         return false;
     }
-    if (!m_session->isActive())
+    if (!serverControl()->isRunning())
         terminate();
     return true;
 }
@@ -287,17 +307,96 @@ void Launcher::addResolutionsForDisplay(quint32 dspy)
 
 pid_t Launcher::server() const
 {
+    if (m_host && serverControl() == m_host)
+        return m_host->isRunning() ? m_host->state().pid : -1;
     return m_session->pid();
 }
 
 void Launcher::setServerActive(bool start)
 {
-    if (start == m_session->isActive())
+    ServerControl *control = serverControl();
+    if (start == control->isRunning() || (start && m_hostStart))
         return;
-    if (start)
-        m_session->start(serverLaunch(cwd()));
-    else
-        m_session->stop();
+    if (!start) {
+        control->stop();
+        return;
+    }
+    // A host started meanwhile from elsewhere (a terminal, the service manager) has a server
+    // already: this window shows that one rather than start a second.
+    if (attachToHost())
+        return;
+    if (Preferences().integerForKey(SettingsKeys::serverKeepRunning) != 0) {
+        startHost();
+        return;
+    }
+    m_serverPane->setControl(m_local);
+    m_session->start(serverLaunch(cwd()));
+}
+
+// The server host: started through velmora-server beside the launcher, so that it is the same
+// program a terminal or a service would use.
+
+bool Launcher::attachToHost()
+{
+    if (m_host)
+        return true;
+    auto *host = new HostClient(this);
+    QString problem;
+    if (host->connectToHost(true, &problem) != RuntimeFolder::Reach::Connected) {
+        delete host;
+        if (!problem.isEmpty())
+            m_serverPane->showLine(problem);
+        return false;
+    }
+    m_host = host;
+    connect(host, &HostClient::disconnected, this, &Launcher::detachedFromHost);
+    m_serverPane->setControl(host);
+    return true;
+}
+
+void Launcher::detachedFromHost(const QString &why)
+{
+    if (!why.isEmpty())
+        m_serverPane->showLine(tr("The server host ended the connection: %1").arg(why));
+    if (m_serverPane->control() == m_host)
+        m_serverPane->setControl(m_local);
+    m_host->deleteLater();
+    m_host = nullptr;
+    updateLogActions();
+}
+
+void Launcher::startHost()
+{
+    m_hostStart = new QProcess(this);
+    connect(m_hostStart, &QProcess::finished, this, &Launcher::hostStartFinished);
+    connect(m_hostStart, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
+        if (error != QProcess::FailedToStart)
+            return;
+        m_serverPane->showLine(
+            tr("%1 cannot be started: %2").arg(m_hostStart->program(), m_hostStart->errorString()));
+        hostStartFinished(-1);
+    });
+    multiplayer()->setEnabled(false);
+    m_hostStart->start(LauncherPaths::launcherFolder(bundlePath()) +
+                           QStringLiteral("/velmora-server"),
+                       {QStringLiteral("start")});
+}
+
+void Launcher::hostStartFinished(int exitCode)
+{
+    if (!m_hostStart)
+        return;
+    QProcess *process = std::exchange(m_hostStart, nullptr);
+    process->deleteLater();
+    multiplayer()->setEnabled(true);
+    // Its own words on why not, a line each; a host that did start is attached to.
+    const QString said = QString::fromLocal8Bit(process->readAllStandardError()).trimmed();
+    if (exitCode != 0 && !said.isEmpty()) {
+        for (const QString &line : said.split(u'\n'))
+            m_serverPane->showLine(line);
+    }
+    if (exitCode == 0 && !attachToHost())
+        m_serverPane->showLine(tr("The server host started, but does not answer"));
 }
 
 void Launcher::serverTerminated()
@@ -345,7 +444,7 @@ QAction *Launcher::showLogFolderMenuItem()
 
 QString Launcher::logToOpen() const
 {
-    return m_session->logToOpen();
+    return serverControl()->logToOpen();
 }
 
 void Launcher::updateLogActions()

@@ -15,6 +15,7 @@
 class CommandField;
 class ConsoleView;
 class DisplayModeSource;
+class HostClient;
 class PaneSwitcher;
 class Preferences;
 class QAction;
@@ -22,10 +23,14 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QMainWindow;
+class QCheckBox;
+class QProcess;
 class QPushButton;
 class QWidget;
+class ServerControl;
 class ServerPane;
 class ServerSession;
+class SessionControl;
 class SettingsBinding;
 class ToolbarItem;
 struct ExitStatus;
@@ -33,7 +38,8 @@ struct ExitStatus;
 // The launcher's one controller. The interface loader creates it, connects its outlets and then
 // calls awakeFromNib() once; from then on it answers the user's actions on the main thread. It
 // keeps Play, Help, the resolution list, the panes and closing; the Server pane's controller is
-// its ServerSession, which the names of the server's methods here forward to.
+// its ServerSession, which the names of the server's methods here forward to, or, when the server
+// is to outlive the window, the server host it has started or found running (a HostClient).
 class Launcher : public QObject
 {
     Q_OBJECT
@@ -55,6 +61,8 @@ public:
         ConsoleView *console = nullptr;
         // The Server pane's command line: enabled while a server runs.
         QLineEdit *command = nullptr;
+        // "Keep running when the launcher closes": Start starts the server in a host of its own.
+        QCheckBox *keepRunning = nullptr;
         // Beside the button, while a server runs: what closing does to it.
         QLabel *closeNote = nullptr;
         // Beside the Start/Stop button: the server's state in words.
@@ -80,6 +88,10 @@ public:
     // The Server pane's controller and its widgets' binding; the pane exists from awakeFromNib().
     ServerSession *session() const { return m_session; }
     ServerPane *serverPane() const { return m_serverPane; }
+    // The server host this window is attached to; null when it is not.
+    HostClient *host() const { return m_host; }
+    // Whether `velmora-server start` is under way for this window.
+    bool isStartingHost() const { return m_hostStart != nullptr; }
     CommandField *commandField() const;
 
     // Toolbar item identifier to item.
@@ -146,6 +158,12 @@ private:
     QString bundlePath() const;
     void showLaunchFailure(const QString &program, int error);
     void makeServerPane();
+    ServerControl *serverControl() const;
+    // Attaches the Server pane to the host that runs now, if one does; never starts one.
+    bool attachToHost();
+    void startHost();
+    void hostStartFinished(int exitCode);
+    void detachedFromHost(const QString &why);
 
     Outlets m_outlets;
     QPointer<SettingsBinding> m_binding;
@@ -154,6 +172,9 @@ private:
     std::function<void()> m_terminate;
     std::function<QString()> m_executablePath;
     ServerSession *m_session; // owned as a child
+    SessionControl *m_local;  // owned as a child
+    HostClient *m_host = nullptr;
+    QProcess *m_hostStart = nullptr;
     ServerPane *m_serverPane = nullptr;
     PaneSwitcher *m_panes = nullptr;
     bool m_closeWhenStopped = false;

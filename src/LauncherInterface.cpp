@@ -187,6 +187,7 @@ LauncherInterface::LauncherInterface()
     outlets.multiplayer = m_ui->multiplayer;
     outlets.console = m_ui->console;
     outlets.command = m_ui->serverCommand;
+    outlets.keepRunning = m_ui->keepRunningCheck;
     outlets.closeNote = m_ui->serverCloseNote;
     outlets.serverState = m_ui->serverState;
     m_launcher->setOutlets(outlets);

@@ -4,6 +4,7 @@
 #include "ConsoleView.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QDesktopServices>
 #include <QEvent>
 #include <QFileInfo>
@@ -13,16 +14,15 @@
 #include <QTimer>
 #include <QUrl>
 
-ServerPane::ServerPane(ServerSession *session, const Widgets &widgets, QObject *parent)
-    : QObject(parent), m_session(session), m_widgets(widgets)
+#include <algorithm>
+
+ServerPane::ServerPane(ServerControl *control, const Widgets &widgets, QObject *parent)
+    : QObject(parent), m_widgets(widgets)
 {
-    session->setConsole(this);
-    connect(session, &ServerSession::runningChanged, this, &ServerPane::runningChanged);
-    connect(session, &ServerSession::stateChanged, this, &ServerPane::showState);
     m_countdown = new QTimer(this);
     m_countdown->setInterval(1000);
     connect(m_countdown, &QTimer::timeout, this, &ServerPane::showState);
-    connect(session, &ServerSession::logsChanged, this, &ServerPane::updateLogActions);
+    setControl(control);
     if (m_widgets.command) {
         m_widgets.command->setEnabled(false);
         m_commandField = new CommandField(m_widgets.command);
@@ -31,18 +31,33 @@ ServerPane::ServerPane(ServerSession *session, const Widgets &widgets, QObject *
     // The log actions are brought up to date whenever the console's context menu opens.
     if (m_widgets.console)
         m_widgets.console->installEventFilter(this);
-    if (m_widgets.closeNote) {
-        m_widgets.closeNote->setText(closeNoteText());
-        m_widgets.closeNote->setAccessibleName(closeNoteText());
-    }
-    runningChanged(session->isRunning());
-    showState();
+    runningChanged(control->isRunning());
 }
 
 ServerPane::~ServerPane()
 {
-    if (m_session)
-        m_session->setConsole(nullptr);
+    for (const QPointer<ServerControl> &control : m_consoleOf) {
+        if (control)
+            control->setConsole(nullptr);
+    }
+}
+
+void ServerPane::setControl(ServerControl *control)
+{
+    if (m_control == control)
+        return;
+    if (m_control)
+        disconnect(m_control, nullptr, this, nullptr);
+    m_control = control;
+    if (std::find(m_consoleOf.begin(), m_consoleOf.end(), control) == m_consoleOf.end()) {
+        control->setConsole(this);
+        m_consoleOf.emplace_back(control);
+    }
+    connect(control, &ServerControl::runningChanged, this, &ServerPane::runningChanged);
+    connect(control, &ServerControl::stateChanged, this, &ServerPane::showState);
+    connect(control, &ServerControl::logsChanged, this, &ServerPane::updateLogActions);
+    runningChanged(control->isRunning());
+    updateLogActions();
 }
 
 void ServerPane::appendOutput(const QObject *run, const StyledText &text)
@@ -65,24 +80,33 @@ QString ServerPane::buttonTitle(bool running)
     return running ? tr("&Stop") : tr("&Start");
 }
 
-QString ServerPane::closeNoteText()
+QString ServerPane::closeNoteText(bool serverOutlivesWindow)
 {
-    return tr("Closing the launcher stops the server.");
+    return serverOutlivesWindow ? tr("Closing the launcher leaves the server running.")
+                                : tr("Closing the launcher stops the server.");
 }
 
 void ServerPane::runningChanged(bool running)
 {
     if (m_widgets.command)
         m_widgets.command->setEnabled(running);
-    if (m_widgets.closeNote)
+    if (m_widgets.keepRunning)
+        m_widgets.keepRunning->setEnabled(!running);
+    if (m_widgets.closeNote) {
+        // The note follows whoever runs the server: this window, or a host that outlives it.
+        const QString note = closeNoteText(m_control && m_control->outlivesWindow());
+        m_widgets.closeNote->setText(note);
+        m_widgets.closeNote->setAccessibleName(note);
         m_widgets.closeNote->setVisible(running);
+    }
+    showState();
 }
 
 void ServerPane::showState()
 {
-    if (!m_session)
+    if (!m_control)
         return;
-    const ServerSession::State state = m_session->state();
+    const ServerSession::State state = m_control->serverState();
     switch (state) {
     case ServerSession::State::Running:
     case ServerSession::State::RestartPending:
@@ -97,7 +121,7 @@ void ServerPane::showState()
         break;
     }
     if (m_widgets.state) {
-        const QString text = m_session->stateText();
+        const QString text = m_control->stateText();
         m_widgets.state->setText(text);
         m_widgets.state->setAccessibleDescription(text);
     }
@@ -109,7 +133,7 @@ void ServerPane::showState()
 
 void ServerPane::focusCommand()
 {
-    if (m_session && m_session->isRunning() && m_widgets.command && m_widgets.command->isEnabled())
+    if (m_control && m_control->isRunning() && m_widgets.command && m_widgets.command->isEnabled())
         m_widgets.command->setFocus(Qt::ShortcutFocusReason);
 }
 
@@ -118,7 +142,7 @@ void ServerPane::focusAfterButton()
     // Not while the pane is hidden: showing it puts the focus where it belongs (focusCommand).
     if (!m_widgets.button->isVisible())
         return;
-    if (m_session && m_session->isRunning())
+    if (m_control && m_control->isRunning())
         focusCommand();
     else
         m_widgets.button->setFocus(Qt::OtherFocusReason);
@@ -129,7 +153,7 @@ void ServerPane::sendServerCommand(const QString &command)
     // A command that cannot be taken stays in the field; the console says why.
     const int fieldLength =
         m_widgets.command ? m_widgets.command->maxLength() : MaxCommandFieldLength;
-    if (m_session && m_session->sendCommand(command, fieldLength) && m_commandField)
+    if (m_control && m_control->sendCommand(command, fieldLength) && m_commandField)
         m_commandField->accept(command);
 }
 
@@ -163,25 +187,25 @@ QAction *ServerPane::showLogFolderMenuItem()
 
 void ServerPane::updateLogActions()
 {
-    if (!m_openLogAction || !m_session)
+    if (!m_openLogAction || !m_control)
         return;
-    m_openLogAction->setEnabled(!m_session->logToOpen().isEmpty());
-    m_showLogFolderAction->setEnabled(QFileInfo(m_session->logFolder()).isDir());
+    m_openLogAction->setEnabled(!m_control->logToOpen().isEmpty());
+    m_showLogFolderAction->setEnabled(QFileInfo(m_control->logFolder()).isDir());
 }
 
 void ServerPane::openLogAction()
 {
-    const QString log = m_session ? m_session->logToOpen() : QString();
+    const QString log = m_control ? m_control->logToOpen() : QString();
     if (log.isEmpty())
         return;
-    m_session->flushLog(log);
+    m_control->flushLog(log);
     if (!QDesktopServices::openUrl(QUrl::fromLocalFile(log)))
         Q_EMIT cannotOpen(log);
 }
 
 void ServerPane::showLogFolderAction()
 {
-    const QString folder = m_session ? m_session->logFolder() : QString();
+    const QString folder = m_control ? m_control->logFolder() : QString();
     if (!folder.isEmpty() && QFileInfo(folder).isDir() &&
         !QDesktopServices::openUrl(QUrl::fromLocalFile(folder)))
         Q_EMIT cannotOpen(folder);

@@ -1,23 +1,28 @@
 #pragma once
 
-#include "ServerSession.h"
+#include "ServerControl.h"
 
 #include <QObject>
 #include <QPointer>
 
+#include <vector>
+
 class CommandField;
 class ConsoleView;
 class QAction;
+class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
 class QTimer;
 
-// The Server pane's widgets bound to a ServerSession: the console shows the session's rows, the
-// button reads "Start", "Stop" or "Stopping…" as the session goes, the label beside it says the
-// session's state in words, the command line sends typed commands, and Open Log and Show Log
-// Folder open what the session logged. It holds no state of the server's. While a server runs, a
-// note beside the button says what closing the launcher does to it.
+// The Server pane's widgets bound to a ServerControl: a session of this process, or the server
+// host the window is attached to. The console shows the rows of every control the pane has been
+// given (a stopped run may still be draining while another control runs); the button reads
+// "Start", "Stop" or "Stopping…" and the label beside it says the state in words, as the current
+// control goes; the command line sends typed commands to it, and Open Log and Show Log Folder
+// open what it logged. It holds no state of the server's. While a server runs, a note beside the
+// button says what closing the launcher does to it.
 class ServerPane : public QObject, private ServerSession::Console
 {
     Q_OBJECT
@@ -27,12 +32,19 @@ public:
         QPushButton *button = nullptr;
         QLabel *state = nullptr; // the state in words, as text and accessible description
         ConsoleView *console = nullptr;
-        QLineEdit *command = nullptr; // enabled while a server runs
-        QLabel *closeNote = nullptr;  // shown while a server runs
+        QLineEdit *command = nullptr;     // enabled while a server runs
+        QCheckBox *keepRunning = nullptr; // applies at the next Start: disabled while one runs
+        QLabel *closeNote = nullptr;      // shown while a server runs
     };
 
-    ServerPane(ServerSession *session, const Widgets &widgets, QObject *parent = nullptr);
+    ServerPane(ServerControl *control, const Widgets &widgets, QObject *parent = nullptr);
     ~ServerPane() override;
+
+    // The control the button, the command line and the log actions follow from now on. Not owned.
+    void setControl(ServerControl *control);
+    ServerControl *control() const { return m_control; }
+    // Shows one of the launcher's own lines in the console.
+    void showLine(const QString &line) { appendLine(line); }
 
     // The command line's history and key handling.
     CommandField *commandField() const { return m_commandField; }
@@ -45,8 +57,8 @@ public:
     // The button's title for a running server (Stop) or none (Start), with its mnemonic.
     static QString buttonTitle(bool running);
     // What the note beside the button says while a server runs: what closing the launcher does
-    // to the server.
-    static QString closeNoteText();
+    // to the server, which runs in this window or in a host that outlives it.
+    static QString closeNoteText(bool serverOutlivesWindow = false);
 
     // "Open Log" opens the current or last run's log, "Show Log Folder" the folder of the logs;
     // each is enabled only while there is something to open (brought up to date by
@@ -74,7 +86,8 @@ private:
     void showState();
     void makeLogActions();
 
-    QPointer<ServerSession> m_session;
+    QPointer<ServerControl> m_control;
+    std::vector<QPointer<ServerControl>> m_consoleOf; // every control whose rows come here
     Widgets m_widgets;
     CommandField *m_commandField = nullptr; // owned by the command line's widget
     QTimer *m_countdown = nullptr;          // refreshes "Restarting in 4 s" each second

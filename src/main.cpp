@@ -8,9 +8,48 @@
 #include <QMainWindow>
 
 #include <csignal>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// --help and --version are answered before any display is asked for, so that they work on a
+// machine without one. Every other argument is Qt's (-platform, say).
+int answerWithoutDisplay(int argc, char *argv[])
+{
+    for (int i = 1; i < argc; ++i) {
+        const bool help = !std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h");
+        const bool version = !std::strcmp(argv[i], "--version") || !std::strcmp(argv[i], "-v");
+        if (!help && !version)
+            continue;
+        QCoreApplication app(argc, argv);
+        installTranslations(app);
+        const QString text =
+            version ? QStringLiteral("velmora-launcher %1\n").arg(QStringLiteral(VELMORA_VERSION))
+                    : QCoreApplication::translate(
+                          "main", "Usage: velmora-launcher [Qt options]\n"
+                                  "Opens the Velmora launcher: choose the screen and graphics "
+                                  "settings and play, or run a dedicated server on the Server "
+                                  "pane.\n"
+                                  "\n"
+                                  "  -h, --help     show this help and exit\n"
+                                  "  -v, --version  show the version and exit\n"
+                                  "\n"
+                                  "The dedicated server runs without a window too: see "
+                                  "velmora-server --help.\n");
+        const QByteArray bytes = text.toLocal8Bit();
+        std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+        return 0;
+    }
+    return -1;
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
+    if (const int answered = answerWithoutDisplay(argc, argv); answered >= 0)
+        return answered;
     // A file-size limit reached by a server log must fail that write (EFBIG, said in the
     // console), not end the launcher and its server with it. Set before any thread starts.
     std::signal(SIGXFSZ, SIG_IGN);

@@ -94,6 +94,22 @@
         <source>Show server</source>
         <translation>Server anzeigen</translation>
     </message>
+    <message>
+        <source>The server keeps running without the launcher; start the launcher again to see it, or use velmora-server.</source>
+        <translation>Der Server läuft ohne den Launcher weiter; starten Sie den Launcher erneut, um ihn zu sehen, oder benutzen Sie velmora-server.</translation>
+    </message>
+    <message>
+        <source>The server host ended the connection: %1</source>
+        <translation>Der Server-Host hat die Verbindung beendet: %1</translation>
+    </message>
+    <message>
+        <source>%1 cannot be started: %2</source>
+        <translation>%1 kann nicht gestartet werden: %2</translation>
+    </message>
+    <message>
+        <source>The server host started, but does not answer</source>
+        <translation>Der Server-Host ist gestartet, antwortet aber nicht</translation>
+    </message>
 </context>
 <context>
     <name>LauncherInterface</name>
@@ -512,6 +528,18 @@
         <source>Server state</source>
         <translation>Serverzustand</translation>
     </message>
+    <message>
+        <source>&amp;Keep running when the launcher closes</source>
+        <translation>Weiter&amp;laufen, wenn der Launcher schließt</translation>
+    </message>
+    <message>
+        <source>Keep running when the launcher closes</source>
+        <translation>Weiterlaufen, wenn der Launcher schließt</translation>
+    </message>
+    <message>
+        <source>Start runs the server in a host of its own, which a launcher started later attaches to</source>
+        <translation>Starten führt den Server in einem eigenen Host aus, mit dem sich ein später gestarteter Launcher verbindet</translation>
+    </message>
 </context>
 <context>
     <name>NewRowsButton</name>
@@ -655,6 +683,10 @@
         <source>Stopping…</source>
         <translation>Wird beendet …</translation>
     </message>
+    <message>
+        <source>Closing the launcher leaves the server running.</source>
+        <translation>Das Schließen des Launchers lässt den Server weiterlaufen.</translation>
+    </message>
 </context>
 <context>
     <name>ServerSession</name>
@@ -787,6 +819,326 @@
     <message>
         <source>Console scroll bar</source>
         <translation>Bildlaufleiste der Konsole</translation>
+    </message>
+</context>
+<context>
+    <name>HostClient</name>
+    <message>
+        <source>The host speaks version %1 of the protocol, this program %2</source>
+        <translation>Der Host spricht Version %1 des Protokolls, dieses Programm %2</translation>
+    </message>
+    <message>
+        <source>The host did not say hello first</source>
+        <translation>Der Host hat sich nicht zuerst vorgestellt</translation>
+    </message>
+</context>
+<context>
+    <name>HostCommands</name>
+    <message>
+        <source>Last run: %1 (started %2, ended %3)</source>
+        <translation>Letzter Lauf: %1 (gestartet %2, beendet %3)</translation>
+    </message>
+    <message>
+        <source>Log: %1</source>
+        <translation>Protokoll: %1</translation>
+    </message>
+    <message>
+        <source>The server could not be started</source>
+        <translation>Der Server konnte nicht gestartet werden</translation>
+    </message>
+    <message>
+        <source>A server runs already (process %1).</source>
+        <translation>Es läuft bereits ein Server (Prozess %1).</translation>
+    </message>
+    <message>
+        <source>The game %1 cannot be run: %2</source>
+        <translation>Das Spiel %1 kann nicht ausgeführt werden: %2</translation>
+    </message>
+    <message>
+        <source>Server started (process %1), %2.</source>
+        <translation>Server gestartet (Prozess %1), %2.</translation>
+    </message>
+    <message>
+        <source>The server ended at once.</source>
+        <translation>Der Server hat sich sofort beendet.</translation>
+    </message>
+    <message>
+        <source>State: not running</source>
+        <translation>Zustand: läuft nicht</translation>
+    </message>
+    <message>
+        <source>State: running since %1</source>
+        <translation>Zustand: läuft seit %1</translation>
+    </message>
+    <message>
+        <source>Process: %1</source>
+        <translation>Prozess: %1</translation>
+    </message>
+    <message>
+        <source>State: stopped, the host is finishing</source>
+        <translation>Zustand: gestoppt, der Host beendet sich</translation>
+    </message>
+    <message>
+        <source>Restarts: %1</source>
+        <translation>Neustarts: %1</translation>
+    </message>
+    <message>
+        <source>Last run: %1</source>
+        <translation>Letzter Lauf: %1</translation>
+    </message>
+    <message>
+        <source>none before this one</source>
+        <translation>keiner vor diesem</translation>
+    </message>
+    <message>
+        <source>Host: %1 (process %2)</source>
+        <translation>Host: %1 (Prozess %2)</translation>
+    </message>
+    <message>
+        <source>No server is running.</source>
+        <translation>Es läuft kein Server.</translation>
+    </message>
+    <message>
+        <source>The server host went away before it answered.</source>
+        <translation>Der Server-Host ist verschwunden, bevor er geantwortet hat.</translation>
+    </message>
+    <message>
+        <source>Server stopped.</source>
+        <translation>Server gestoppt.</translation>
+    </message>
+</context>
+<context>
+    <name>HostConnection</name>
+    <message>
+        <source>The other side stopped reading</source>
+        <translation>Die Gegenseite liest nicht mehr</translation>
+    </message>
+    <message>
+        <source>The connection ended in the middle of a message</source>
+        <translation>Die Verbindung endete mitten in einer Nachricht</translation>
+    </message>
+    <message>
+        <source>A message could not be read</source>
+        <translation>Eine Nachricht konnte nicht gelesen werden</translation>
+    </message>
+    <message>
+        <source>A message was longer than the %1 bytes allowed</source>
+        <translation>Eine Nachricht war länger als die erlaubten %1 Bytes</translation>
+    </message>
+</context>
+<context>
+    <name>HostStarter</name>
+    <message>
+        <source>The server host was killed by signal %1</source>
+        <translation>Der Server-Host wurde durch Signal %1 beendet</translation>
+    </message>
+    <message>
+        <source>The server host ended with status %1</source>
+        <translation>Der Server-Host endete mit Status %1</translation>
+    </message>
+    <message>
+        <source>systemd-run did not finish: %1</source>
+        <translation>systemd-run wurde nicht fertig: %1</translation>
+    </message>
+    <message>
+        <source>The server host did not start under systemd; its reason is in the journal: journalctl --user -u %1</source>
+        <translation>Der Server-Host ist unter systemd nicht gestartet; der Grund steht im Journal: journalctl --user -u %1</translation>
+    </message>
+    <message>
+        <source>The server host did not get ready within %1 s</source>
+        <translation>Der Server-Host wurde nicht innerhalb von %1 s bereit</translation>
+    </message>
+    <message>
+        <source>systemd user unit %1</source>
+        <translation>systemd-Benutzereinheit %1</translation>
+    </message>
+    <message>
+        <source>a systemd unit</source>
+        <translation>eine systemd-Einheit</translation>
+    </message>
+    <message>
+        <source>detached, in a session of its own</source>
+        <translation>losgelöst, in einer eigenen Sitzung</translation>
+    </message>
+    <message>
+        <source>in the foreground</source>
+        <translation>im Vordergrund</translation>
+    </message>
+</context>
+<context>
+    <name>RuntimeFolder</name>
+    <message>
+        <source>%1 cannot be made: %2</source>
+        <translation>%1 kann nicht angelegt werden: %2</translation>
+    </message>
+    <message>
+        <source>%1 is not a folder (a link, or a file): it is not used</source>
+        <translation>%1 ist kein Ordner (eine Verknüpfung oder eine Datei): er wird nicht benutzt</translation>
+    </message>
+    <message>
+        <source>%1 belongs to another user: it is not used</source>
+        <translation>%1 gehört einem anderen Benutzer: er wird nicht benutzt</translation>
+    </message>
+    <message>
+        <source>%1 cannot be made private: %2</source>
+        <translation>%1 kann nicht privat gemacht werden: %2</translation>
+    </message>
+    <message>
+        <source>The host&apos;s lock %1/%2 cannot be opened: %3</source>
+        <translation>Die Sperre des Hosts %1/%2 kann nicht geöffnet werden: %3</translation>
+    </message>
+    <message>
+        <source>The host&apos;s lock %1/%2 is not a file of yours: it is not used</source>
+        <translation>Die Sperre des Hosts %1/%2 ist keine Datei von Ihnen: sie wird nicht benutzt</translation>
+    </message>
+    <message>
+        <source>The host&apos;s lock cannot be taken: %1</source>
+        <translation>Die Sperre des Hosts kann nicht gesetzt werden: %1</translation>
+    </message>
+    <message>
+        <source>%1 is not a socket of yours: it is left alone, and no host can start until it is removed</source>
+        <translation>%1 ist kein Socket von Ihnen: er bleibt unberührt, und kein Host kann starten, bis er entfernt ist</translation>
+    </message>
+    <message>
+        <source>No socket for the host: %1</source>
+        <translation>Kein Socket für den Host: %1</translation>
+    </message>
+    <message>
+        <source>The host cannot listen on %1: %2</source>
+        <translation>Der Host kann nicht auf %1 lauschen: %2</translation>
+    </message>
+    <message>
+        <source>%1 is not a socket of yours: it is not used</source>
+        <translation>%1 ist kein Socket von Ihnen: er wird nicht benutzt</translation>
+    </message>
+    <message>
+        <source>The host at %1 does not answer: %2</source>
+        <translation>Der Host unter %1 antwortet nicht: %2</translation>
+    </message>
+    <message>
+        <source>The host at %1 runs as another user: it is not used</source>
+        <translation>Der Host unter %1 läuft als anderer Benutzer: er wird nicht benutzt</translation>
+    </message>
+</context>
+<context>
+    <name>ServerHost</name>
+    <message>
+        <source>A server host runs already (process %1)</source>
+        <translation>Es läuft bereits ein Server-Host (Prozess %1)</translation>
+    </message>
+    <message>
+        <source>A server host runs already</source>
+        <translation>Es läuft bereits ein Server-Host</translation>
+    </message>
+    <message>
+        <source>The server could not be started</source>
+        <translation>Der Server konnte nicht gestartet werden</translation>
+    </message>
+    <message>
+        <source>Stopped</source>
+        <translation>Gestoppt</translation>
+    </message>
+    <message>
+        <source>A client must say hello first</source>
+        <translation>Ein Client muss sich zuerst vorstellen</translation>
+    </message>
+    <message>
+        <source>This host speaks version %1 of the protocol, the client %2</source>
+        <translation>Dieser Host spricht Version %1 des Protokolls, der Client %2</translation>
+    </message>
+    <message>
+        <source>No server is running</source>
+        <translation>Es läuft kein Server</translation>
+    </message>
+</context>
+<context>
+    <name>velmora-server</name>
+    <message>
+        <source>Usage: velmora-server COMMAND [ARGUMENTS]
+Runs Velmora&apos;s dedicated server without a window, with the Server settings of velmora-launcher.
+
+Commands:
+  start [--detached]   start the server in a host that outlives this command (a systemd user
+                       unit where the user&apos;s manager runs; --detached: always a session of its
+                       own), and return once it runs
+  run                  run the host in the foreground, for service units and containers:
+                       output on standard output, SIGTERM and SIGINT stop the server
+  status               show whether a server runs; exit status 0 when one runs, 3 when none does
+  send TEXT...         type one command line into the server
+  stop                 stop the server
+  attach [--protocol]  show the console&apos;s last 201 rows and follow it; the lines you type go
+                       to the server; end of input or Ctrl+C detaches and leaves it running.
+                       --protocol: speak the host&apos;s protocol on standard input and output
+
+Options:
+  -h, --help           show this help and exit
+  -v, --version        show the version and exit
+
+To start the server at boot: systemctl --user enable --now velmora-server, and loginctl enable-linger.
+</source>
+        <translation>Aufruf: velmora-server BEFEHL [ARGUMENTE]
+Führt den dedizierten Server von Velmora ohne Fenster aus, mit den Servereinstellungen von velmora-launcher.
+
+Befehle:
+  start [--detached]   startet den Server in einem Host, der diesen Befehl überdauert (eine
+                       systemd-Benutzereinheit, wo der Dienstverwalter des Benutzers läuft;
+                       --detached: immer in einer eigenen Sitzung), und kehrt zurück, sobald er läuft
+  run                  führt den Host im Vordergrund aus, für Dienst-Units und Container:
+                       Ausgabe auf die Standardausgabe, SIGTERM und SIGINT stoppen den Server
+  status               zeigt, ob ein Server läuft; Rückgabewert 0, wenn einer läuft, 3, wenn keiner läuft
+  send TEXT...         tippt eine Befehlszeile in den Server
+  stop                 stoppt den Server
+  attach [--protocol]  zeigt die letzten 201 Zeilen der Konsole und folgt ihr; eingegebene Zeilen
+                       gehen an den Server; Ende der Eingabe oder Strg+C trennt und lässt ihn laufen.
+                       --protocol: spricht das Protokoll des Hosts auf Standardein- und -ausgabe
+
+Optionen:
+  -h, --help           zeigt diese Hilfe und beendet sich
+  -v, --version        zeigt die Version und beendet sich
+
+Zum Start beim Hochfahren: systemctl --user enable --now velmora-server und loginctl enable-linger.
+</translation>
+    </message>
+    <message>
+        <source>See velmora-server --help.</source>
+        <translation>Siehe velmora-server --help.</translation>
+    </message>
+    <message>
+        <source>No command given.</source>
+        <translation>Kein Befehl angegeben.</translation>
+    </message>
+    <message>
+        <source>send needs the command line to type.</source>
+        <translation>send braucht die Befehlszeile, die getippt werden soll.</translation>
+    </message>
+    <message>
+        <source>%1 does not take %2.</source>
+        <translation>%1 nimmt %2 nicht an.</translation>
+    </message>
+    <message>
+        <source>Unknown command %1.</source>
+        <translation>Unbekannter Befehl %1.</translation>
+    </message>
+</context>
+<context>
+    <name>main</name>
+    <message>
+        <source>Usage: velmora-launcher [Qt options]
+Opens the Velmora launcher: choose the screen and graphics settings and play, or run a dedicated server on the Server pane.
+
+  -h, --help     show this help and exit
+  -v, --version  show the version and exit
+
+The dedicated server runs without a window too: see velmora-server --help.
+</source>
+        <translation>Aufruf: velmora-launcher [Qt-Optionen]
+Öffnet den Velmora-Launcher: Bildschirm- und Grafikeinstellungen wählen und spielen, oder im Bereich Server einen dedizierten Server betreiben.
+
+  -h, --help     zeigt diese Hilfe und beendet sich
+  -v, --version  zeigt die Version und beendet sich
+
+Der dedizierte Server läuft auch ohne Fenster: siehe velmora-server --help.
+</translation>
     </message>
 </context>
 </TS>

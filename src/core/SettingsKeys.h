@@ -21,4 +21,6 @@ inline constexpr QLatin1String serverQuitCommand{"server_quitcommand"};
 inline constexpr QLatin1String serverStopTimeout{"server_stoptimeout"};
 inline constexpr QLatin1String serverRestart{"server_restart"};
 inline constexpr QLatin1String serverNotify{"server_notify"};
+// Whether Start runs the server in a host of its own that outlives the window.
+inline constexpr QLatin1String serverKeepRunning{"server_keeprunning"};
 } // namespace SettingsKeys

@@ -10,6 +10,7 @@ import os
 import re
 import signal
 import sys
+import time
 import urllib.parse
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -341,6 +342,59 @@ def display_lost_with_server():
             session.wait_gone(helper, 15, "the server's helper to be gone with the display")
 
 
+def attached_launcher(session, atspi, shown):
+    """A new launcher attached to the running host: its window and the Server pane's button."""
+    session.start_launcher()
+    window = LauncherWindow(session, atspi)
+    window.show_pane("Server", "Server settings")
+    button = server_button(window)
+    wait_for(lambda: button.get_name() == "Stop", 15, "the new launcher to attach")
+    wait_for(lambda: console_lines(window)[: len(shown)] == shown, 15, "the rows as they stood")
+    return window, button
+
+
+def keep_running():
+    """Keep running: the server outlives a closed window and a killed launcher; the next launcher
+    shows its rows as they stood, sends to it and stops it."""
+    with Session("keep-running") as session:
+        session.start_display()
+        atspi = session.start_buses()
+        session.write_settings({"server_options": "--commands", "server_description": "Kept"})
+        session.start_launcher()
+        window = LauncherWindow(session, atspi)
+        window.show_pane("Server", "Server settings")
+        window.click(window.get(role="check box", name="Keep running when the launcher closes"))
+        wait_for(lambda: session.stored_settings().get("server_keeprunning") == "1", 10,
+                 "the check box to be stored")
+        _, pid = start_server(session, window)
+        shown = console_lines(window)
+        from xclose import request_close
+        request_close(session.display, int(window.window_id))
+        check_equal(session.wait_launcher_exit(30), 0, "the launcher's exit status after closing")
+        time.sleep(0.5)
+        check(is_running(pid), "the server ended with the window")
+
+        window, button = attached_launcher(session, atspi, shown)
+        check_equal(console_lines(window), shown, "the console of the attached launcher")
+        field = window.get(role="text", name="Server command")
+        window.focus(field)
+        session.xdotool("type", "--delay", "15", "--file", "-", input="say still here")
+        session.xdotool("key", "Return")
+        wait_for(lambda: "Console: still here" in console_lines(window), 15,
+                 "the server's answer in the attached console")
+        shown = console_lines(window)
+        os.kill(session.launcher.pid, signal.SIGKILL)
+        session.wait_launcher_exit(30)
+        check(is_running(pid), "the server ended with a launcher killed while attached")
+
+        window, button = attached_launcher(session, atspi, shown)
+        window.press(button)
+        wait_for(lambda: button.get_name() == "Start", 15, "the button to read Start again")
+        session.wait_gone(pid, 15, "the server to be gone after Stop")
+        wait_for(lambda: list(session.game_processes()) == [session.launcher.pid], 15,
+                 "the host to be gone, leaving the launcher alone")
+
+
 def help_page():
     with Session("help") as session:
         fake_bin = os.path.join(session.root, "bin")
@@ -399,9 +453,13 @@ SCENARIOS = {
     "close_with_server": close_with_server,
     "signals_with_server": signals_with_server,
     "display_lost_with_server": display_lost_with_server,
+    "keep_running": keep_running,
     "help_page": help_page,
     "assistive_actions": assistive_actions,
 }
 
+# Seconds for scenarios that start the launcher more than once (the test's time-out is longer).
+BUDGETS = {"keep_running": 200}
+
 if __name__ == "__main__":
-    sys.exit(run_scenarios(SCENARIOS, sys.argv))
+    sys.exit(run_scenarios(SCENARIOS, sys.argv, BUDGETS))

@@ -142,6 +142,10 @@ class Session:
         shutil.copy2(os.path.join(self.build_dir, "README.html"), self.folder)
         shutil.copytree(os.path.join(self.build_dir, "Orvane"), os.path.join(self.folder, "Orvane"),
                         symlinks=True)
+        # The server's host, beside the launcher as it is installed.
+        host = os.path.join(self.build_dir, "velmora-server")
+        if os.path.isfile(host):
+            shutil.copy2(host, self.folder)
 
     def _spawn(self, what, argv, env=None, cwd=None, stdout=None, pass_fds=()):
         log = open(os.path.join(self.logs, what + ".log"), "wb")

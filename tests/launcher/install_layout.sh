@@ -24,11 +24,20 @@ grep -qxF "Icon=$prefix/velmora-launcher.svg" "$desktop" || fail "desktop entry 
 if command -v desktop-file-validate >/dev/null; then
     desktop-file-validate "$desktop" || fail "desktop entry does not validate"
 fi
+# The server's host beside the launcher, and its user unit: a path that systemd refuses as a
+# program (it holds quotes) goes to env quoted, with \" inside and % and $ doubled.
+[[ -x "$prefix/velmora-server" ]] || fail "velmora-server missing"
+unit_exec=$(grep '^ExecStart=' "$prefix/velmora-server.service")
+[[ "$unit_exec" == 'ExecStart=/usr/bin/env "'"$tmp"'/My Gämes/Velmora'"'"'s \"50%%\" $$HOME/velmora-server" run' ]] ||
+    fail "user unit ExecStart: $unit_exec"
+"$prefix/velmora-server" --version | grep -q '^velmora-server ' || fail "installed velmora-server"
 # A staged install (DESTDIR) still names the final folder, unquoted where nothing needs quotes.
 staged="$tmp/stage"
 DESTDIR="$staged" cmake --install "$build" --prefix "/opt/Velmora" >/dev/null
 grep -qxF 'Exec=/opt/Velmora/velmora-launcher' "$staged/opt/Velmora/velmora-launcher.desktop" ||
     fail "staged desktop entry: $(grep ^Exec "$staged/opt/Velmora/velmora-launcher.desktop")"
+grep -qxF 'ExecStart="/opt/Velmora/velmora-server" run' "$staged/opt/Velmora/velmora-server.service" ||
+    fail "staged user unit: $(grep ^ExecStart "$staged/opt/Velmora/velmora-server.service")"
 # The installed game still runs as a server from its new home.
 out=$("$prefix/Orvane/orvane.app/Contents/MacOS/orvane" -d -nInstalled --exit)
 grep -q "Installed" <<<"$out" || fail "installed game did not run: $out"

@@ -60,7 +60,10 @@ actual=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { $1 = $2 = $3 = $4 = $5 = ""; sub
     sed 's|^\./|/|' | sort)
 expected=$(sort <<'LIST'
 /usr/games/velmora-launcher -> ../lib/velmora/velmora-launcher
+/usr/games/velmora-server -> ../lib/velmora/velmora-server
 /usr/lib/velmora/velmora-launcher
+/usr/lib/velmora/velmora-server
+/usr/lib/systemd/user/velmora-server.service
 /usr/lib/velmora/README.html
 /usr/lib/velmora/README.de.html
 /usr/lib/velmora/Orvane/orvane.app/Contents/MacOS/orvane
@@ -69,6 +72,7 @@ expected=$(sort <<'LIST'
 /usr/share/icons/hicolor/scalable/apps/velmora-launcher.svg
 /usr/share/metainfo/example.velmora.launcher.metainfo.xml
 /usr/share/man/man6/velmora-launcher.6.gz
+/usr/share/man/man6/velmora-server.6.gz
 /usr/share/doc/velmora-launcher/changelog.gz
 /usr/share/doc/velmora-launcher/copyright
 /usr/share/lintian/overrides/velmora-launcher
@@ -133,6 +137,12 @@ fi
 "${as_root[@]}" dpkg --root="$root" --no-triggers -i "$deb" || fail "dpkg --root -i"
 status=$(dpkg --root="$root" -s velmora-launcher | sed -n 's/^Status: //p')
 [[ "$status" == "install ok installed" ]] || fail "installed package's status: $status"
+
+echo "== velmora-server"
+unit="$root/usr/lib/systemd/user/velmora-server.service"
+grep -qxF 'ExecStart="/usr/games/velmora-server" run' "$unit" || fail "user unit: $(grep ^ExecStart "$unit")"
+server_version=$(env -u DISPLAY -u WAYLAND_DISPLAY "$root/usr/games/velmora-server" --version)
+[[ "$server_version" == "velmora-server $version" ]] || fail "installed velmora-server --version: $server_version"
 
 exec_line=$(grep '^Exec=' "$root/usr/share/applications/velmora-launcher.desktop")
 echo "$exec_line"

@@ -45,6 +45,11 @@ void usePrivatePreferences(const QString &configHome)
     // bus is one that is not there, unless a test starts its own.
     qputenv("DBUS_SESSION_BUS_ADDRESS", QFile::encodeName(QStringLiteral("unix:path=") +
                                                           configHome + QStringLiteral("/no-bus")));
+    // A window attaches to a server host it finds: never to one of the user's own.
+    const QString runtime = configHome + QStringLiteral("/runtime");
+    QDir().mkpath(runtime);
+    QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime));
 }
 
 void clearPreferences()
@@ -96,6 +101,12 @@ QString makeLauncherFolder(const QString &folder)
         QFile::copy(built.filePath(name), exeDir + u'/' + name);
         QFile::setPermissions(exeDir + u'/' + name, QFile::permissions(built.filePath(name)));
     }
+    // The server's host lies beside the launcher, as it is installed.
+    const QString host = QFileInfo(builtLauncher).path() + QStringLiteral("/velmora-server");
+    const QString hostCopy = QFileInfo(exe).path() + QStringLiteral("/velmora-server");
+    QFile::remove(hostCopy);
+    if (QFile::copy(host, hostCopy))
+        QFile::setPermissions(hostCopy, QFile::permissions(host));
     return exe;
 }
 

@@ -22,8 +22,8 @@
 
 namespace LauncherFixture {
 
-// Points the user's preferences (and state, and session bus) at a private folder. Call before
-// QApplication exists.
+// Points the user's preferences (and state, the host's runtime folder and the session bus) at a
+// private folder. Call before QApplication exists.
 void usePrivatePreferences(const QString &configHome);
 void clearPreferences();
 // Stores each value as the binding would: an int as an integer, anything else as its text.
@@ -33,7 +33,8 @@ QString preferencesFile();
 
 // The game executable in the launcher folder whose launcher executable is `executablePath`.
 QString gameExecutableOf(const QString &executablePath);
-// Lays out the game directory under `folder` with the built stand-in copied into it, and returns
+// Lays out the game directory under `folder` with the built stand-in copied into it (and
+// velmora-server beside the launcher, when it is built), and returns
 // the path the launcher executable is taken to have inside `folder`.
 QString makeLauncherFolder(const QString &folder);
 // A launcher folder `folder` whose game executable is a copy of `program` (a script, say).
