@@ -16,4 +16,6 @@ inline constexpr QLatin1String serverOptions{"server_options"};
 inline constexpr QLatin1String serverDescription{"server_description"};
 inline constexpr QLatin1String serverPassword{"server_password"};
 inline constexpr QLatin1String serverMaxClients{"server_maxclients"};
+// 1: the console draws in the user's text font rather than the system's fixed-pitch font.
+inline constexpr QLatin1String consoleUserFont{"consoleUserFont"};
 } // namespace SettingsKeys

@@ -90,6 +90,10 @@ private Q_SLOTS:
     void pendingWorkIsGatheredAcrossAppends();
     void unseenRows_data();
     void unseenRows();
+    void followRule_data();
+    void followRule();
+    void frameWidth_data();
+    void frameWidth();
     void escapesSplitAnywhere_data();
     void escapesSplitAnywhere();
     void escapeStateEndsWithStream();
@@ -369,7 +373,8 @@ void TestConsoleModel::ownLinesAndSourcesStartRows()
 {
     ConsoleModel model;
     model.appendText(u"serving", 1);
-    model.appendLine(QStringLiteral("Error - can't launch server"));
+    model.appendLine(QStringLiteral("Error - can't launch server"), ConsoleModel::RowKind::Note,
+                     QTime(14, 3, 22));
     model.appendText(u" on\n", 1);
     // A stopped run still draining and a new one: each row holds one source's text.
     model.appendText(u"old tail ", 1);
@@ -387,6 +392,9 @@ void TestConsoleModel::ownLinesAndSourcesStartRows()
     QCOMPARE(model.lines(),
              (QStringList{"serving", "Error - can't launch server", " on", "old tail ",
                           "new banner ", "continued", "goes on", "last words", "reused tag", " "}));
+    QCOMPARE(model.kind(1), ConsoleModel::RowKind::Note);
+    QCOMPARE(model.time(1), QTime(14, 3, 22));
+    QCOMPARE(model.kind(2), ConsoleModel::RowKind::Output); // the run's text goes on as output
 
     model.appendText(u"before clear", 1);
     model.deleteLines();
@@ -685,6 +693,85 @@ void TestConsoleModel::unseenRows()
     } else {
         QCOMPARE(model.endScroll(), follow);
     }
+}
+
+// Whatever the user scrolls with, following pauses away from the end and resumes at it; a
+// selection under way holds it paused until it is let go. `hold`: "" none, "held" while
+// scrolling, "released" held and let go after scrolling.
+void TestConsoleModel::followRule_data()
+{
+    QTest::addColumn<bool>("follow");
+    QTest::addColumn<int>("lines");
+    QTest::addColumn<float>("top");
+    QTest::addColumn<QString>("hold");
+    QTest::addColumn<bool>("follows");
+
+    QTest::newRow("away from the end") << true << 50 << 479.f << "" << false;
+    QTest::newRow("to the top") << true << 50 << 0.f << "" << false;
+    QTest::newRow("back to the end") << false << 50 << 480.f << "" << true;
+    QTest::newRow("past the end: clamped to it") << false << 50 << 900.f << "" << true;
+    QTest::newRow("everything fits") << false << 5 << 0.f << "" << true;
+    QTest::newRow("selecting at the end") << true << 50 << 480.f << "held" << false;
+    QTest::newRow("selection let go at the end") << true << 50 << 480.f << "released" << true;
+    QTest::newRow("selection let go higher up") << true << 50 << 120.f << "released" << false;
+}
+
+void TestConsoleModel::followRule()
+{
+    QFETCH(bool, follow);
+    QFETCH(int, lines);
+    QFETCH(float, top);
+    QFETCH(QString, hold);
+    QFETCH(bool, follows);
+
+    ConsoleModel model;
+    model.setViewport(0.0f, ViewportHeight);
+    model.scrollToEnd(true);
+    fill(model, lines);
+    model.scrollToEnd(follow);
+    if (!hold.isEmpty())
+        model.holdFollowing(true);
+    model.userScrolled(top);
+    if (hold == u"released")
+        model.holdFollowing(false);
+    QCOMPARE(model.endScroll(), follows);
+    // The next row scrolls in only when following; otherwise it waits to be seen.
+    model.appendLine(QStringLiteral("next"));
+    QCOMPARE(model.isAtEnd(), follows);
+    QCOMPARE(model.unseenRows(), follows || lines < 10 ? 0 : 1);
+}
+
+// The frame is as wide as the widest row, rounded up to whole pixels, and never narrower than
+// the console always was; cleared lines take their width with them.
+void TestConsoleModel::frameWidth_data()
+{
+    QTest::addColumn<float>("content");
+    QTest::addColumn<float>("width");
+
+    QTest::newRow("no width measured") << 0.f << 500.f;
+    QTest::newRow("narrower rows") << 321.5f << 500.f;
+    QTest::newRow("exactly the old width") << 500.f << 500.f;
+    QTest::newRow("a fraction more") << 500.25f << 501.f;
+    QTest::newRow("a long row") << 40960.f << 40960.f;
+}
+
+void TestConsoleModel::frameWidth()
+{
+    QFETCH(float, content);
+    QFETCH(float, width);
+
+    ConsoleModel model;
+    model.setViewport(0.0f, ViewportHeight);
+    fill(model, 3);
+    model.takePending();
+    model.setContentWidth(content);
+    QCOMPARE(model.frame(), QRectF(0, 0, width, 36));
+    QCOMPARE(model.takePending().frameChanged, width != 500.f);
+    model.appendLine(QStringLiteral("more"));
+    QCOMPARE(model.frame(), QRectF(0, 0, width, 48));
+    model.deleteLines();
+    model.appendLine(QStringLiteral("again"));
+    QCOMPARE(model.frame(), QRectF(0, 0, 500, 12));
 }
 
 void TestConsoleModel::escapesSplitAnywhere_data()
