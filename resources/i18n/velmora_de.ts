@@ -160,6 +160,18 @@
         <translation>Zusätzliche Serverargumente, durch Leerzeichen getrennt</translation>
     </message>
     <message>
+        <source>Use my &amp;text font in the console</source>
+        <translation>Meine &amp;Textschrift in der Konsole verwenden</translation>
+    </message>
+    <message>
+        <source>Use my text font in the console</source>
+        <translation>Meine Textschrift in der Konsole verwenden</translation>
+    </message>
+    <message>
+        <source>Draws the console in your desktop&apos;s text font instead of the fixed-pitch font that keeps columns in line</source>
+        <translation>Zeigt die Konsole in der Textschrift Ihres Desktops statt in der Festbreitenschrift, die Spalten bündig hält</translation>
+    </message>
+    <message>
         <source>Start</source>
         <translation>Starten</translation>
     </message>

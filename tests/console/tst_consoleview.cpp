@@ -1,6 +1,7 @@
 #include "ConsoleAccessible.h"
 #include "ConsoleView.h"
 #include "NewRowsButton.h"
+#include "RowPainter.h"
 #include "VScroller.h"
 
 #include <QAccessible>
@@ -105,6 +106,11 @@ private Q_SLOTS:
     void newRowsButtonLeadsBackToTheEnd();
     void rendersColouredSpans();
     void mouseAndKeysSelect();
+    void widestRow_data();
+    void widestRow();
+    void longRowsWidenTheFrame();
+    void oneFocusStopFillsTheViewport();
+    void launcherRowsStandApart();
     void selectionWhileLinesArrive();
     void copyThroughX11Clipboard();
 };
@@ -626,6 +632,128 @@ void TestConsoleView::selectionWhileLinesArrive()
     QCOMPARE(h.view->selectedText(), QStringLiteral("line 0"));
     h.fill(1);
     QVERIFY(h.view->selection().isEmpty());
+}
+
+// The widest row's width beside two short rows, in advances of the fixed-pitch font beyond both
+// margins: printable ASCII summed from its characters, any other row measured a piece (128
+// characters) at a time only until it passes `limit`, a note with the time after it.
+void TestConsoleView::widestRow_data()
+{
+    QTest::addColumn<QString>("row");
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<qreal>("limit");
+    QTest::addColumn<int>("advances");
+
+    const int output = int(ConsoleModel::RowKind::Output);
+    QTest::newRow("short rows only") << "ab" << output << 1e9 << 2;
+    QTest::newRow("plain ASCII, past any limit") << QString(300, u'x') << output << 100.0 << 300;
+    QTest::newRow("another script") << QString(300, u'\u00e9') << output << 1e9 << 300;
+    QTest::newRow("another script, past the limit")
+        << QString(5000, u'\u00e9') << output << 600.0 << 128;
+    QTest::newRow("a note and its time")
+        << "Server exited normally" << int(ConsoleModel::RowKind::Note) << 1e9 << 32;
+}
+
+void TestConsoleView::widestRow()
+{
+    QFETCH(QString, row);
+    QFETCH(int, kind);
+    QFETCH(qreal, limit);
+    QFETCH(int, advances);
+
+    const QFont font = ConsoleView::textFont();
+    QVERIFY(QFontInfo(font).fixedPitch());
+    QVERIFY(!QFontInfo(ConsoleView::textFont(true)).fixedPitch());
+    ConsoleModel model;
+    RowPainter rows(model);
+    rows.setFont(font);
+    model.appendLine(QStringLiteral("a"));
+    model.appendLine(row, ConsoleModel::RowKind(kind), QTime(21, 4, 5));
+    model.appendLine(QStringLiteral("bc"));
+    const qreal expected = 4.0 + advances * QFontMetricsF(font).horizontalAdvance(u'x');
+    QVERIFY2(qAbs(rows.contentWidth(limit) - expected) < 0.5,
+             qPrintable(QStringLiteral("%1, not %2").arg(rows.contentWidth(limit)).arg(expected)));
+}
+
+void TestConsoleView::longRowsWidenTheFrame()
+{
+    Harness h;
+    h.area.setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    const QString row(200, u'x');
+    h.view->appendLine(row);
+    h.view->flush();
+    const auto widthIn = [&](const QFont &font) {
+        return std::ceil(4.0 + QFontMetricsF(font).horizontalAdvance(u'x') * row.size());
+    };
+    QCOMPARE(h.view->frame().width(), widthIn(ConsoleView::textFont()));
+    QCOMPARE(h.view->width(), int(h.view->frame().width()));
+    QTRY_VERIFY(h.area.horizontalScrollBar()->isVisible());
+    QCOMPARE(h.area.horizontalScrollBar()->maximum(), h.view->width() - h.area.viewport()->width());
+    QCOMPARE(h.view->height(), h.area.viewport()->height()); // no room to scroll into
+    QCOMPARE(h.bar()->maximum(), 0);
+
+    h.view->setUserTextFont(true);
+    h.view->flush();
+    QCOMPARE(h.view->rowFont(), ConsoleView::textFont(true));
+    QCOMPARE(h.view->frame().width(), std::max(500.0, widthIn(ConsoleView::textFont(true))));
+
+    h.view->deleteLines();
+    h.view->flush();
+    QCOMPARE(h.view->frame(), QRectF());
+    QTRY_VERIFY(!h.area.horizontalScrollBar()->isVisible());
+    QCOMPARE(h.view->size(), h.area.viewport()->size());
+}
+
+// The console is the scroll area's one focus stop, and it covers the whole viewport: a click
+// below its last row focuses it (and its context menu is the console's), and the focus shows as
+// a ring around the viewport.
+void TestConsoleView::oneFocusStopFillsTheViewport()
+{
+    Harness h;
+    h.fill(3);
+    h.view->flush();
+    QList<QWidget *> inside = h.area.findChildren<QWidget *>();
+    inside << &h.area;
+    for (QWidget *widget : inside)
+        QCOMPARE(bool(widget->focusPolicy() & Qt::TabFocus), widget == h.view);
+
+    const QPoint below(300, 100);
+    QCOMPARE(h.area.viewport()->childAt(below), h.view);
+    QTest::mouseClick(h.area.windowHandle(), Qt::LeftButton, {},
+                      h.area.viewport()->mapTo(&h.area, below));
+    QCOMPARE(h.area.focusWidget(), h.view);
+
+    h.area.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&h.area));
+    const auto edge = [&] { return h.area.viewport()->grab().toImage().pixelColor(QPoint(1, 60)); };
+    QCOMPARE(edge(), h.view->palette().color(QPalette::Highlight));
+    h.view->clearFocus();
+    QVERIFY(edge() != h.view->palette().color(QPalette::Highlight));
+}
+
+void TestConsoleView::launcherRowsStandApart()
+{
+    Harness h;
+    h.view->appendLine(QStringLiteral("MMMMWWWW note"), ConsoleModel::RowKind::Note);
+    h.view->appendLine(QStringLiteral(" "), ConsoleModel::RowKind::Separator);
+    h.view->flush();
+    const QImage image = h.area.viewport()->grab().toImage();
+    int green = 0; // the server's colour, in the note's row
+    int grey = 0;  // text darker than the ground, with no hue, in the note's row
+    int rule = 0;  // the separator's rule, in its row
+    for (int y = 0; y < image.height(); ++y) {
+        const int row = int(y / image.devicePixelRatio()) / 12;
+        for (int x = 0; x < image.width(); ++x) {
+            const QRgb px = image.pixel(x, y);
+            const bool neutral = qAbs(qRed(px) - qGreen(px)) <= 12 && qRed(px) == qBlue(px);
+            green += row == 0 && isConsoleGreen(px) ? 1 : 0;
+            grey += row == 0 && neutral && qRed(px) < 200 ? 1 : 0;
+            rule += row == 1 && px == qRgb(80, 100, 80) ? 1 : 0;
+        }
+    }
+    QCOMPARE(green, 0);
+    QVERIFY(grey > 10);
+    QVERIFY(rule > 300);
 }
 
 // Reads the clipboard or the primary selection as another X client, and prints it.
