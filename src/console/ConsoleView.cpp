@@ -17,8 +17,7 @@
 #include <QScrollBar>
 #include <QWindow>
 
-#include <algorithm>
-#include <cmath>
+#include <utility>
 
 namespace {
 
@@ -59,7 +58,7 @@ QString copiedText(QString text)
 
 } // namespace
 
-ConsoleView::ConsoleView(QWidget *parent) : QWidget(parent), m_rows(m_model)
+ConsoleView::ConsoleView(QWidget *parent) : QWidget(parent), m_rows(m_model), m_mouse(*this)
 {
     ConsoleAccessible::installFactory();
     m_rows.setFont(textFont());
@@ -238,7 +237,7 @@ void ConsoleView::deleteLines()
 void ConsoleView::selectionAfterAppend()
 {
     if (m_selection.isActive() && m_selection.dropIfTrimmed(m_model)) {
-        m_dragging = false;
+        m_mouse.cancel();
         selectionChanged();
     }
 }
@@ -261,7 +260,7 @@ void ConsoleView::clearSelection()
     if (!m_selection.isActive())
         return;
     m_selection.clear();
-    m_dragging = false;
+    m_mouse.cancel();
     selectionChanged();
 }
 
@@ -501,27 +500,6 @@ void ConsoleView::focusOutEvent(QFocusEvent *event)
     update();
 }
 
-bool ConsoleView::positionAt(const QPointF &point, TextPosition *at) const
-{
-    if (m_model.lineCount() == 0)
-        return false;
-    const int row = int(std::floor(point.y() / ConsoleModel::RowHeight));
-    // Rows as laid out last; above the first or below the last means the first or last line.
-    const quint64 first = m_model.firstSequence();
-    const quint64 last = first + quint64(m_model.lineCount() - 1);
-    const qint64 wanted = qint64(m_paintedFirst) + row;
-    const quint64 sequence = wanted < qint64(first) ? first : std::min(quint64(wanted), last);
-    const int index = int(sequence - first);
-    at->sequence = sequence;
-    if (row < 0 && wanted < qint64(first))
-        at->column = 0;
-    else if (quint64(wanted) > last)
-        at->column = int(m_model.line(index).size());
-    else
-        at->column = columnAt(index, point.x() - TextLeft);
-    return true;
-}
-
 void ConsoleView::mousePressEvent(QMouseEvent *event)
 {
     if (event->button() != Qt::LeftButton) {
@@ -529,79 +507,25 @@ void ConsoleView::mousePressEvent(QMouseEvent *event)
         return;
     }
     setFocus(Qt::MouseFocusReason);
-    TextPosition at;
-    if (!positionAt(event->position(), &at))
-        return;
-    flush();
-    m_model.holdFollowing(true);
-    const bool triple =
-        m_sinceDoubleClick.isValid() &&
-        m_sinceDoubleClick.elapsed() < QApplication::doubleClickInterval() &&
-        (event->position() - m_doubleClickAt).manhattanLength() < QApplication::startDragDistance();
-    m_sinceDoubleClick.invalidate();
-    if (triple) {
-        m_selection.selectLine(m_model, at.sequence);
-        m_dragging = false;
-        copyToPrimary();
-    } else {
-        if (event->modifiers() & Qt::ShiftModifier)
-            m_selection.extendTo(at);
-        else
-            m_selection.start(at);
-        m_dragging = true;
-    }
-    selectionChanged();
+    m_mouse.press(event);
 }
 
 void ConsoleView::mouseMoveEvent(QMouseEvent *event)
 {
-    if (!m_dragging || !(event->buttons() & Qt::LeftButton))
-        return;
-    dragPastEdge(event->position());
-    // Where the pointer is now, over rows that may have scrolled under it.
-    TextPosition at;
-    if (!positionAt(mapFromGlobal(event->globalPosition()), &at) || at == m_selection.cursor())
-        return;
-    m_selection.extendTo(at);
-    selectionChanged();
-}
-
-void ConsoleView::dragPastEdge(const QPointF &point)
-{
-    if (!m_bar || !m_viewport)
-        return;
-    const qreal y = mapTo(m_viewport, point).y();
-    if (y >= 0 && y < m_viewport->height())
-        return;
-    flush();
-    m_bar->triggerAction(y < 0 ? QAbstractSlider::SliderSingleStepSub
-                               : QAbstractSlider::SliderSingleStepAdd);
+    m_mouse.move(event);
 }
 
 void ConsoleView::mouseReleaseEvent(QMouseEvent *event)
 {
-    if (event->button() == Qt::LeftButton) {
-        if (m_dragging)
-            copyToPrimary();
-        m_dragging = false;
-        flush();
-        m_model.holdFollowing(false);
-        announceUnseenRows();
-    }
+    if (event->button() == Qt::LeftButton)
+        m_mouse.release(event);
     QWidget::mouseReleaseEvent(event);
 }
 
 void ConsoleView::mouseDoubleClickEvent(QMouseEvent *event)
 {
-    TextPosition at;
-    if (event->button() != Qt::LeftButton || !positionAt(event->position(), &at))
-        return;
-    m_selection.selectWord(m_model, at);
-    m_dragging = false;
-    m_sinceDoubleClick.start();
-    m_doubleClickAt = event->position();
-    selectionChanged();
-    copyToPrimary();
+    if (event->button() == Qt::LeftButton)
+        m_mouse.doubleClick(event);
 }
 
 void ConsoleView::keyPressEvent(QKeyEvent *event)

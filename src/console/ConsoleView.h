@@ -3,8 +3,8 @@
 #include "ConsoleModel.h"
 #include "ConsoleSelection.h"
 #include "RowPainter.h"
+#include "SelectionMouse.h"
 
-#include <QElapsedTimer>
 #include <QFont>
 #include <QPointer>
 #include <QWidget>
@@ -35,6 +35,7 @@ class QWindow;
 class ConsoleView : public QWidget
 {
     Q_OBJECT
+    friend class SelectionMouse;
 
 public:
     explicit ConsoleView(QWidget *parent = nullptr);
@@ -142,11 +143,6 @@ private:
     void selectionChanged();
     // On X11 the selection is also the primary selection, for a middle-click elsewhere.
     void copyToPrimary();
-    // The position under a point of the widget, on the lines as last laid out; false when the
-    // console is empty.
-    bool positionAt(const QPointF &point, TextPosition *at) const;
-    // A selection dragged past the viewport's top or bottom edge scrolls a row that way.
-    void dragPastEdge(const QPointF &point);
     void paintSelection(QPainter &painter, int index, qreal top, qreal right);
     void paintFocusRing(QPainter &painter);
 
@@ -160,9 +156,7 @@ private:
     QAction *m_selectAllAction = nullptr;
 
     ConsoleSelection m_selection;
-    bool m_dragging = false;
-    QElapsedTimer m_sinceDoubleClick; // a press soon after a double-click is a triple-click
-    QPointF m_doubleClickAt;
+    SelectionMouse m_mouse;
 
     QPointer<QScrollArea> m_area;
     QPointer<QWidget> m_viewport;

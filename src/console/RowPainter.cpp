@@ -64,8 +64,11 @@ RowPainter::RowLayout &RowPainter::layoutOf(int index) const
     RowLayout &layout = m_layouts[int(sequence % ConsoleModel::MaxLines)];
     const quint64 revision = m_model.revision(index);
     if (layout.revision != revision) {
-        layout = RowLayout();
         layout.revision = revision;
+        layout.geometry.reset();
+        layout.width = -1.0;
+        layout.widthLimit = 0.0;
+        layout.wholeWidth = false;
     }
     return layout;
 }
