@@ -1,5 +1,6 @@
-# Install rules for both layouts (VELMORA_INSTALL_LAYOUT). Either way the launcher, README.html and
-# the Orvane game directory stay side by side: the launcher finds them beside its own executable.
+# Install rules for both layouts (VELMORA_INSTALL_LAYOUT). Either way the launcher, README.html (and
+# its German README.de.html) and the Orvane game directory stay side by side: the launcher finds
+# them beside its own executable.
 # A package build names the version its changelog gives (debian/rules passes it); the package's
 # version is this project's, so any other stops the build.
 if(DEFINED VELMORA_PACKAGE_VERSION AND NOT VELMORA_PACKAGE_VERSION STREQUAL PROJECT_VERSION)
@@ -16,7 +17,8 @@ if(VELMORA_INSTALL_LAYOUT STREQUAL "folder")
     # stand-in until a real game is put there.
     install(TARGETS velmora-launcher RUNTIME DESTINATION .)
     install(TARGETS orvane orvane-window RUNTIME DESTINATION ${game_exe_dir})
-    install(FILES ${resources}/README.html ${resources}/velmora-launcher.svg DESTINATION .)
+    install(FILES ${resources}/README.html ${resources}/README.de.html
+                  ${resources}/velmora-launcher.svg DESTINATION .)
 elseif(VELMORA_INSTALL_LAYOUT STREQUAL "system")
     # The same folder as the program's private files under lib/velmora, a command on the PATH that
     # links to the launcher (which follows the link through /proc/self/exe), and what desktops and
@@ -24,7 +26,7 @@ elseif(VELMORA_INSTALL_LAYOUT STREQUAL "system")
     set(app_dir "lib/velmora")
     install(TARGETS velmora-launcher RUNTIME DESTINATION ${app_dir})
     install(TARGETS orvane orvane-window RUNTIME DESTINATION ${app_dir}/${game_exe_dir})
-    install(FILES ${resources}/README.html DESTINATION ${app_dir})
+    install(FILES ${resources}/README.html ${resources}/README.de.html DESTINATION ${app_dir})
     install(CODE "
         file(MAKE_DIRECTORY \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/games\")
         file(CREATE_LINK ../${app_dir}/velmora-launcher

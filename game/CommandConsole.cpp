@@ -1,8 +1,10 @@
 #include "CommandConsole.h"
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -66,6 +68,11 @@ int CommandConsole::run()
             if (!line.empty() && line.back() == '\r')
                 line.pop_back();
             const Reply answer = reply(line);
+            if (line == "quit" && answer.then == Reply::Then::Exit && m_quitDelayMs > 0) {
+                if (!m_out.writeNow("Saving before stopping\n"))
+                    return 1;
+                std::this_thread::sleep_for(std::chrono::milliseconds(m_quitDelayMs));
+            }
             if (!answer.answer.empty() && !m_out.writeNow(answer.answer + "\n"))
                 return 1;
             if (answer.then == Reply::Then::Exit)

@@ -10,12 +10,15 @@
 //   players    answers "Players: 0"
 //   exit N     answers "Exiting with status N" and ends the run with status N (0 to 255)
 //   signal N   answers "Raising signal N" and ends the process by signal N, default action
-//   quit       answers "Server stopped." and ends the run with status 0
+//   quit       answers "Server stopped." and ends the run with status 0 (with a quit delay,
+//              first "Saving before stopping", then the delay)
 // An empty line is ignored; anything else answers Unknown command: "LINE".
 class CommandConsole
 {
 public:
-    CommandConsole(FdWriter &out, int inputFd) : m_out(out), m_in(inputFd) {}
+    CommandConsole(FdWriter &out, int inputFd, unsigned long long quitDelayMs = 0)
+        : m_out(out), m_in(inputFd), m_quitDelayMs(quitDelayMs)
+    {}
 
     // Returns the process's exit status.
     int run();
@@ -39,4 +42,5 @@ public:
 private:
     FdWriter &m_out;
     int m_in;
+    unsigned long long m_quitDelayMs;
 };

@@ -58,6 +58,36 @@ bool writeLine(int fd, const std::string &line)
     }
 }
 
+// What the SIGTERM handler needs, set before it is installed.
+int termOutputFd = STDOUT_FILENO;
+timespec termDelay = {};
+
+void writeFromHandler(const char *text, std::size_t size)
+{
+    while (size > 0) {
+        const ssize_t n = ::write(termOutputFd, text, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return;
+        text += n;
+        size -= static_cast<std::size_t>(n);
+    }
+}
+
+// Saves (that is, waits) and ends: async-signal-safe calls only.
+void saveAndStop(int)
+{
+    static const char saving[] = "Saving before stopping\n";
+    static const char stopped[] = "Server stopped.\n";
+    writeFromHandler(saving, sizeof saving - 1);
+    timespec left = termDelay;
+    while (::nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
+    writeFromHandler(stopped, sizeof stopped - 1);
+    ::_exit(0);
+}
+
 } // namespace
 
 DedicatedServer::DedicatedServer(const OrvaneOptions &options, int outputFd)
@@ -121,8 +151,24 @@ std::string DedicatedServer::logLine(unsigned long long index, unsigned long lon
            limit + " players";
 }
 
+void DedicatedServer::handleTermination()
+{
+    struct sigaction action = {};
+    if (m_options.ignoreTerm) {
+        action.sa_handler = SIG_IGN;
+    } else if (m_options.termDelayMs) {
+        termDelay = {static_cast<time_t>(*m_options.termDelayMs / 1000),
+                     static_cast<long>(*m_options.termDelayMs % 1000) * 1000000L};
+        action.sa_handler = &saveAndStop;
+    } else {
+        return;
+    }
+    ::sigaction(SIGTERM, &action, nullptr);
+}
+
 int DedicatedServer::run()
 {
+    handleTermination();
     if (!m_out.writeNow(banner(m_options, static_cast<long long>(::getpid()))))
         return 1;
     if (m_options.binary && !m_out.writeNow(binaryLine))
@@ -131,13 +177,15 @@ int DedicatedServer::run()
         return 1;
     if (m_options.children)
         startChildren(*m_options.children);
+    if (m_options.exitAfterMs && (m_options.exitSignal || m_options.exitCode))
+        std::this_thread::sleep_for(std::chrono::milliseconds(*m_options.exitAfterMs));
     if (m_options.exitSignal) {
         ::signal(*m_options.exitSignal, SIG_DFL);
         ::kill(::getpid(), *m_options.exitSignal);
         return 1; // a signal whose default is to be ignored
     }
     if (m_options.commands)
-        return CommandConsole(m_out, STDIN_FILENO).run();
+        return CommandConsole(m_out, STDIN_FILENO, m_options.quitDelayMs.value_or(0)).run();
     if (m_options.exitCode)
         return *m_options.exitCode;
     if (m_options.flood && !flood(*m_options.flood))

@@ -55,6 +55,19 @@ void setCount(OrvaneOptions &options, const std::string &name,
         options.problems.push_back(name + ": \"" + *value + "\" is not a count");
 }
 
+// A span of milliseconds, a day at most, so that no deadline computed from it can overflow.
+void setMilliseconds(OrvaneOptions &options, const std::string &name,
+                     const std::optional<std::string> &value,
+                     std::optional<unsigned long long> &target)
+{
+    std::optional<unsigned long long> span;
+    setCount(options, name, value, span);
+    if (span && *span > 86400000ULL)
+        options.problems.push_back(name + ": " + std::to_string(*span) + " is above a day");
+    else if (span)
+        target = span;
+}
+
 } // namespace
 
 OrvaneOptions parseOrvaneArguments(const std::vector<std::string> &arguments)
@@ -88,13 +101,15 @@ OrvaneOptions parseOrvaneArguments(const std::vector<std::string> &arguments)
             setCount(options, "--lines", value, options.lines);
         } else if (takeLongOption(arguments, i, "--interval", value)) {
             std::optional<unsigned long long> interval;
-            setCount(options, "--interval", value, interval);
-            // A day at most, so that the log's due times cannot overflow.
-            if (interval && *interval > 86400000ULL)
-                options.problems.push_back("--interval: " + std::to_string(*interval) +
-                                           " is above a day");
-            else if (interval)
+            setMilliseconds(options, "--interval", value, interval);
+            if (interval)
                 options.intervalMs = *interval;
+        } else if (takeLongOption(arguments, i, "--exit-after", value)) {
+            setMilliseconds(options, "--exit-after", value, options.exitAfterMs);
+        } else if (takeLongOption(arguments, i, "--term-delay", value)) {
+            setMilliseconds(options, "--term-delay", value, options.termDelayMs);
+        } else if (takeLongOption(arguments, i, "--quit-delay", value)) {
+            setMilliseconds(options, "--quit-delay", value, options.quitDelayMs);
         } else if (takeLongOption(arguments, i, "--no-newline", value)) {
             if (value)
                 options.noNewline = value;
@@ -126,6 +141,8 @@ OrvaneOptions parseOrvaneArguments(const std::vector<std::string> &arguments)
                 options.children = count;
         } else if (argument == "--exit") {
             options.exitCode = 0;
+        } else if (argument == "--ignore-term") {
+            options.ignoreTerm = true;
         } else if (argument == "--commands") {
             options.commands = true;
         } else if (argument == "--then-exit") {

@@ -31,18 +31,22 @@ struct OrvaneOptions
     std::optional<std::string> clientLimit; // -c<number>, as given
 
     // Steering options of the stand-in.
-    std::optional<unsigned long long> flood;    // --flood N
-    bool colour = false;                        // --colour: flood lines with colour sequences
-    bool progress = false;                      // --progress: flood lines end in "\r", not "\n"
-    std::optional<unsigned long long> lines;    // --lines N
-    std::optional<std::string> noNewline;       // --no-newline TEXT
-    bool binary = false;                        // --binary
-    std::optional<int> exitCode;                // --exit (0) or --exit-code N
-    std::optional<int> exitSignal;              // --exit-signal N: ends by signal N (1 to 64)
-    std::optional<unsigned long long> children; // --children N: see DedicatedServer
-    bool thenExit = false;                      // --then-exit
-    bool commands = false;                      // --commands: answer commands from the terminal
-    unsigned long long intervalMs = 1000;       // --interval MS between log lines
+    std::optional<unsigned long long> flood;       // --flood N
+    bool colour = false;                           // --colour: flood lines with colour sequences
+    bool progress = false;                         // --progress: flood lines end in "\r", not "\n"
+    std::optional<unsigned long long> lines;       // --lines N
+    std::optional<std::string> noNewline;          // --no-newline TEXT
+    bool binary = false;                           // --binary
+    std::optional<int> exitCode;                   // --exit (0) or --exit-code N
+    std::optional<int> exitSignal;                 // --exit-signal N: ends by signal N (1 to 64)
+    std::optional<unsigned long long> children;    // --children N: see DedicatedServer
+    bool thenExit = false;                         // --then-exit
+    bool commands = false;                         // --commands: answer commands from the terminal
+    unsigned long long intervalMs = 1000;          // --interval MS between log lines
+    std::optional<unsigned long long> exitAfterMs; // --exit-after MS: the exit or signal comes then
+    bool ignoreTerm = false;                       // --ignore-term: SIGTERM is ignored
+    std::optional<unsigned long long> termDelayMs; // --term-delay MS: saves that long on SIGTERM
+    std::optional<unsigned long long> quitDelayMs; // --quit-delay MS: saves that long on "quit"
 
     // Every argument other than -d, -n, -p and -c, in order: what the server calls its extra
     // options.

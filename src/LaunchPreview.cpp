@@ -1,6 +1,8 @@
 #include "LaunchPreview.h"
 
+#include "DetachedProcess.h"
 #include "GameCommands.h"
+#include "LauncherPaths.h"
 #include "SettingsBinding.h"
 
 #include <QClipboard>
@@ -32,6 +34,27 @@ QString wrapperProblemText(ShellWords::Problem problem)
                                  "game.");
     }
     return QString();
+}
+
+// The wrapper's program, looked for as Play will look for it: on the PATH the environment lines
+// set, or the launcher's. Empty when it is there, or when there is no wrapper.
+QString wrapperProgramProblemText(const LaunchCommand &command)
+{
+    if (!command.canStart())
+        return QString();
+    const QString program = command.words.first();
+    if (program == LauncherPaths::gameExecutable(command.workingDirectory))
+        return QString();
+    DetachedProcess::Environment environment;
+    for (const EnvironmentVariable &variable : command.environment)
+        environment.append({variable.name, variable.value});
+    if (!DetachedProcess::findProgram(program, command.workingDirectory, environment).isEmpty())
+        return QString();
+    if (program.contains(u'/'))
+        return LaunchPreview::tr("%1 is not a program that can be run. Play cannot start the "
+                                 "game.")
+            .arg(program);
+    return LaunchPreview::tr("%1 is not found on PATH. Play cannot start the game.").arg(program);
 }
 
 QString environmentProblemText(const QList<int> &lines)
@@ -126,7 +149,10 @@ void LaunchPreview::show(const LaunchCommand &command)
         m_widgets.preview->setPlainText(shown);
     }
     m_widgets.copy->setEnabled(!m_line.isEmpty());
-    showProblem(m_widgets.wrapperProblem, wrapperProblemText(command.wrapperProblem));
+    QString wrapperProblem = wrapperProblemText(command.wrapperProblem);
+    if (wrapperProblem.isEmpty())
+        wrapperProblem = wrapperProgramProblemText(command);
+    showProblem(m_widgets.wrapperProblem, wrapperProblem);
     showProblem(m_widgets.environmentProblem,
                 environmentProblemText(command.invalidEnvironmentLines));
 }

@@ -10,7 +10,12 @@
 #include "ServerSession.h"
 #include "SettingsBinding.h"
 #include "SettingsKeys.h"
+#include "SupervisionSettings.h"
 #include "ToolbarImages.h"
+#include "ToolbarItem.h"
+#ifdef VELMORA_WITH_DESKTOP_NOTIFIER
+#include "DesktopNotifier.h"
+#endif
 
 #include <QApplication>
 #include <QComboBox>
@@ -24,6 +29,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <utility>
 
 namespace {
 
@@ -38,7 +44,22 @@ int numberForKey(const ModeDescription &desc, const QString &key)
 
 } // namespace
 
-Launcher::Launcher(QObject *parent) : QObject(parent), m_session(new ServerSession(this)) {}
+Launcher::Launcher(QObject *parent) : QObject(parent), m_session(new ServerSession(this))
+{
+    m_session->setSupervisionSettings([] { return SupervisionSettings::read(Preferences()); });
+#ifdef VELMORA_WITH_DESKTOP_NOTIFIER
+    auto *notifier = new DesktopNotifier(this);
+    notifier->setActionLabel(tr("Show server"));
+    notifier->setDesktopEntry(QStringLiteral("velmora-launcher"));
+    connect(notifier, &DesktopNotifier::actionInvoked, this, &Launcher::showServerPane);
+    m_session->setNotifier(notifier);
+#endif
+    // A close that waited for the server to stop goes on once it has.
+    connect(m_session, &ServerSession::runningChanged, this, [this](bool running) {
+        if (!running && std::exchange(m_closeWhenStopped, false) && window())
+            window()->close();
+    });
+}
 
 Launcher::~Launcher() = default;
 
@@ -78,9 +99,12 @@ void Launcher::makeServerPane()
         return;
     ServerPane::Widgets widgets;
     widgets.button = multiplayer();
+    widgets.state = m_outlets.serverState;
     widgets.console = console();
     widgets.command = command();
+    widgets.closeNote = m_outlets.closeNote;
     m_serverPane = new ServerPane(m_session, widgets, this);
+    connect(m_serverPane, &ServerPane::cannotOpen, this, &Launcher::cannotOpen);
 }
 
 void Launcher::awakeFromNib()
@@ -106,11 +130,16 @@ QString Launcher::cwd() const
 
 void Launcher::helpAction()
 {
-    const QString file = LauncherPaths::helpFile(bundlePath());
+    // The page in the interface's language where one lies beside the launcher; README.html else.
+    const QString page = tr("README.html", "file name of the help page in this language");
+    QString file = LauncherPaths::launcherFolder(bundlePath()) + u'/' + page;
+    if (page.contains(u'/') || !QFileInfo(file).isFile())
+        file = LauncherPaths::helpFile(bundlePath());
     // A missing help file shows nothing, rather than a viewer's own error page.
     if (!QFileInfo(file).isFile())
         return;
-    QDesktopServices::openUrl(QUrl::fromLocalFile(file));
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(file)))
+        Q_EMIT cannotOpen(file);
 }
 
 void Launcher::makeFirstResponder()
@@ -130,20 +159,39 @@ void Launcher::playAction()
 void Launcher::multiplayerAction()
 {
     makeFirstResponder();
-    setServerActive(!m_session->isRunning());
+    // A server waiting to be restarted counts as running: the button stops it.
+    setServerActive(!m_session->isActive());
+    // Whoever starts a server is about to type to it.
+    makeServerPane();
+    m_serverPane->focusAfterButton();
 }
 
 bool Launcher::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == window() && event->type() == QEvent::Close)
-        windowWillClose();
+    if (watched == window() && event->type() == QEvent::Close && !windowWillClose()) {
+        event->ignore();
+        return true;
+    }
     return QObject::eventFilter(watched, event);
 }
 
-void Launcher::windowWillClose()
+bool Launcher::windowWillClose()
 {
+    // A close while Stop waits for the server waits with it; a second close kills the server, as
+    // a second Stop does.
+    if (m_session->isStopping() && !m_closeWhenStopped) {
+        m_closeWhenStopped = true;
+        return false;
+    }
+    // This close goes on by itself: the end of the server must not close the window again.
+    m_closeWhenStopped = false;
     setServerActive(false);
+    if (m_session->isRunning()) {
+        m_closeWhenStopped = true;
+        return false;
+    }
     terminate();
+    return true;
 }
 
 void Launcher::terminate()
@@ -175,14 +223,16 @@ bool Launcher::playFile()
         showLaunchFailure(command.words.value(0), started.error());
         return false;
     }
-    if (!m_session->isRunning())
+    if (!m_session->isActive())
         terminate();
     return true;
 }
 
 void Launcher::showLaunchFailure(const QString &program, int error)
 {
-    auto *box = new QMessageBox(QMessageBox::Critical, tr("Can't start Velmora"),
+    // The window title is the application's name: a sheet is narrow, and its title bar cuts a
+    // longer one off. The message itself says what failed.
+    auto *box = new QMessageBox(QMessageBox::Critical, QStringLiteral("Velmora"),
                                 tr("Can't start Velmora"), QMessageBox::Ok, window());
     QString text = tr("Please move the directory containing Velmora to a path that doesn't "
                       "contain weird characters or start it manually.");
@@ -242,7 +292,7 @@ pid_t Launcher::server() const
 
 void Launcher::setServerActive(bool start)
 {
-    if (start == m_session->isRunning())
+    if (start == m_session->isActive())
         return;
     if (start)
         m_session->start(serverLaunch(cwd()));
@@ -330,6 +380,21 @@ void Launcher::initViews()
         });
     }
     m_panes->initViews();
+}
+
+void Launcher::showServerPane()
+{
+    QMainWindow *shown = window();
+    if (shown->isMinimized())
+        shown->showNormal();
+    else
+        shown->show();
+    shown->raise();
+    shown->activateWindow();
+    // As a click on the toolbar would, so that the toolbar shows the pane as chosen too.
+    ToolbarItem *item = toolBarItems().value(QStringLiteral("2"));
+    if (item && shown->centralWidget() != view2())
+        item->trigger();
 }
 
 const QHash<QString, ToolbarItem *> &Launcher::toolBarItems() const

@@ -19,6 +19,7 @@ class PaneSwitcher;
 class Preferences;
 class QAction;
 class QComboBox;
+class QLabel;
 class QLineEdit;
 class QMainWindow;
 class QPushButton;
@@ -54,6 +55,10 @@ public:
         ConsoleView *console = nullptr;
         // The Server pane's command line: enabled while a server runs.
         QLineEdit *command = nullptr;
+        // Beside the button, while a server runs: what closing does to it.
+        QLabel *closeNote = nullptr;
+        // Beside the Start/Stop button: the server's state in words.
+        QLabel *serverState = nullptr;
     };
 
     // Connected by the interface loader before awakeFromNib(). The binding (owned by the window)
@@ -99,6 +104,8 @@ public:
     void addResolutionsForDisplay(quint32 display);
 
     void initViews();
+    // Brings the window to the front with the Server pane shown (a notification's action).
+    void showServerPane();
     ToolbarItem *addToolBarItem(const QString &name);
     void switchViews(ToolbarItem *item);
     // The toolbar of panes; made by initViews().
@@ -116,6 +123,10 @@ public:
     QString logToOpen() const;
     void updateLogActions();
 
+Q_SIGNALS:
+    // Help, Open Log or Show Log Folder found no program on this desktop to open `path` with.
+    void cannotOpen(const QString &path);
+
 public Q_SLOTS:
     void helpAction();
     void openLogAction();
@@ -127,7 +138,9 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    void windowWillClose();
+    // Stops the server and ends the application, unless the server is given time to stop: then
+    // false, and the window closes once the server has ended.
+    bool windowWillClose();
     void makeFirstResponder();
     void terminate();
     QString bundlePath() const;
@@ -143,4 +156,5 @@ private:
     ServerSession *m_session; // owned as a child
     ServerPane *m_serverPane = nullptr;
     PaneSwitcher *m_panes = nullptr;
+    bool m_closeWhenStopped = false;
 };

@@ -18,15 +18,22 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QVBoxLayout>
+
+#include <functional>
+#include <utility>
 
 namespace {
 
-// Play is the Main pane's default button: Return or Enter that no control has used presses it,
-// as in a dialog.
+// A pane's default button: Return or Enter that no control has used presses it, as in a dialog.
+// Play is the Main pane's; Start the Server pane's, from its settings fields and only while no
+// server runs (Return never stops one, and in the command line it sends the command).
 class DefaultButton : public QObject
 {
 public:
-    DefaultButton(QWidget *pane, QPushButton *button) : QObject(pane), m_button(button)
+    using Condition = std::function<bool()>;
+    DefaultButton(QWidget *pane, QPushButton *button, Condition when = nullptr)
+        : QObject(pane), m_button(button), m_when(std::move(when))
     {
         pane->installEventFilter(this);
     }
@@ -36,7 +43,8 @@ protected:
     {
         if (event->type() == QEvent::KeyPress) {
             const int key = static_cast<QKeyEvent *>(event)->key();
-            if ((key == Qt::Key_Return || key == Qt::Key_Enter) && m_button->isEnabled()) {
+            if ((key == Qt::Key_Return || key == Qt::Key_Enter) && m_button->isEnabled() &&
+                (!m_when || m_when())) {
                 m_button->click();
                 return true;
             }
@@ -46,7 +54,65 @@ protected:
 
 private:
     QPushButton *m_button;
+    Condition m_when;
 };
+
+// The window keeps within the screen (see PaneSwitcher), so a pane may get less room than its
+// controls need: it then scrolls inside itself. The pane stays the widget the window shows;
+// its controls move into a frameless scroll area that takes no Tab stop of its own.
+void scrollInside(QWidget *pane, const QString &accessibleName)
+{
+    auto *content = new QWidget;
+    content->setObjectName(pane->objectName() + QStringLiteral("Content"));
+    content->setLayout(pane->layout()); // takes the layout's widgets along
+    auto *scroll = new QScrollArea;
+    scroll->setObjectName(pane->objectName() + QStringLiteral("Scroll"));
+    scroll->setAccessibleName(accessibleName);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setFocusPolicy(Qt::NoFocus);
+    scroll->setWidgetResizable(true);
+    scroll->setWidget(content);
+    auto *layout = new QVBoxLayout(pane);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(scroll);
+    // A control reached by a mnemonic or a click is brought into view, not only one reached by
+    // Tab (which QScrollArea does itself).
+    QObject::connect(qApp, &QApplication::focusChanged, scroll,
+                     [scroll, content](QWidget *, QWidget *now) {
+                         if (now && content->isAncestorOf(now))
+                             scroll->ensureWidgetVisible(now);
+                     });
+}
+
+// Edit › Delete is named and described for what it does where the focus is: in a text field it
+// deletes the selection, in the console it clears the console, elsewhere it does nothing. Kept
+// up to date as the focus moves; a selection made since does not change what it is.
+void describeDelete(QAction *action, const ConsoleView *console)
+{
+    QWidget *focus = QApplication::focusWidget();
+    bool editable = false;
+    if (auto *edit = qobject_cast<QLineEdit *>(focus))
+        editable = !edit->isReadOnly();
+    else if (auto *text = qobject_cast<QPlainTextEdit *>(focus))
+        editable = !text->isReadOnly();
+    if (focus && focus == console) {
+        action->setText(QCoreApplication::translate("LauncherInterface", "&Clear Console"));
+        action->setToolTip(
+            QCoreApplication::translate("LauncherInterface", "Clear the server console"));
+        action->setEnabled(true);
+    } else if (editable) {
+        action->setText(QCoreApplication::translate("LauncherInterface", "&Delete"));
+        action->setToolTip(
+            QCoreApplication::translate("LauncherInterface", "Delete the selected text"));
+        action->setEnabled(true);
+    } else {
+        action->setText(QCoreApplication::translate("LauncherInterface", "&Delete"));
+        action->setToolTip(QCoreApplication::translate(
+            "LauncherInterface",
+            "Delete the selected text, or clear the server console when it has the focus"));
+        action->setEnabled(false);
+    }
+}
 
 } // namespace
 
@@ -66,8 +132,17 @@ LauncherInterface::LauncherInterface()
         pane->setParent(m_window.get());
         pane->setGeometry(frame);
         pane->hide();
+        // What a field is for, as screen readers say it, shows to the pointer too.
+        for (QWidget *control : pane->findChildren<QWidget *>()) {
+            if (control->toolTip().isEmpty() && !control->accessibleDescription().isEmpty())
+                control->setToolTip(control->accessibleDescription());
+        }
     }
     delete holder;
+    scrollInside(m_ui->view1,
+                 QCoreApplication::translate("LauncherInterface", "Main settings scroll area"));
+    scrollInside(m_ui->view2,
+                 QCoreApplication::translate("LauncherInterface", "Server settings scroll area"));
 
     // Start-up reads the preferences once: the controls, the resolution list and any message
     // about the file all come from this one reader.
@@ -112,16 +187,35 @@ LauncherInterface::LauncherInterface()
     outlets.multiplayer = m_ui->multiplayer;
     outlets.console = m_ui->console;
     outlets.command = m_ui->serverCommand;
+    outlets.closeNote = m_ui->serverCloseNote;
+    outlets.serverState = m_ui->serverState;
     m_launcher->setOutlets(outlets);
     m_launcher->setSettingsBinding(m_binding);
     m_launcher->setStartupPreferences(prefs);
     // A log that cannot be written is said in the console and here, where it is seen from
     // either pane.
     QObject::connect(m_launcher->session(), &ServerSession::logFailed, messages,
-                     &MessageBar::showMessage);
+                     [messages](const QString &text) { messages->showMessage(text); });
+    // No program to open a page, a log or a folder with: the path, to open by hand.
+    QObject::connect(
+        m_launcher.get(), &Launcher::cannotOpen, messages, [messages](const QString &path) {
+            messages->showMessage(
+                QCoreApplication::translate("LauncherInterface",
+                                            "No program on this desktop opens %1. Copy "
+                                            "the path to open it yourself.")
+                    .arg(path),
+                path);
+        });
 
     connectActions();
     new DefaultButton(m_ui->view1, m_ui->playButton);
+    const QList<QWidget *> serverFields{m_ui->serverDescriptionEdit, m_ui->serverPasswordEdit,
+                                        m_ui->serverMaxClientsSpin, m_ui->serverOptionsEdit,
+                                        m_ui->multiplayer};
+    ServerSession *session = m_launcher->session();
+    new DefaultButton(m_ui->view2, m_ui->multiplayer, [session, serverFields] {
+        return !session->isRunning() && serverFields.contains(QApplication::focusWidget());
+    });
     LaunchPreview::Widgets preview;
     preview.pane = m_ui->view1;
     preview.preview = m_ui->commandPreview;
@@ -156,11 +250,20 @@ void LauncherInterface::connectActions()
     QObject::connect(m_ui->multiplayer, &QPushButton::clicked, launcher,
                      &Launcher::multiplayerAction);
     QObject::connect(m_ui->actionHelp, &QAction::triggered, launcher, &Launcher::helpAction);
+    // Quitting is closing the window: a running server stops with it.
+    QMainWindow *window = m_window.get();
+    QObject::connect(m_ui->actionQuit, &QAction::triggered, window, &QWidget::close);
 
     // Edit > Delete acts on whatever has the focus: a text field deletes its selection (and
     // nothing when none is selected: QLineEdit::del() would take the next character), the console
     // clears itself.
     ConsoleView *console = m_ui->console;
+    QAction *del = m_ui->actionDelete;
+    describeDelete(del, console);
+    QObject::connect(qApp, &QApplication::focusChanged, del,
+                     [del, console] { describeDelete(del, console); });
+    QObject::connect(m_ui->menuEdit, &QMenu::aboutToShow, del,
+                     [del, console] { describeDelete(del, console); });
     QObject::connect(m_ui->actionDelete, &QAction::triggered, console, [console] {
         QWidget *focus = QApplication::focusWidget();
         if (auto *edit = qobject_cast<QLineEdit *>(focus)) {

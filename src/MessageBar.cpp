@@ -2,6 +2,7 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <QClipboard>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMainWindow>
@@ -24,6 +25,14 @@ MessageBar::MessageBar(QMainWindow *window) : QFrame(window), m_window(window)
     m_text->setWordWrap(true);
     m_text->setTextFormat(Qt::PlainText);
     m_text->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    m_copy = new QToolButton(this);
+    m_copy->setObjectName(QStringLiteral("messageCopy"));
+    m_copy->setText(tr("Copy"));
+    m_copy->setAccessibleName(tr("Copy path"));
+    m_copy->setToolTip(tr("Put the path named in the message on the clipboard"));
+    m_copy->hide();
+    connect(m_copy, &QToolButton::clicked, this,
+            [this] { QGuiApplication::clipboard()->setText(m_copyText); });
     auto *close = new QToolButton(this);
     close->setObjectName(QStringLiteral("messageDismiss"));
     close->setText(tr("Dismiss"));
@@ -33,6 +42,7 @@ MessageBar::MessageBar(QMainWindow *window) : QFrame(window), m_window(window)
     layout->setContentsMargins(4, 2, 4, 2);
     layout->addWidget(m_icon);
     layout->addWidget(m_text, 1);
+    layout->addWidget(m_copy);
     layout->addWidget(close);
 
     QStatusBar *bar = window->statusBar();
@@ -46,8 +56,10 @@ QString MessageBar::text() const
     return m_text->text();
 }
 
-void MessageBar::showMessage(const QString &text)
+void MessageBar::showMessage(const QString &text, const QString &copyText)
 {
+    m_copyText = copyText;
+    m_copy->setVisible(!copyText.isEmpty());
     if (m_icon->pixmap().isNull()) {
         const int side = style()->pixelMetric(QStyle::PM_SmallIconSize, nullptr, this);
         m_icon->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxWarning).pixmap(side, side));

@@ -4,6 +4,7 @@
 
 class QLabel;
 class QMainWindow;
+class QToolButton;
 
 // A strip at the foot of the launcher window that tells the user something without stopping
 // anything: no modal loop, so the console and a running server go on. Hidden until there is
@@ -16,8 +17,10 @@ public:
     // Puts itself into `window`'s status bar.
     explicit MessageBar(QMainWindow *window);
 
-    void showMessage(const QString &text);
+    // With a `copyText` (a path, say), a Copy button beside the message puts it on the clipboard.
+    void showMessage(const QString &text, const QString &copyText = QString());
     QString text() const;
+    QString copyText() const { return m_copyText; }
     void dismiss();
 
 Q_SIGNALS:
@@ -29,4 +32,6 @@ private:
     QMainWindow *m_window;
     QLabel *m_icon;
     QLabel *m_text;
+    QToolButton *m_copy;
+    QString m_copyText;
 };

@@ -7,8 +7,10 @@
 #include <QDesktopServices>
 #include <QEvent>
 #include <QFileInfo>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTimer>
 #include <QUrl>
 
 ServerPane::ServerPane(ServerSession *session, const Widgets &widgets, QObject *parent)
@@ -16,6 +18,10 @@ ServerPane::ServerPane(ServerSession *session, const Widgets &widgets, QObject *
 {
     session->setConsole(this);
     connect(session, &ServerSession::runningChanged, this, &ServerPane::runningChanged);
+    connect(session, &ServerSession::stateChanged, this, &ServerPane::showState);
+    m_countdown = new QTimer(this);
+    m_countdown->setInterval(1000);
+    connect(m_countdown, &QTimer::timeout, this, &ServerPane::showState);
     connect(session, &ServerSession::logsChanged, this, &ServerPane::updateLogActions);
     if (m_widgets.command) {
         m_widgets.command->setEnabled(false);
@@ -25,6 +31,12 @@ ServerPane::ServerPane(ServerSession *session, const Widgets &widgets, QObject *
     // The log actions are brought up to date whenever the console's context menu opens.
     if (m_widgets.console)
         m_widgets.console->installEventFilter(this);
+    if (m_widgets.closeNote) {
+        m_widgets.closeNote->setText(closeNoteText());
+        m_widgets.closeNote->setAccessibleName(closeNoteText());
+    }
+    runningChanged(session->isRunning());
+    showState();
 }
 
 ServerPane::~ServerPane()
@@ -55,17 +67,68 @@ void ServerPane::appendSessionLine(LineKind kind, const QString &line)
                                             : ConsoleModel::RowKind::Separator);
 }
 
+QString ServerPane::buttonTitle(bool running)
+{
+    return running ? tr("&Stop") : tr("&Start");
+}
+
+QString ServerPane::closeNoteText()
+{
+    return tr("Closing the launcher stops the server.");
+}
+
 void ServerPane::runningChanged(bool running)
 {
-    m_widgets.button->setText(running ? tr("Stop") : tr("Start"));
     if (m_widgets.command)
         m_widgets.command->setEnabled(running);
+    if (m_widgets.closeNote)
+        m_widgets.closeNote->setVisible(running);
+}
+
+void ServerPane::showState()
+{
+    if (!m_session)
+        return;
+    const ServerSession::State state = m_session->state();
+    switch (state) {
+    case ServerSession::State::Running:
+    case ServerSession::State::RestartPending:
+        m_widgets.button->setText(buttonTitle(true));
+        break;
+    case ServerSession::State::Stopping:
+        m_widgets.button->setText(tr("Stopping…"));
+        break;
+    case ServerSession::State::Stopped:
+    case ServerSession::State::GaveUp:
+        m_widgets.button->setText(buttonTitle(false));
+        break;
+    }
+    if (m_widgets.state) {
+        const QString text = m_session->stateText();
+        m_widgets.state->setText(text);
+        m_widgets.state->setAccessibleDescription(text);
+    }
+    if (state != ServerSession::State::RestartPending)
+        m_countdown->stop();
+    else if (!m_countdown->isActive())
+        m_countdown->start();
 }
 
 void ServerPane::focusCommand()
 {
     if (m_session && m_session->isRunning() && m_widgets.command && m_widgets.command->isEnabled())
         m_widgets.command->setFocus(Qt::ShortcutFocusReason);
+}
+
+void ServerPane::focusAfterButton()
+{
+    // Not while the pane is hidden: showing it puts the focus where it belongs (focusCommand).
+    if (!m_widgets.button->isVisible())
+        return;
+    if (m_session && m_session->isRunning())
+        focusCommand();
+    else
+        m_widgets.button->setFocus(Qt::OtherFocusReason);
 }
 
 void ServerPane::sendServerCommand(const QString &command)
@@ -119,14 +182,16 @@ void ServerPane::openLogAction()
     if (log.isEmpty())
         return;
     m_session->flushLog(log);
-    QDesktopServices::openUrl(QUrl::fromLocalFile(log));
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(log)))
+        Q_EMIT cannotOpen(log);
 }
 
 void ServerPane::showLogFolderAction()
 {
     const QString folder = m_session ? m_session->logFolder() : QString();
-    if (!folder.isEmpty() && QFileInfo(folder).isDir())
-        QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+    if (!folder.isEmpty() && QFileInfo(folder).isDir() &&
+        !QDesktopServices::openUrl(QUrl::fromLocalFile(folder)))
+        Q_EMIT cannotOpen(folder);
 }
 
 bool ServerPane::eventFilter(QObject *watched, QEvent *event)

@@ -27,6 +27,15 @@ QList<int> comboValues(const QComboBox *combo)
     return values;
 }
 
+int storedOrDefault(const QWidget *control, const Preferences &prefs)
+{
+    const QString key = SettingsBinding::keyOf(control);
+    const QVariant fallback = control->property("settingsDefault");
+    if (fallback.isValid() && !prefs.contains(key))
+        return fallback.toInt();
+    return prefs.integerForKey(key);
+}
+
 } // namespace
 
 void SettingsBinding::writeInteger(const QString &key, int value)
@@ -119,9 +128,9 @@ void SettingsBinding::loadControl(QWidget *control, const Preferences &prefs)
         const QList<int> values = comboValues(combo);
         combo->setCurrentIndex(values.isEmpty() ? stored : int(values.indexOf(stored)));
     } else if (auto *check = qobject_cast<QCheckBox *>(control)) {
-        check->setChecked(prefs.integerForKey(key) != 0);
+        check->setChecked(storedOrDefault(control, prefs) != 0);
     } else if (auto *spin = qobject_cast<QSpinBox *>(control)) {
-        spin->setValue(prefs.integerForKey(key));
+        spin->setValue(storedOrDefault(control, prefs));
     } else if (auto *edit = qobject_cast<QLineEdit *>(control)) {
         edit->setText(prefs.nonNullStringForKey(key));
         edit->setModified(false);

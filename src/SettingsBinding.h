@@ -17,6 +17,9 @@ class QWidget;
 //    that matches no entry is shown as no selection and kept until the user chooses.
 //  - QCheckBox: 1 when checked, 0 otherwise.
 //  - QSpinBox: its value.
+//  A check box or spin box that carries "settingsDefault" (an integer) shows that value while the
+//  key is absent, for the settings that are not off by default; nothing is stored until the user
+//  changes it.
 //  - QLineEdit: its text, when editing finishes (or when commitEditing() is asked for).
 //  - QPlainTextEdit: its text, when the focus leaves it (or when commitEditing() is asked for);
 //    Return there starts a new line rather than finishing the edit.

@@ -35,6 +35,14 @@
 <context>
     <name>LaunchPreview</name>
     <message>
+        <source>%1 is not found on PATH. Play cannot start the game.</source>
+        <translation>%1 wurde im PATH nicht gefunden. „Spielen“ kann das Spiel nicht starten.</translation>
+    </message>
+    <message>
+        <source>%1 is not a program that can be run. Play cannot start the game.</source>
+        <translation>%1 ist kein ausführbares Programm. „Spielen“ kann das Spiel nicht starten.</translation>
+    </message>
+    <message>
         <source>A single quote is not closed. Play cannot start the game.</source>
         <translation>Ein einfaches Anführungszeichen ist nicht geschlossen. „Spielen“ kann das Spiel nicht starten.</translation>
     </message>
@@ -62,6 +70,11 @@
 <context>
     <name>Launcher</name>
     <message>
+        <source>README.html</source>
+        <comment>file name of the help page in this language</comment>
+        <translation>README.de.html</translation>
+    </message>
+    <message>
         <source>The program %1 was not found.</source>
         <translation>Das Programm %1 wurde nicht gefunden.</translation>
     </message>
@@ -77,9 +90,45 @@
         <source>Please move the directory containing Velmora to a path that doesn&apos;t contain weird characters or start it manually.</source>
         <translation>Bitte verschieben Sie den Ordner mit Velmora an einen Pfad ohne ungewöhnliche Zeichen, oder starten Sie das Spiel von Hand.</translation>
     </message>
+    <message>
+        <source>Show server</source>
+        <translation>Server anzeigen</translation>
+    </message>
 </context>
 <context>
     <name>LauncherInterface</name>
+    <message>
+        <source>No program on this desktop opens %1. Copy the path to open it yourself.</source>
+        <translation>Auf diesem Desktop öffnet kein Programm %1. Kopieren Sie den Pfad, um es selbst zu öffnen.</translation>
+    </message>
+    <message>
+        <source>Main settings scroll area</source>
+        <translation>Bildlaufbereich der Haupteinstellungen</translation>
+    </message>
+    <message>
+        <source>Server settings scroll area</source>
+        <translation>Bildlaufbereich der Servereinstellungen</translation>
+    </message>
+    <message>
+        <source>&amp;Clear Console</source>
+        <translation>Konsole &amp;leeren</translation>
+    </message>
+    <message>
+        <source>Clear the server console</source>
+        <translation>Die Serverkonsole leeren</translation>
+    </message>
+    <message>
+        <source>&amp;Delete</source>
+        <translation>&amp;Löschen</translation>
+    </message>
+    <message>
+        <source>Delete the selected text</source>
+        <translation>Den markierten Text löschen</translation>
+    </message>
+    <message>
+        <source>Delete the selected text, or clear the server console when it has the focus</source>
+        <translation>Den markierten Text löschen oder, wenn die Serverkonsole den Fokus hat, die Konsole leeren</translation>
+    </message>
     <message>
         <source>Your settings could not be saved to %1: %2. The launcher uses them until it quits.</source>
         <translation>Ihre Einstellungen konnten nicht in %1 gespeichert werden: %2. Der Launcher verwendet sie, bis er beendet wird.</translation>
@@ -105,7 +154,7 @@
     </message>
     <message>
         <source>&amp;Description:</source>
-        <translation>&amp;Beschreibung:</translation>
+        <translation>B&amp;eschreibung:</translation>
     </message>
     <message>
         <source>Server description</source>
@@ -160,8 +209,8 @@
         <translation>Zusätzliche Serverargumente, durch Leerzeichen getrennt</translation>
     </message>
     <message>
-        <source>Use my &amp;text font in the console</source>
-        <translation>Meine &amp;Textschrift in der Konsole verwenden</translation>
+        <source>&amp;Use my text font in the console</source>
+        <translation>&amp;Meine Textschrift in der Konsole verwenden</translation>
     </message>
     <message>
         <source>Use my text font in the console</source>
@@ -172,8 +221,8 @@
         <translation>Zeigt die Konsole in der Textschrift Ihres Desktops statt in der Festbreitenschrift, die Spalten bündig hält</translation>
     </message>
     <message>
-        <source>Start</source>
-        <translation>Starten</translation>
+        <source>&amp;Start</source>
+        <translation>S&amp;tarten</translation>
     </message>
     <message>
         <source>Start or stop the server</source>
@@ -204,7 +253,7 @@
         <translation>Bildschirmauflösung, mit der das Spiel startet</translation>
     </message>
     <message>
-        <source>&amp;Full screen</source>
+        <source>F&amp;ull screen</source>
         <translation>&amp;Vollbild</translation>
     </message>
     <message>
@@ -245,7 +294,7 @@
     </message>
     <message>
         <source>&amp;Shaders:</source>
-        <translation>S&amp;hader:</translation>
+        <translation>&amp;Shader:</translation>
     </message>
     <message>
         <source>Low</source>
@@ -308,12 +357,20 @@
         <translation>&amp;Hilfe</translation>
     </message>
     <message>
-        <source>&amp;Delete</source>
-        <translation>&amp;Löschen</translation>
+        <source>&amp;File</source>
+        <translation>&amp;Datei</translation>
     </message>
     <message>
-        <source>Clear the server console</source>
-        <translation>Die Serverkonsole leeren</translation>
+        <source>&amp;Quit</source>
+        <translation>&amp;Beenden</translation>
+    </message>
+    <message>
+        <source>Stop any running server and close the launcher</source>
+        <translation>Einen laufenden Server stoppen und den Launcher schließen</translation>
+    </message>
+    <message>
+        <source>&amp;Delete</source>
+        <translation>&amp;Löschen</translation>
     </message>
     <message>
         <source>Velmora &amp;Help</source>
@@ -399,6 +456,74 @@
         <source>Puts the command shown above on the clipboard</source>
         <translation>Legt den oben gezeigten Befehl in die Zwischenablage</translation>
     </message>
+    <message>
+        <source>&amp;Quit command:</source>
+        <translation>Befehl &amp;zum Beenden:</translation>
+    </message>
+    <message>
+        <source>Typed into the server when it is stopped, e.g. quit</source>
+        <translation>Wird dem Server beim Stoppen geschickt, z. B. quit</translation>
+    </message>
+    <message>
+        <source>Quit command</source>
+        <translation>Befehl zum Beenden</translation>
+    </message>
+    <message>
+        <source>Typed into the server&apos;s terminal when Stop asks it to save and end</source>
+        <translation>Wird in das Terminal des Servers getippt, wenn Stoppen ihn bittet, zu speichern und sich zu beenden</translation>
+    </message>
+    <message>
+        <source>Stop &amp;timeout:</source>
+        <translation>W&amp;artezeit beim Stoppen:</translation>
+    </message>
+    <message>
+        <source> s</source>
+        <translation> s</translation>
+    </message>
+    <message>
+        <source>Kill at once</source>
+        <translation>Sofort hart beenden</translation>
+    </message>
+    <message>
+        <source>Stop timeout</source>
+        <translation>Wartezeit beim Stoppen</translation>
+    </message>
+    <message>
+        <source>Seconds Stop waits for the server to end before killing it; Kill at once waits for nothing</source>
+        <translation>Sekunden, die Stoppen auf das Ende des Servers wartet, bevor es ihn hart beendet; Sofort hart beenden wartet gar nicht</translation>
+    </message>
+    <message>
+        <source>&amp;Restart if it crashes</source>
+        <translation>Nach Absturz neu sta&amp;rten</translation>
+    </message>
+    <message>
+        <source>Restart if it crashes</source>
+        <translation>Nach Absturz neu starten</translation>
+    </message>
+    <message>
+        <source>Start the server again after a crash, waiting longer each time, and give up after 5 crashes within 10 minutes</source>
+        <translation>Startet den Server nach einem Absturz erneut, wartet jedes Mal länger und gibt nach 5 Abstürzen innerhalb von 10 Minuten auf</translation>
+    </message>
+    <message>
+        <source>&amp;Notify me when the server falls</source>
+        <translation>Bei Serverausfall be&amp;nachrichtigen</translation>
+    </message>
+    <message>
+        <source>Notify me when the server falls</source>
+        <translation>Bei Serverausfall benachrichtigen</translation>
+    </message>
+    <message>
+        <source>A desktop notification when the server crashes, is restarted, is given up or has to be killed</source>
+        <translation>Eine Desktop-Benachrichtigung, wenn der Server abstürzt, neu gestartet oder aufgegeben wird oder hart beendet werden muss</translation>
+    </message>
+    <message>
+        <source>Stopped</source>
+        <translation>Gestoppt</translation>
+    </message>
+    <message>
+        <source>Server state</source>
+        <translation>Serverzustand</translation>
+    </message>
 </context>
 <context>
     <name>NewRowsButton</name>
@@ -417,6 +542,18 @@
 </context>
 <context>
     <name>MessageBar</name>
+    <message>
+        <source>Copy</source>
+        <translation>Kopieren</translation>
+    </message>
+    <message>
+        <source>Copy path</source>
+        <translation>Pfad kopieren</translation>
+    </message>
+    <message>
+        <source>Put the path named in the message on the clipboard</source>
+        <translation>Den in der Meldung genannten Pfad in die Zwischenablage legen</translation>
+    </message>
     <message>
         <source>Message</source>
         <translation>Meldung</translation>
@@ -499,12 +636,16 @@
 <context>
     <name>ServerPane</name>
     <message>
-        <source>Stop</source>
-        <translation>Stoppen</translation>
+        <source>&amp;Stop</source>
+        <translation>S&amp;toppen</translation>
     </message>
     <message>
-        <source>Start</source>
-        <translation>Starten</translation>
+        <source>&amp;Start</source>
+        <translation>S&amp;tarten</translation>
+    </message>
+    <message>
+        <source>Closing the launcher stops the server.</source>
+        <translation>Das Schließen des Launchers stoppt den Server.</translation>
     </message>
     <message>
         <source>Open Log</source>
@@ -521,6 +662,10 @@
     <message>
         <source>Show the folder that holds the server logs</source>
         <translation>Den Ordner mit den Serverprotokollen anzeigen</translation>
+    </message>
+    <message>
+        <source>Stopping…</source>
+        <translation>Wird beendet …</translation>
     </message>
 </context>
 <context>
@@ -552,6 +697,82 @@
     <message>
         <source>Server was killed by signal %1 (%2)</source>
         <translation>Server wurde durch Signal %1 (%2) beendet</translation>
+    </message>
+    <message>
+        <source>Restart cancelled</source>
+        <translation>Neustart abgebrochen</translation>
+    </message>
+    <message>
+        <source>Stopping: sent the quit command and SIGTERM, waiting up to %1 s</source>
+        <translation>Wird beendet: Befehl zum Beenden und SIGTERM gesendet, Wartezeit bis zu %1 s</translation>
+    </message>
+    <message>
+        <source>Stopping: sent SIGTERM, waiting up to %1 s</source>
+        <translation>Wird beendet: SIGTERM gesendet, Wartezeit bis zu %1 s</translation>
+    </message>
+    <message>
+        <source>Stopped at once: killed</source>
+        <translation>Sofort gestoppt: hart beendet</translation>
+    </message>
+    <message>
+        <source>Running since %1</source>
+        <translation>Läuft seit %1</translation>
+    </message>
+    <message>
+        <source>Stopping…</source>
+        <translation>Wird beendet …</translation>
+    </message>
+    <message>
+        <source>Restarting in %1 s</source>
+        <translation>Neustart in %1 s</translation>
+    </message>
+    <message>
+        <source>Stopped</source>
+        <translation>Gestoppt</translation>
+    </message>
+    <message>
+        <source>Crashed %1 times within 10 minutes: not restarting</source>
+        <translation>%1-mal innerhalb von 10 Minuten abgestürzt: kein Neustart</translation>
+    </message>
+    <message>
+        <source>Server did not stop within %1 s: killed</source>
+        <translation>Server hat sich nicht innerhalb von %1 s beendet: hart beendet</translation>
+    </message>
+    <message>
+        <source>%1 was killed</source>
+        <translation>%1 wurde hart beendet</translation>
+    </message>
+    <message>
+        <source>%1 crashed</source>
+        <translation>%1 ist abgestürzt</translation>
+    </message>
+    <message>
+        <source>%1 is down</source>
+        <translation>%1 ist ausgefallen</translation>
+    </message>
+    <message>
+        <source>Restarting in %1 s (crash %2 of %3 within 10 minutes)</source>
+        <translation>Neustart in %1 s (Absturz %2 von %3 innerhalb von 10 Minuten)</translation>
+    </message>
+    <message>
+        <source>%1 was restarted</source>
+        <translation>%1 wurde neu gestartet</translation>
+    </message>
+    <message>
+        <source>It had crashed: %1</source>
+        <translation>Er war abgestürzt: %1</translation>
+    </message>
+    <message>
+        <source>Server stopped after %1 s</source>
+        <translation>Server nach %1 s beendet</translation>
+    </message>
+    <message>
+        <source>The server</source>
+        <translation>Der Server</translation>
+    </message>
+    <message>
+        <source>The server “%1”</source>
+        <translation>Der Server „%1“</translation>
     </message>
 </context>
 <context>

@@ -38,5 +38,6 @@ ServerLaunch serverLaunch(const QString &gameDirectory)
     launch.path = QFile::encodeName(LauncherPaths::gameExecutable(gameDirectory));
     launch.argv = serverArguments(launch.path, settings);
     launch.workingDirectory = QFile::encodeName(gameDirectory);
+    launch.description = settings.description;
     return launch;
 }

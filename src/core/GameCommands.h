@@ -22,6 +22,10 @@ struct ServerLaunch
     QByteArray path;
     QList<QByteArray> argv;
     QByteArray workingDirectory;
+    // The server's description as the user set it, for messages about the server ("" for none).
+    // Initialised here, so that a launch written with the first three members alone still builds
+    // without a warning.
+    QString description{};
 };
 
 // The dedicated server of the game in `gameDirectory`, with the four stored server settings.

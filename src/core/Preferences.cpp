@@ -94,6 +94,11 @@ QVariant Preferences::value(QAnyStringView key) const
     return m_settings ? m_settings->value(name) : QVariant();
 }
 
+bool Preferences::contains(QAnyStringView key) const
+{
+    return value(key).isValid();
+}
+
 int Preferences::integerForKey(QAnyStringView key) const
 {
     const QVariant value = this->value(key);

@@ -31,6 +31,8 @@ public:
     // Where the user's preferences live: $XDG_CONFIG_HOME/Velmora/Launcher.conf.
     static QString standardFileName();
 
+    // Whether the key holds a value at all: for the settings whose default is not 0.
+    bool contains(QAnyStringView key) const;
     int integerForKey(QAnyStringView key) const;
     // A null QString when the key is absent or holds no text.
     QString stringForKey(QAnyStringView key) const;

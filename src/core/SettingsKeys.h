@@ -16,6 +16,11 @@ inline constexpr QLatin1String serverOptions{"server_options"};
 inline constexpr QLatin1String serverDescription{"server_description"};
 inline constexpr QLatin1String serverPassword{"server_password"};
 inline constexpr QLatin1String serverMaxClients{"server_maxclients"};
+// How the launcher looks after a running server (see SupervisionSettings).
+inline constexpr QLatin1String serverQuitCommand{"server_quitcommand"};
+inline constexpr QLatin1String serverStopTimeout{"server_stoptimeout"};
+inline constexpr QLatin1String serverRestart{"server_restart"};
+inline constexpr QLatin1String serverNotify{"server_notify"};
 // 1: the console draws in the user's text font rather than the system's fixed-pitch font.
 inline constexpr QLatin1String consoleUserFont{"consoleUserFont"};
 } // namespace SettingsKeys

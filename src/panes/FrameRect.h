@@ -27,3 +27,8 @@ inline bool operator!=(const FrameRect &a, const FrameRect &b)
 // fixed order (the part above the content first, then the height, then y), on which the frames
 // that callers compare depend.
 FrameRect paneSwitchFrame(const FrameRect &window, const FrameRect &content, const FrameRect &pane);
+
+// `frame` made to lie within `available` (the screen's area less its panels): no larger than it
+// in either direction, and moved in only as far as it sticks out, so a frame that fits is left
+// as it is. An empty `available` (no screen known) leaves the frame unchanged.
+FrameRect fitFrameToScreen(const FrameRect &frame, const FrameRect &available);

@@ -97,14 +97,19 @@ void PaneSwitcher::switchViews(ToolbarItem *item)
         tempView->setGeometry(current->geometry());
     takeAndSetCentralWidget(m_window, tempView);
 
-    const FrameRect newFrame =
-        paneSwitchFrame(windowFrame(m_window), contentFrame(m_window), viewFrame(prefsView));
+    // The window keeps within the screen's free area, however large the pane and the scale; a
+    // pane given less room than it needs scrolls inside itself.
+    const FrameRect screen = availableFrame(m_window);
+    const FrameRect newFrame = fitFrameToScreen(
+        paneSwitchFrame(windowFrame(m_window), contentFrame(m_window), viewFrame(prefsView)),
+        screen);
     setWindowFrame(m_window, newFrame, true);
 
     QWidget *out = takeAndSetCentralWidget(m_window, prefsView);
     if (out == tempView)
         delete out;
-    setContentMinSize(m_window, QSizeF(prefsView->rect().size()));
+    setContentMinSize(m_window, QSizeF(prefsView->rect().size()),
+                      QSizeF(screen.width, screen.height));
     m_switching = false;
     Q_EMIT paneShown(prefsView);
 

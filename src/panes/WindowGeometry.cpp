@@ -133,6 +133,12 @@ FrameRect contentFrame(const QMainWindow *window)
     return frame;
 }
 
+FrameRect availableFrame(const QWidget *window)
+{
+    const QScreen *screen = window ? window->screen() : QGuiApplication::primaryScreen();
+    return screen ? fromScreenRect(screen->availableGeometry()) : FrameRect{};
+}
+
 FrameRect viewFrame(const QWidget *view)
 {
     if (!view)
@@ -181,7 +187,7 @@ void setWindowFrame(QWidget *window, const FrameRect &frame, bool animate)
     animateGeometry(window, target);
 }
 
-void setContentMinSize(QMainWindow *window, QSizeF size)
+void setContentMinSize(QMainWindow *window, QSizeF size, QSizeF largestFrame)
 {
     if (!window)
         return;
@@ -194,9 +200,15 @@ void setContentMinSize(QMainWindow *window, QSizeF size)
             return 0;
         return static_cast<int>(std::ceil(qMin(value, qreal(QWIDGETSIZE_MAX))));
     };
-    const QSize minimum = (QSize(whole(size.width()), whole(size.height())) + around)
-                              .boundedTo(QSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX));
-    window->setMinimumSize(minimum);
+    QSize minimum = (QSize(whole(size.width()), whole(size.height())) + around)
+                        .boundedTo(QSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX));
+    if (!largestFrame.isEmpty()) {
+        const QMargins frame = decorations(window);
+        minimum =
+            minimum.boundedTo(QSize(whole(largestFrame.width()), whole(largestFrame.height())) -
+                              QSize(frame.left() + frame.right(), frame.top() + frame.bottom()));
+    }
+    window->setMinimumSize(minimum.expandedTo(QSize(0, 0)));
 }
 
 QWidget *takeAndSetCentralWidget(QMainWindow *window, QWidget *newCentral)

@@ -18,6 +18,10 @@ FrameRect windowFrame(const QWidget *window);
 // bottom-left corner), after any pending layout has been applied. Empty without one.
 FrameRect contentFrame(const QMainWindow *window);
 
+// The area of the screen the window is on that windows may take (less panels and docks), in
+// the same coordinates as windowFrame(). Empty when no screen is known.
+FrameRect availableFrame(const QWidget *window);
+
 // A widget's frame in its parent's coordinates with the origin at the parent's bottom-left
 // corner; a parentless widget is placed on the screen like a window.
 FrameRect viewFrame(const QWidget *view);
@@ -31,8 +35,9 @@ FrameRect viewFrame(const QWidget *view);
 void setWindowFrame(QWidget *window, const FrameRect &frame, bool animate);
 
 // The user cannot make the central widget smaller than `size`: the window's minimum size
-// becomes `size` plus everything around the central widget (toolbars and the like).
-void setContentMinSize(QMainWindow *window, QSizeF size);
+// becomes `size` plus everything around the central widget (toolbars and the like). With a
+// `largestFrame`, no more than a window whose frame, decorations included, is that large.
+void setContentMinSize(QMainWindow *window, QSizeF size, QSizeF largestFrame = QSizeF());
 
 // Makes `newCentral` the central widget and returns the one it replaces, which is not
 // destroyed: it stays a hidden child of the window (so it can be shown again later and is

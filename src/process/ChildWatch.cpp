@@ -87,21 +87,26 @@ void ChildWatch::release()
 
 bool ChildWatch::sendKill()
 {
+    return sendSignal(SIGKILL);
+}
+
+bool ChildWatch::sendSignal(int signal)
+{
     if (m_reaped)
         return false;
-    if (m_pidfd.isValid() && sendSignalThroughPidfd(m_pidfd.get(), SIGKILL))
+    if (m_pidfd.isValid() && sendSignalThroughPidfd(m_pidfd.get(), signal))
         return true;
-    ::kill(m_pid, SIGKILL);
+    ::kill(m_pid, signal);
     return true;
 }
 
-bool ChildWatch::killGroup()
+bool ChildWatch::signalGroup(int signal)
 {
     // Unreaped, the child pins the number: the group is its own, never a stranger's. The child
     // itself is signalled too: just after the fork it may not lead its group yet.
-    if (!sendKill())
+    if (!sendSignal(signal))
         return false;
-    ::kill(-m_pid, SIGKILL);
+    ::kill(-m_pid, signal);
     return true;
 }
 

@@ -4,6 +4,7 @@
 
 #include <QObject>
 
+#include <csignal>
 #include <optional>
 #include <sys/types.h>
 
@@ -59,7 +60,9 @@ public:
     bool sendKill();
     // Sends SIGKILL to the process group the child leads, while the child is unreaped (which
     // pins the group's id; see above). Returns whether a signal was sent.
-    bool killGroup();
+    bool killGroup() { return signalGroup(SIGKILL); }
+    // The same with any signal.
+    bool signalGroup(int signal);
     // Notes the end of the child if it has ended, and reaps it unless held; returns isReaped().
     bool tryReap();
 
@@ -70,6 +73,7 @@ Q_SIGNALS:
     void reaped();
 
 private:
+    bool sendSignal(int signal);
     void schedulePoll();
     void stopWatching();
     void reapNow();

@@ -80,14 +80,10 @@ SysResult<pid_t> start(const QStringList &argv, const QString &workingDirectory,
 {
     if (argv.isEmpty())
         return SysResult<pid_t>::failure(ENOENT);
+    // A path is left to the system, which says why it cannot start it.
     QString program = argv.first();
     if (!program.contains(u'/')) {
-        QString searchPath = qEnvironmentVariable("PATH", QStringLiteral("/bin:/usr/bin"));
-        for (const auto &[name, value] : environment) {
-            if (name == u"PATH")
-                searchPath = value;
-        }
-        program = findOnPath(program, searchPath, workingDirectory);
+        program = findProgram(program, workingDirectory, environment);
         if (program.isEmpty())
             return SysResult<pid_t>::failure(ENOENT);
     }
@@ -110,6 +106,25 @@ SysResult<pid_t> start(const QStringList &argv, const QString &workingDirectory,
         variables.append(name.toUtf8() + '=' + value.toUtf8());
 
     return spawn(QFile::encodeName(program), arguments, workingDirectory, variables.data());
+}
+
+QString findProgram(const QString &program, const QString &workingDirectory,
+                    const Environment &environment)
+{
+    if (program.isEmpty())
+        return QString();
+    if (program.contains(u'/')) {
+        const QString path = QDir(workingDirectory).absoluteFilePath(program);
+        const bool runs =
+            QFileInfo(path).isFile() && ::access(QFile::encodeName(path).constData(), X_OK) == 0;
+        return runs ? path : QString();
+    }
+    QString searchPath = qEnvironmentVariable("PATH", QStringLiteral("/bin:/usr/bin"));
+    for (const auto &[name, value] : environment) {
+        if (name == u"PATH")
+            searchPath = value;
+    }
+    return findOnPath(program, searchPath, workingDirectory);
 }
 
 QString findOnPath(const QString &name, const QString &searchPath, const QString &workingDirectory)

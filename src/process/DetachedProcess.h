@@ -31,6 +31,12 @@ using Environment = QList<std::pair<QString, QString>>;
 SysResult<pid_t> start(const QStringList &argv, const QString &workingDirectory,
                        const Environment &environment);
 
+// Where start() finds `program` (argument zero): a name without a slash on the PATH as start()
+// chooses it, a path with a slash taken from `workingDirectory`. An empty string when no
+// executable file lies there, so that a start would fail.
+QString findProgram(const QString &program, const QString &workingDirectory,
+                    const Environment &environment);
+
 // Where a program named without a slash is found on `searchPath` (a colon-separated list in
 // which an empty entry is the working directory, and relative entries count from it); an
 // empty string when no entry holds an executable file of that name.

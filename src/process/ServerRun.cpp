@@ -217,6 +217,12 @@ void ServerRun::kill()
         m_killedBeforeExit = true;
 }
 
+void ServerRun::terminate()
+{
+    if (m_watch)
+        m_watch->signalGroup(SIGTERM);
+}
+
 void ServerRun::closeOutput()
 {
     if (!m_reader || !m_reader->isOpen())

@@ -67,6 +67,9 @@ public:
     // SIGKILL to the child's whole process group (children and grandchildren that stayed in it)
     // unless the child has been reaped already, which happens only after closeOutput().
     void kill();
+    // SIGTERM to the same group on the same terms: a request to end, which the server may take
+    // its time over or ignore.
+    void terminate();
     // Closes the pseudo-terminal master; later calls do nothing. The child is reaped from then
     // on, as soon as it has ended; the run's group is not signalled any more.
     void closeOutput();

@@ -178,6 +178,7 @@ def server_console():
         window = started(session, settings=settings)
         window.show_pane("Server", "Server settings")
         check_equal(server_button(window).get_name(), "Start", "the server button before a run")
+        window.focus_window()
         button, pid = start_server(session, window)
         check(is_running(pid), "the server is not running while its banner shows")
         check_equal(button.get_name(), "Stop", "the server button while a server runs")
@@ -191,7 +192,8 @@ def server_console():
         # The command line under the console: typed, sent with Return, answered, recalled.
         field = window.get(role="text", name="Server command")
         check(window.enabled(field), "the command line is disabled while a server runs")
-        window.focus(field)
+        wait_for(lambda: field.get_state_set().contains(window.Atspi.StateType.FOCUSED), 10,
+                 "the command line to have the focus after Start")
         session.xdotool("type", "--delay", "15", "--file", "-", input="say hello from e2e")
         session.xdotool("key", "Return")
         wait_for(lambda: "Console: hello from e2e" in console_lines(window), 15,

@@ -11,6 +11,7 @@ cmake --install "$build" --prefix "$prefix" >/dev/null
 fail() { echo "FAIL: $*"; exit 1; }
 [[ -x "$prefix/velmora-launcher" ]] || fail "launcher missing"
 [[ -f "$prefix/README.html" ]] || fail "README.html missing"
+[[ -f "$prefix/README.de.html" ]] || fail "README.de.html missing"
 [[ -f "$prefix/velmora-launcher.svg" ]] || fail "icon missing"
 [[ -x "$prefix/Orvane/orvane.app/Contents/MacOS/orvane" ]] || fail "game missing"
 desktop="$prefix/velmora-launcher.desktop"

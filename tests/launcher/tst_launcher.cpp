@@ -145,7 +145,7 @@ void LauncherTest::controlsShowStoredValues()
     QVERIFY(ui.consoleUserFontCheck->isChecked());
     QCOMPARE(ui.console->rowFont(), ConsoleView::textFont(true));
     QCOMPARE(ui.resolutions->currentText(), QStringLiteral("800 x 600"));
-    QCOMPARE(ui.multiplayer->text(), QStringLiteral("Start"));
+    QCOMPARE(ui.multiplayer->text(), QStringLiteral("&Start"));
 }
 
 void LauncherTest::userChangesAreStored()
@@ -388,7 +388,7 @@ void LauncherTest::playFailureShowsAlert()
 
     auto *alert = w->interface->window()->findChild<QMessageBox *>();
     QVERIFY(alert);
-    QCOMPARE(alert->windowTitle(), QStringLiteral("Can't start Velmora"));
+    QCOMPARE(alert->windowTitle(), QStringLiteral("Velmora")); // a title bar that fits
     QCOMPARE(alert->text(), QStringLiteral("Can't start Velmora"));
     // The sentence about the game's path, then the system's own reason.
     QCOMPARE(alert->informativeText(),
@@ -563,7 +563,7 @@ void LauncherTest::playUnderWrapper()
 void LauncherTest::wrapperThatCannotStart_data()
 {
     QTest::addColumn<QString>("wrapper");
-    QTest::addColumn<bool>("problemShown");
+    QTest::addColumn<bool>("unreadable");
     // A missing or non-executable program is tst_DetachedProcess's (failuresAreReported); these
     // rows cover the look-up on the PATH, a folder, and a wrapper that cannot be read at all.
     QTest::newRow("not on the PATH") << "velmora-no-such-wrapper --" << false;
@@ -574,18 +574,18 @@ void LauncherTest::wrapperThatCannotStart_data()
 void LauncherTest::wrapperThatCannotStart()
 {
     QFETCH(QString, wrapper);
-    QFETCH(bool, problemShown);
+    QFETCH(bool, unreadable);
     storePreferences({{SettingsKeys::launchWrapper, wrapper}});
     const auto w = openWindow(m_launcher);
     w->interface->window()->show();
+    QVERIFY(w->interface->ui().launchWrapperError->isVisible());
     QCOMPARE(w->launcher()->playFile(), false);
     QCOMPARE(w->terminateCalls, 0);
     auto *alert = w->interface->window()->findChild<QMessageBox *>();
     QVERIFY(alert);
     QCOMPARE(alert->text(), QStringLiteral("Can't start Velmora"));
     QCOMPARE(alert->icon(), QMessageBox::Critical);
-    QCOMPARE(w->interface->ui().launchWrapperError->isVisible(), problemShown);
-    QCOMPARE(w->interface->ui().copyCommandButton->isEnabled(), !problemShown);
+    QCOMPARE(w->interface->ui().copyCommandButton->isEnabled(), !unreadable);
 }
 
 void LauncherTest::previewFollowsTheSettings()

@@ -1,5 +1,6 @@
-// The German interface, and the texts that must never be translated.
+// The German interface, the texts that must never be translated, and every language's Alt keys.
 #include "LauncherFixture.h"
+#include "UrlRecorder.h"
 
 #include "NewRowsButton.h"
 #include "ToolbarItem.h"
@@ -8,9 +9,12 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDesktopServices>
+#include <QDir>
 #include <QFile>
 #include <QPushButton>
 #include <QTest>
+#include <QTranslator>
 #include <QXmlStreamReader>
 
 using namespace LauncherFixture;
@@ -20,8 +24,38 @@ class TranslationsTest : public QObject
     Q_OBJECT
 private Q_SLOTS:
     void germanCatalogueIsComplete();
+    void noTwoControlsShareAnAltKey();
     void germanLocaleShowsGermanInterface();
 };
+
+// Texts that share a mnemonic within one scope: each menu's items, and the labels and buttons of
+// the window but `hiddenPane` (the shown pane's, the menu titles', toolbar's, message bar's).
+static QStringList mnemonicClashes(QMainWindow *window, QWidget *hiddenPane)
+{
+    QList<QStringList> scopes{{}};
+    for (QWidget *widget : window->findChildren<QWidget *>()) {
+        if (widget->inherits("QMenu")) {
+            scopes.first() << widget->property("title").toString();
+            scopes.append(QStringList());
+            for (const QAction *item : widget->actions())
+                scopes.last() << item->text();
+        } else if ((widget->inherits("QLabel") || widget->inherits("QAbstractButton")) &&
+                   !hiddenPane->isAncestorOf(widget)) {
+            scopes.first() << widget->property("text").toString();
+        }
+    }
+    QStringList found;
+    for (const QStringList &texts : std::as_const(scopes)) {
+        QHash<QKeySequence, QString> seen;
+        for (const QString &text : texts) {
+            const QKeySequence key = QKeySequence::mnemonic(text);
+            if (!key.isEmpty() && seen.contains(key))
+                found << seen.value(key) + u'/' + text;
+            seen.insert(key, text);
+        }
+    }
+    return found;
+}
 
 void TranslationsTest::germanCatalogueIsComplete()
 {
@@ -49,6 +83,26 @@ void TranslationsTest::germanCatalogueIsComplete()
     QVERIFY(messages > 40);
 }
 
+void TranslationsTest::noTwoControlsShareAnAltKey()
+{
+    const QDir i18n(qEnvironmentVariable("VELMORA_TEST_SOURCE_DIR") + "/../../resources/i18n");
+    // The interface file's English, then each translation.
+    for (const QString &file : QStringList{QString()} + i18n.entryList({"velmora_*.ts"})) {
+        QTranslator catalogue;
+        QVERIFY(file.isEmpty() || catalogue.load(":/i18n/" + file.chopped(3)));
+        QCoreApplication::installTranslator(&catalogue);
+        const auto w = openWindow(qEnvironmentVariable("VELMORA_BUILD_DIR") + "/velmora-launcher");
+        Ui::LauncherWindow &ui = w->interface->ui();
+        QMainWindow *window = w->interface->window();
+        QStringList found = mnemonicClashes(window, ui.view1) + mnemonicClashes(window, ui.view2);
+        // The title the button takes while a server runs.
+        ui.multiplayer->setText(QCoreApplication::translate("ServerPane", "&Stop"));
+        found << mnemonicClashes(window, ui.view1);
+        QCoreApplication::removeTranslator(&catalogue);
+        QVERIFY2(found.isEmpty(), qPrintable(file + u' ' + found.join(u' ')));
+    }
+}
+
 void TranslationsTest::germanLocaleShowsGermanInterface()
 {
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
@@ -63,7 +117,7 @@ void TranslationsTest::germanLocaleShowsGermanInterface()
              QStringLiteral("Allgemein"));
     QCOMPARE(launcher->toolBarItems().value(QStringLiteral("4"))->label(), QStringLiteral("Hilfe"));
     QCOMPARE(ui.playButton->text(), QStringLiteral("S&pielen"));
-    QCOMPARE(ui.multiplayer->text(), QStringLiteral("Starten"));
+    QCOMPARE(ui.multiplayer->text(), QStringLiteral("S&tarten"));
     QCOMPARE(ui.fsaaCombo->itemText(0), QStringLiteral("Aus"));
     QCOMPARE(ui.console->accessibleName(), QStringLiteral("Serverkonsole"));
     QCOMPARE(ui.serverCommand->accessibleName(), QStringLiteral("Serverbefehl"));
@@ -71,6 +125,11 @@ void TranslationsTest::germanLocaleShowsGermanInterface()
     QCOMPARE(NewRowsButton::label(12), QStringLiteral("12 neue Zeilen"));
     QCOMPARE(ui.launchWrapperEdit->accessibleName(), QStringLiteral("Starten mit"));
     QCOMPARE(ui.copyCommandButton->text(), QStringLiteral("Befehl k&opieren"));
+    UrlRecorder help; // the German page beside the launcher
+    QDesktopServices::setUrlHandler(QStringLiteral("file"), &help, "openUrl");
+    launcher->helpAction();
+    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+    QCOMPARE(help.urls.value(0).fileName(), QStringLiteral("README.de.html"));
 
     // The stored keys and the entry titles handed to the game are not the interface's to translate.
     QCOMPARE(ui.resolutions->itemText(0), QStringLiteral("1024 x 768"));

@@ -62,6 +62,7 @@ expected=$(sort <<'LIST'
 /usr/games/velmora-launcher -> ../lib/velmora/velmora-launcher
 /usr/lib/velmora/velmora-launcher
 /usr/lib/velmora/README.html
+/usr/lib/velmora/README.de.html
 /usr/lib/velmora/Orvane/orvane.app/Contents/MacOS/orvane
 /usr/lib/velmora/Orvane/orvane.app/Contents/MacOS/orvane-window
 /usr/share/applications/velmora-launcher.desktop

@@ -24,6 +24,8 @@ class PaneFrameTest : public QObject
 private Q_SLOTS:
     void switchFrame_data();
     void switchFrame();
+    void fitToScreen_data();
+    void fitToScreen();
 };
 
 void PaneFrameTest::switchFrame_data()
@@ -72,6 +74,33 @@ void PaneFrameTest::switchFrame()
     QCOMPARE(result.x, window.x);
     if (window.height < 1e6f)
         QCOMPARE(result.y + result.height, window.y + window.height);
+}
+
+void PaneFrameTest::fitToScreen_data()
+{
+    QTest::addColumn<FrameRect>("frame");
+    QTest::addColumn<FrameRect>("available");
+    QTest::addColumn<FrameRect>("expected");
+    const FrameRect scaled{0, 0, 960, 508}; // 1920 x 1080 at double scale, less a panel
+    QTest::newRow("fits: left as it is")
+        << FrameRect{100, 50, 500, 400} << scaled << FrameRect{100, 50, 500, 400};
+    QTest::newRow("larger than the screen: as large as it")
+        << FrameRect{50, -46, 1000, 554} << scaled << FrameRect{0, 0, 960, 508};
+    QTest::newRow("below the bottom, left of a screen right of the primary: moved in, no more")
+        << FrameRect{100, -50, 500, 400} << FrameRect{1280, 0, 1920, 1024}
+        << FrameRect{1280, 0, 500, 400};
+    QTest::newRow("above the top and past the right edge: moved in, no more")
+        << FrameRect{700, 300, 500, 400} << scaled << FrameRect{460, 108, 500, 400};
+    QTest::newRow("no screen known: left as it is")
+        << FrameRect{100, -50, 500, 4000} << FrameRect{} << FrameRect{100, -50, 500, 4000};
+}
+
+void PaneFrameTest::fitToScreen()
+{
+    QFETCH(FrameRect, frame);
+    QFETCH(FrameRect, available);
+    QFETCH(FrameRect, expected);
+    QCOMPARE(fitFrameToScreen(frame, available), expected);
 }
 
 QTEST_GUILESS_MAIN(PaneFrameTest)

@@ -154,12 +154,13 @@ void DetachedProcessTest::lookupOnPath()
     QFETCH(QString, searchPath);
     QFETCH(QString, found);
     const QString work = m_dir.filePath(QStringLiteral("lookup/work"));
-    QCOMPARE(QFileInfo(DetachedProcess::findOnPath(QStringLiteral("prog"), searchPath, work))
+    // Where a start finds it is what the Main pane tells as the wrapper is typed.
+    const DetachedProcess::Environment path{{QStringLiteral("PATH"), searchPath}};
+    QCOMPARE(QFileInfo(DetachedProcess::findProgram(QStringLiteral("prog"), work, path))
                  .canonicalFilePath(),
              QFileInfo(found).canonicalFilePath());
     // Started by name, the program is looked up on the PATH the environment gives it.
-    const SysResult<pid_t> started = DetachedProcess::start({QStringLiteral("prog")}, work,
-                                                            {{QStringLiteral("PATH"), searchPath}});
+    const SysResult<pid_t> started = DetachedProcess::start({QStringLiteral("prog")}, work, path);
     QCOMPARE(started.ok(), !found.isEmpty());
     QCOMPARE(started.error(), found.isEmpty() ? ENOENT : 0);
 }

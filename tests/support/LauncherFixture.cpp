@@ -41,6 +41,10 @@ void usePrivatePreferences(const QString &configHome)
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(configHome));
     // Server logs go beside them, never among the user's own.
     qputenv("XDG_STATE_HOME", QFile::encodeName(configHome + QStringLiteral("/state")));
+    // A server that falls in a test must not reach the desktop of whoever runs it: the session
+    // bus is one that is not there, unless a test starts its own.
+    qputenv("DBUS_SESSION_BUS_ADDRESS", QFile::encodeName(QStringLiteral("unix:path=") +
+                                                          configHome + QStringLiteral("/no-bus")));
 }
 
 void clearPreferences()

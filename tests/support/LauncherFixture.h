@@ -22,7 +22,8 @@
 
 namespace LauncherFixture {
 
-// Points the user's preferences at a private folder. Call before QApplication exists.
+// Points the user's preferences (and state, and session bus) at a private folder. Call before
+// QApplication exists.
 void usePrivatePreferences(const QString &configHome);
 void clearPreferences();
 // Stores each value as the binding would: an int as an integer, anything else as its text.

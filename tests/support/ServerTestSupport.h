@@ -32,7 +32,7 @@ inline QStringList lines(const LauncherFixture::Window &w)
 
 inline QString title(const LauncherFixture::Window &w)
 {
-    return w.interface->ui().multiplayer->text();
+    return w.interface->ui().multiplayer->text().remove(u'&'); // as shown, without the mnemonic
 }
 
 // The Server pane's command line.
