@@ -293,7 +293,7 @@ void TestConsoleView::paintBeforeFlushKeepsLaidOutLines()
     h.view->flush();
     const int applied = h.view->applyCount();
     h.fill(200); // drops the first four of the five lines on screen
-    // A repaint for some other reason before the flush: the widget is still 60 high and shows
+    // A repaint for some other reason before the flush: the widget still lays out and shows
     // the five rows it was given; only the line that still exists is drawn, in its old row.
     const QImage image = h.view->grab().toImage();
     QCOMPARE(h.view->applyCount(), applied);
