@@ -702,7 +702,6 @@ void TestConsoleModel::frameWidth_data()
 
     QTest::newRow("narrower rows") << 321.5f << 500.f;
     QTest::newRow("a fraction more") << 500.25f << 501.f;
-    QTest::newRow("a long row") << 40960.f << 40960.f;
 }
 
 void TestConsoleModel::frameWidth()
