@@ -228,6 +228,10 @@ LauncherInterface::LauncherInterface()
     Launcher *launcher = m_launcher.get();
     new LaunchPreview(m_binding, preview, [launcher] { return launcher->cwd(); });
     m_ui->console->awakeFromNib();
+    // The binding stores the choice; the console follows it at once.
+    m_ui->console->setUserTextFont(m_ui->consoleUserFontCheck->isChecked());
+    QObject::connect(m_ui->consoleUserFontCheck, &QCheckBox::toggled, m_ui->console,
+                     &ConsoleView::setUserTextFont);
 
     // The console's text is green on a dark ground, whatever the desktop's colours.
     QWidget *viewport = m_ui->consoleScroll->viewport();

@@ -72,7 +72,14 @@ void ServerPane::endOutput(const QObject *run)
 
 void ServerPane::appendLine(const QString &line)
 {
-    m_widgets.console->appendLine(line);
+    m_widgets.console->appendLine(line, ConsoleModel::RowKind::Note);
+}
+
+void ServerPane::appendSessionLine(LineKind kind, const QString &line)
+{
+    m_widgets.console->appendLine(line, kind == LineKind::Command
+                                            ? ConsoleModel::RowKind::Command
+                                            : ConsoleModel::RowKind::Separator);
 }
 
 QString ServerPane::buttonTitle(bool running)

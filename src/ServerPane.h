@@ -82,6 +82,7 @@ private:
     void appendOutput(const QObject *run, const StyledText &text) override;
     void endOutput(const QObject *run) override;
     void appendLine(const QString &line) override;
+    void appendSessionLine(LineKind kind, const QString &line) override;
     void runningChanged(bool running);
     void showState();
     void makeLogActions();

@@ -225,6 +225,18 @@
         <translation>Zusätzliche Serverargumente, durch Leerzeichen getrennt</translation>
     </message>
     <message>
+        <source>&amp;Use my text font in the console</source>
+        <translation>&amp;Meine Textschrift in der Konsole verwenden</translation>
+    </message>
+    <message>
+        <source>Use my text font in the console</source>
+        <translation>Meine Textschrift in der Konsole verwenden</translation>
+    </message>
+    <message>
+        <source>Draws the console in your desktop&apos;s text font instead of the fixed-pitch font that keeps columns in line</source>
+        <translation>Zeigt die Konsole in der Textschrift Ihres Desktops statt in der Festbreitenschrift, die Spalten bündig hält</translation>
+    </message>
+    <message>
         <source>&amp;Start</source>
         <translation>S&amp;tarten</translation>
     </message>

@@ -271,9 +271,8 @@ QRect ConsoleAccessible::characterRect(int offset) const
         return QRect();
     const QString &line = view()->model().line(row);
     const qreal x = 2.0 + view()->advanceTo(row, column);
-    const qreal width = column < line.size()
-                            ? 2.0 + view()->advanceTo(row, column + 1) - x
-                            : QFontMetricsF(ConsoleView::textFont()).averageCharWidth();
+    const qreal width = column < line.size() ? 2.0 + view()->advanceTo(row, column + 1) - x
+                                             : QFontMetricsF(view()->rowFont()).averageCharWidth();
     const QRectF local(x, ConsoleModel::RowHeight * row, width, ConsoleModel::RowHeight);
     return QRect(view()->mapToGlobal(local.topLeft().toPoint()), local.size().toSize());
 }

@@ -21,7 +21,9 @@ int truncatedWithin(float value, int lo, int hi)
 
 } // namespace
 
-ConsoleModel::ConsoleModel() : m_ring(MaxLines), m_styles(MaxLines), m_revisions(MaxLines) {}
+ConsoleModel::ConsoleModel()
+    : m_ring(MaxLines), m_styles(MaxLines), m_revisions(MaxLines), m_marks(MaxLines)
+{}
 
 const QString &ConsoleModel::line(int index) const
 {
@@ -33,6 +35,18 @@ const StyleSpans &ConsoleModel::spans(int index) const
 {
     Q_ASSERT(index >= 0 && index < m_count);
     return m_styles[(m_head + index) % MaxLines];
+}
+
+ConsoleModel::RowKind ConsoleModel::kind(int index) const
+{
+    Q_ASSERT(index >= 0 && index < m_count);
+    return m_marks[(m_head + index) % MaxLines].kind;
+}
+
+QTime ConsoleModel::time(int index) const
+{
+    Q_ASSERT(index >= 0 && index < m_count);
+    return m_marks[(m_head + index) % MaxLines].time;
 }
 
 quint64 ConsoleModel::revision(int index) const
@@ -50,14 +64,14 @@ QStringList ConsoleModel::lines() const
     return out;
 }
 
-void ConsoleModel::appendLine(const QString &line)
+void ConsoleModel::appendLine(const QString &line, RowKind kind, QTime time)
 {
     m_open = false;
     m_heldReturn = false;
-    appendRow(line);
+    appendRow(line, StyleSpans(), kind, time);
 }
 
-void ConsoleModel::appendRow(QString row, StyleSpans spans)
+void ConsoleModel::appendRow(QString row, StyleSpans spans, RowKind kind, QTime time)
 {
     const bool chop = m_count > MaxLines - 1;
     if (chop) {
@@ -71,12 +85,13 @@ void ConsoleModel::appendRow(QString row, StyleSpans spans)
     if (!spans.isEmpty() || !m_styles[slot].isEmpty())
         m_styles[slot] = std::move(spans);
     m_revisions[slot] = ++m_edits;
+    m_marks[slot] = {kind, time};
     ++m_count;
     ++m_appended;
     const int n = m_count;
     m_pending.linesChanged = true;
 
-    setFrame(0.0f, 0.0f, FrameWidth, float(12 * n));
+    setFrame(0.0f, 0.0f, frameWidth(), float(12 * n));
     const QRectF rect(0.0f, float(12 * n - 12), FrameWidth, RowHeight);
 
     m_lastRedraw = Redraw::None;
@@ -409,6 +424,7 @@ void ConsoleModel::deleteLines()
     }
     m_head = 0;
     m_count = 0;
+    m_contentWidth = 0.0f;
     m_unseenRows = 0;
     m_open = false;
     m_heldReturn = false;
@@ -417,6 +433,18 @@ void ConsoleModel::deleteLines()
     m_lastRedraw = Redraw::None;
     m_lastRedrawRect = QRectF();
     m_lastScrolled = false;
+}
+
+void ConsoleModel::setContentWidth(float width)
+{
+    m_contentWidth = width;
+    if (m_count > 0)
+        setFrame(m_frameX, m_frameY, frameWidth(), m_frameHeight);
+}
+
+float ConsoleModel::frameWidth() const
+{
+    return std::max(FrameWidth, std::ceil(m_contentWidth));
 }
 
 void ConsoleModel::setInitialFrame(const QRectF &frame)
@@ -468,6 +496,18 @@ void ConsoleModel::setViewportHeight(float height)
     m_viewportHeight = std::max(0.0f, height);
     m_viewportTop = std::min(m_viewportTop, maxTop());
     forgetUnseenAtEnd();
+}
+
+void ConsoleModel::userScrolled(float top)
+{
+    setViewportTop(top);
+    m_endScroll = !m_holding && atEnd();
+}
+
+void ConsoleModel::holdFollowing(bool hold)
+{
+    m_holding = hold;
+    m_endScroll = !hold && atEnd();
 }
 
 void ConsoleModel::forgetUnseenAtEnd()

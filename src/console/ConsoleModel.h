@@ -5,6 +5,7 @@
 #include <QRectF>
 #include <QString>
 #include <QStringList>
+#include <QTime>
 #include <QVector>
 
 #include <utility>
@@ -29,10 +30,22 @@
 // and growing the open row asks for a redraw of that row alone.
 //
 // All geometry is in the document's top-left coordinates and computed in single precision.
-// Only vertical scrolling is modelled: the rules never look at the horizontal position.
+// Only vertical scrolling is modelled: the rules never look at the horizontal position. The
+// frame is as wide as the widest row that the widget has measured (setContentWidth()), and never
+// narrower than FrameWidth.
 class ConsoleModel
 {
 public:
+    // Who wrote a row: the server, or the launcher itself (a note such as an exit status or a
+    // refusal, a command the user sent, the separator after a run).
+    enum class RowKind : quint8
+    {
+        Output,
+        Note,
+        Command,
+        Separator
+    };
+
     static constexpr int MaxLines = 201;
     // 64 KiB of ASCII output; a surrogate pair is never cut in two.
     static constexpr qsizetype MaxRowLength = 64 * 1024;
@@ -71,8 +84,12 @@ public:
     // what a painter measured of a line holds while the revision does.
     quint64 revision(int index) const;
 
+    // Who wrote line `index`, and when, for the launcher's own rows (null for output).
+    RowKind kind(int index) const;
+    QTime time(int index) const;
+
     // A launcher line: always a complete row of its own.
-    void appendLine(const QString &line);
+    void appendLine(const QString &line, RowKind kind = RowKind::Output, QTime time = QTime());
     // Output of `source` (any tag that tells senders apart, 0 for a single sender). Empty lines
     // add nothing. `spans` are in offsets of `text` and never cover a line feed (see
     // EscapeParser).
@@ -86,6 +103,14 @@ public:
 
     void scrollToEnd(bool enable) { m_endScroll = enable; }
     bool endScroll() const { return m_endScroll; }
+    // The user moved the viewport to `top`, whatever the means (wheel, keys, the scroll bar, a
+    // selection dragged past an edge): following pauses anywhere but at the end and resumes
+    // there. While held, it stays paused wherever the viewport is.
+    void userScrolled(float top);
+    // A selection under way holds following paused, so that the rows under the pointer keep
+    // still; letting go resumes it only at the end.
+    void holdFollowing(bool hold);
+    bool isAtEnd() const { return atEnd(); }
 
     // Rows that arrived while the view did not follow the end and that the viewport has not
     // reached since: 0 whenever the viewport stands at the end of the document.
@@ -94,6 +119,10 @@ public:
     void jumpToEnd();
 
     QRectF frame() const { return QRectF(m_frameX, m_frameY, m_frameWidth, m_frameHeight); }
+    // The width the rows need, margins included, as the widget measured them; the frame takes
+    // it, rounded up, where it passes FrameWidth. Cleared with the lines.
+    void setContentWidth(float width);
+    float frameWidth() const;
     // The frame the host gave the view before any append; asks for no work.
     void setInitialFrame(const QRectF &frame);
 
@@ -124,7 +153,14 @@ public:
     static std::pair<int, int> rowRange(const QRectF &dirty, int lineCount);
 
 private:
-    void appendRow(QString row, StyleSpans spans = StyleSpans());
+    struct RowMark
+    {
+        RowKind kind = RowKind::Output;
+        QTime time;
+    };
+
+    void appendRow(QString row, StyleSpans spans = StyleSpans(), RowKind kind = RowKind::Output,
+                   QTime time = QTime());
     // Writes `piece` into the open row at the cursor, over what is there; it fits.
     void writeOpenRow(QStringView piece, const StyleSpans &spans);
     void rowChanged(int slot);
@@ -148,11 +184,13 @@ private:
     QVector<QString> m_ring;
     QVector<StyleSpans> m_styles; // beside m_ring, slot for slot
     QVector<quint64> m_revisions; // beside m_ring, slot for slot
+    QVector<RowMark> m_marks;     // beside m_ring, slot for slot
     quint64 m_edits = 0;
     int m_head = 0; // slot of line 0
     int m_count = 0;
     quint64 m_appended = 0;
     bool m_endScroll = false;
+    bool m_holding = false;
     int m_unseenRows = 0;
     bool m_open = false; // the last row waits for its line feed
     quintptr m_openSource = 0;
@@ -164,6 +202,7 @@ private:
     float m_frameY = 0.0f;
     float m_frameWidth = 0.0f;
     float m_frameHeight = 0.0f;
+    float m_contentWidth = 0.0f;
 
     bool m_hasViewport = false;
     float m_viewportTop = 0.0f;

@@ -8,7 +8,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
-#include <QFontMetricsF>
+#include <QFontDatabase>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPaintEvent>
@@ -17,8 +17,7 @@
 #include <QScrollBar>
 #include <QWindow>
 
-#include <algorithm>
-#include <cmath>
+#include <utility>
 
 namespace {
 
@@ -30,37 +29,24 @@ QEvent::Type applyEventType()
 
 } // namespace
 
-QFont ConsoleView::textFont()
+QFont ConsoleView::textFont(bool userFont)
 {
     // Ten of the desktop's logical units, as a 10-point font is where points and pixels are one:
     // its line fits the 12-pixel rows. A 10-point font at 96 dots per inch is over 13 pixels
-    // high and would spill into the next row and past the last one.
-    QFont font = QApplication::font();
+    // high and would spill into the next row and past the last one. Fixed pitch keeps the
+    // columns of server tables and progress bars in line.
+    QFont font =
+        userFont ? QApplication::font() : QFontDatabase::systemFont(QFontDatabase::FixedFont);
     font.setPixelSize(10);
     return font;
 }
 
 namespace {
 
-QFont boldOf(QFont font)
-{
-    font.setBold(true);
-    return font;
-}
-
 // Behind selected text: the console's green, dimmed, so that every text colour stays readable.
 const QColor SelectionColour(51, 110, 51);
 
-// Where every line's text begins.
-constexpr qreal TextLeft = 2.0;
-
-// The first of `spans` (in order, not overlapping) that ends past `column`.
-StyleSpans::const_iterator firstSpanAfter(const StyleSpans &spans, int column)
-{
-    return std::lower_bound(spans.begin(), spans.end(), column, [](const StyleSpan &span, int at) {
-        return span.start + span.length <= at;
-    });
-}
+constexpr qreal TextLeft = RowPainter::TextLeft;
 
 // Copied text has rows joined by line feeds alone: a carriage return that a line still holds
 // (one not shown as a symbol) does not go along.
@@ -72,14 +58,10 @@ QString copiedText(QString text)
 
 } // namespace
 
-ConsoleView::ConsoleView(QWidget *parent)
-    : QWidget(parent), m_font(textFont()), m_boldFont(boldOf(m_font)), m_metrics(m_font),
-      m_boldMetrics(m_boldFont), m_color(QColor::fromRgbF(0.2f, 0.8f, 0.2f, 1.0f)),
-      m_layouts(ConsoleModel::MaxLines)
+ConsoleView::ConsoleView(QWidget *parent) : QWidget(parent), m_rows(m_model), m_mouse(*this)
 {
     ConsoleAccessible::installFactory();
-
-    m_ascent = m_metrics.ascent();
+    m_rows.setFont(textFont());
 
     setAccessibleName(tr("Server console"));
     setFocusPolicy(Qt::StrongFocus);
@@ -116,12 +98,25 @@ ConsoleView::~ConsoleView()
         m_frameWindow->removeEventFilter(this);
 }
 
+void ConsoleView::setUserTextFont(bool userFont)
+{
+    const QFont font = textFont(userFont);
+    if (font == m_rows.font())
+        return;
+    m_rows.setFont(font);
+    measureWidth();
+    scheduleApply();
+    update();
+}
+
 void ConsoleView::awakeFromNib()
 {
     m_model.scrollToEnd(true);
     attach();
     if (!m_area)
         return;
+    // The console is the one focus stop here: a click anywhere in the viewport lands on it.
+    m_area->setFocusPolicy(Qt::NoFocus);
 
     QScrollBar *old = m_area->verticalScrollBar();
     auto *bar = new VScroller;
@@ -158,6 +153,13 @@ void ConsoleView::attach()
     if (m_model.lineCount() == 0)
         m_model.setInitialFrame(QRectF(QPointF(0, 0), QSizeF(size())));
     watchScrollBar(area->verticalScrollBar());
+    m_hbar = area->horizontalScrollBar();
+    connect(m_hbar, &QScrollBar::valueChanged, this, [this] {
+        if (m_applying)
+            return;
+        measureWidth();
+        scheduleApply();
+    });
 }
 
 void ConsoleView::watchScrollBar(QScrollBar *bar)
@@ -173,7 +175,7 @@ void ConsoleView::userScrolled(int value)
     // Our own catching up, and range changes while hidden, are not the user's doing.
     if (m_applying || !isVisible())
         return;
-    m_model.setViewportTop(float(value));
+    m_model.userScrolled(float(value));
     announceUnseenRows();
 }
 
@@ -199,11 +201,12 @@ void ConsoleView::scrollToEnd(bool enable)
     m_model.scrollToEnd(enable);
 }
 
-void ConsoleView::appendLine(const QString &line)
+void ConsoleView::appendLine(const QString &line, ConsoleModel::RowKind kind)
 {
     if (!m_area)
         attach();
-    m_model.appendLine(line);
+    m_model.appendLine(line, kind,
+                       kind == ConsoleModel::RowKind::Output ? QTime() : QTime::currentTime());
     selectionAfterAppend();
     scheduleApply();
 }
@@ -234,7 +237,7 @@ void ConsoleView::deleteLines()
 void ConsoleView::selectionAfterAppend()
 {
     if (m_selection.isActive() && m_selection.dropIfTrimmed(m_model)) {
-        m_dragging = false;
+        m_mouse.cancel();
         selectionChanged();
     }
 }
@@ -257,7 +260,7 @@ void ConsoleView::clearSelection()
     if (!m_selection.isActive())
         return;
     m_selection.clear();
-    m_dragging = false;
+    m_mouse.cancel();
     selectionChanged();
 }
 
@@ -329,27 +332,51 @@ void ConsoleView::scheduleApply()
     }
 }
 
+void ConsoleView::measureWidth()
+{
+    const qreal shown = m_viewport ? m_viewport->width() : ConsoleModel::FrameWidth;
+    const qreal left = m_hbar ? m_hbar->value() : 0;
+    m_model.setContentWidth(float(m_rows.contentWidth(left + 2 * shown)));
+}
+
+QSize ConsoleView::laidOutSize() const
+{
+    const QRectF frame = m_model.frame();
+    const QSize size(qRound(frame.width()), qRound(frame.height()));
+    return m_viewport ? size.expandedTo(m_viewport->size()) : size;
+}
+
+void ConsoleView::fitToViewport()
+{
+    const bool applying = std::exchange(m_applying, true);
+    if (size() != laidOutSize())
+        resize(laidOutSize());
+    m_applying = applying;
+}
+
 void ConsoleView::flush()
 {
     m_scheduled = false;
-    if (m_applying || !m_model.hasPending())
+    if (m_applying)
+        return;
+    if (m_model.lineCount() > 0)
+        measureWidth();
+    if (!m_model.hasPending())
         return;
     m_applying = true;
     const ConsoleModel::Pending work = m_model.takePending();
     m_paintedFirst = m_model.firstSequence();
     m_paintedCount = m_model.lineCount();
-    if (work.frameChanged) {
-        const QRectF frame = m_model.frame();
-        const QSize size(qRound(frame.width()), qRound(frame.height()));
-        if (this->size() != size)
-            resize(size);
-    }
+    fitToViewport();
     if (m_bar && m_model.hasViewport() && m_bar->value() != qRound(m_model.viewportTop()))
         m_bar->setValue(qRound(m_model.viewportTop()));
-    if (work.wholeView)
+    if (work.wholeView) {
         update();
-    else if (!work.dirty.isNull())
-        update(work.dirty.toAlignedRect());
+    } else if (!work.dirty.isNull()) {
+        // The rules mark rows as wide as the narrowest frame; a row may reach further.
+        const QRect rows = work.dirty.toAlignedRect();
+        update(QRect(0, rows.y(), width(), rows.height()));
+    }
     m_applying = false;
 
     // While shown, the scroll area is the truth the rules read: it may have laid out differently
@@ -393,6 +420,7 @@ bool ConsoleView::eventFilter(QObject *watched, QEvent *event)
         // Compared by identity only: this also runs while the scroll area is being destroyed.
         if (type == QEvent::Resize) {
             m_model.setViewportHeight(float(m_viewport->height()));
+            fitToViewport();
             flush();
         } else if (type == QEvent::Wheel) {
             flush();
@@ -419,16 +447,11 @@ void ConsoleView::paintEvent(QPaintEvent *event)
     // One range from the bounding rect: drawing a row once per region rect would overdraw its
     // anti-aliased edges.
     m_lastDrawnRows = ConsoleModel::rowRange(QRectF(event->rect()), m_paintedCount);
-    if (m_lastDrawnRows.first >= m_lastDrawnRows.second)
-        return;
     QPainter painter(this);
-    painter.setFont(m_font);
-    painter.setPen(m_color);
     // Only the columns under the repaint are laid out, however long a row is.
     const qreal left = event->rect().left() - TextLeft;
     const qreal right = event->rect().right() + 1 - TextLeft;
     const quint64 first = m_model.firstSequence();
-    const bool selecting = !m_selection.isEmpty();
     for (int i = m_lastDrawnRows.first; i < m_lastDrawnRows.second; ++i) {
         // A line dropped since the last flush leaves its row empty until the next one.
         const quint64 sequence = m_paintedFirst + quint64(i);
@@ -436,130 +459,45 @@ void ConsoleView::paintEvent(QPaintEvent *event)
             continue;
         const int index = int(sequence - first);
         const qreal top = ConsoleModel::RowHeight * i;
-        const QString &line = m_model.line(index);
-        RowGeometry &geometry = geometryOf(index);
-        const RowGeometry::Measure measure = measurer(index);
-        if (selecting) {
-            bool throughEnd = false;
-            const auto [from, to] = m_selection.columnsInLine(m_model, index, &throughEnd);
-            if (to > from || throughEnd) {
-                const qreal start = geometry.xOf(line, from, measure, right);
-                const qreal end = geometry.xOf(line, to, measure, right) +
-                                  (throughEnd ? m_metrics.horizontalAdvance(u' ') : 0.0);
-                painter.fillRect(
-                    QRectF(TextLeft + start, top, end - start, ConsoleModel::RowHeight),
-                    SelectionColour);
-            }
-        }
-        const RowGeometry::Slice slice = geometry.slice(line, left, right, measure);
-        drawColumns(painter, index, slice.first, slice.end, TextLeft + slice.x, top + m_ascent);
+        if (!m_selection.isEmpty())
+            paintSelection(painter, index, top, right);
+        m_rows.drawRow(painter, index, top, left, right);
     }
+    if (hasFocus())
+        paintFocusRing(painter);
 }
 
-void ConsoleView::drawColumns(QPainter &painter, int index, int from, int to, qreal x,
-                              qreal baseline)
+void ConsoleView::paintSelection(QPainter &painter, int index, qreal top, qreal right)
 {
-    const QString &line = m_model.line(index);
-    const StyleSpans &spans = m_model.spans(index);
-    if (spans.isEmpty()) {
-        painter.drawText(QPointF(x, baseline),
-                         from == 0 && to == line.size() ? line : line.mid(from, to - from));
+    bool throughEnd = false;
+    const auto [from, to] = m_selection.columnsInLine(m_model, index, &throughEnd);
+    if (to <= from && !throughEnd)
         return;
-    }
-    // Plain stretches in the console's green and font, styled ones as the server asked.
-    const auto draw = [&](int start, int end, const TextStyle &style) {
-        if (end <= start)
-            return;
-        const QString piece = line.mid(start, end - start);
-        painter.setFont(style.bold ? m_boldFont : m_font);
-        painter.setPen(style.hasColour ? QColor::fromRgb(style.colour) : m_color);
-        painter.drawText(QPointF(x, baseline), piece);
-        if (end < to)
-            x += metricsFor(style).horizontalAdvance(piece);
-    };
-    int at = from;
-    for (auto span = firstSpanAfter(spans, from); span != spans.end() && span->start < to; ++span) {
-        const int start = std::max(span->start, from);
-        const int end = std::min(span->start + span->length, to);
-        draw(at, start, TextStyle());
-        draw(start, end, span->style);
-        at = end;
-    }
-    draw(at, to, TextStyle());
-    painter.setFont(m_font);
-    painter.setPen(m_color);
+    const qreal start = m_rows.xOf(index, from, right);
+    const qreal end = m_rows.xOf(index, to, right) + (throughEnd ? m_rows.spaceWidth() : 0.0);
+    painter.fillRect(QRectF(TextLeft + start, top, end - start, ConsoleModel::RowHeight),
+                     SelectionColour);
 }
 
-const QFontMetricsF &ConsoleView::metricsFor(const TextStyle &style) const
+void ConsoleView::paintFocusRing(QPainter &painter)
 {
-    return style.bold ? m_boldMetrics : m_metrics;
+    // Around what the viewport shows, wherever the console has scrolled to.
+    const QRect shown = m_viewport ? QRect(-pos(), m_viewport->size()) : rect();
+    painter.setPen(QPen(palette().color(QPalette::Highlight), 2.0));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(QRectF(shown).adjusted(1.0, 1.0, -1.0, -1.0));
 }
 
-qreal ConsoleView::measure(int index, int from, int to) const
+void ConsoleView::focusInEvent(QFocusEvent *event)
 {
-    const QString &line = m_model.line(index);
-    const StyleSpans &spans = m_model.spans(index);
-    qreal x = 0.0;
-    int at = from;
-    for (auto span = firstSpanAfter(spans, from); span != spans.end() && span->start < to; ++span) {
-        const int start = std::max(span->start, from);
-        const int end = std::min(span->start + span->length, to);
-        if (start > at)
-            x += m_metrics.horizontalAdvance(line.mid(at, start - at));
-        x += metricsFor(span->style).horizontalAdvance(line.mid(start, end - start));
-        at = end;
-    }
-    if (to > at)
-        x += m_metrics.horizontalAdvance(line.mid(at, to - at));
-    return x;
+    QWidget::focusInEvent(event);
+    update();
 }
 
-RowGeometry::Measure ConsoleView::measurer(int index) const
+void ConsoleView::focusOutEvent(QFocusEvent *event)
 {
-    return [this, index](int from, int to) { return measure(index, from, to); };
-}
-
-RowGeometry &ConsoleView::geometryOf(int index) const
-{
-    const quint64 sequence = m_model.firstSequence() + quint64(index);
-    RowLayout &layout = m_layouts[int(sequence % ConsoleModel::MaxLines)];
-    const quint64 revision = m_model.revision(index);
-    if (layout.revision != revision) {
-        layout.revision = revision;
-        layout.geometry.reset();
-    }
-    return layout.geometry;
-}
-
-qreal ConsoleView::advanceTo(int index, int column) const
-{
-    return geometryOf(index).xOf(m_model.line(index), column, measurer(index));
-}
-
-int ConsoleView::columnAt(int index, qreal x) const
-{
-    return geometryOf(index).columnAt(m_model.line(index), x, measurer(index));
-}
-
-bool ConsoleView::positionAt(const QPointF &point, TextPosition *at) const
-{
-    if (m_model.lineCount() == 0)
-        return false;
-    const int row = int(std::floor(point.y() / ConsoleModel::RowHeight));
-    // Rows as laid out last; above the first or below the last means the first or last line.
-    const quint64 first = m_model.firstSequence();
-    const quint64 last = first + quint64(m_model.lineCount() - 1);
-    const qint64 wanted = qint64(m_paintedFirst) + row;
-    const quint64 sequence = wanted < qint64(first) ? first : std::min(quint64(wanted), last);
-    const int index = int(sequence - first);
-    at->sequence = sequence;
-    if (row < 0 && wanted < qint64(first))
-        at->column = 0;
-    else if (quint64(wanted) > last)
-        at->column = int(m_model.line(index).size());
-    else
-        at->column = columnAt(index, point.x() - TextLeft);
-    return true;
+    QWidget::focusOutEvent(event);
+    update();
 }
 
 void ConsoleView::mousePressEvent(QMouseEvent *event)
@@ -569,59 +507,25 @@ void ConsoleView::mousePressEvent(QMouseEvent *event)
         return;
     }
     setFocus(Qt::MouseFocusReason);
-    TextPosition at;
-    if (!positionAt(event->position(), &at))
-        return;
-    const bool triple =
-        m_sinceDoubleClick.isValid() &&
-        m_sinceDoubleClick.elapsed() < QApplication::doubleClickInterval() &&
-        (event->position() - m_doubleClickAt).manhattanLength() < QApplication::startDragDistance();
-    m_sinceDoubleClick.invalidate();
-    if (triple) {
-        m_selection.selectLine(m_model, at.sequence);
-        m_dragging = false;
-        copyToPrimary();
-    } else {
-        if (event->modifiers() & Qt::ShiftModifier)
-            m_selection.extendTo(at);
-        else
-            m_selection.start(at);
-        m_dragging = true;
-    }
-    selectionChanged();
+    m_mouse.press(event);
 }
 
 void ConsoleView::mouseMoveEvent(QMouseEvent *event)
 {
-    TextPosition at;
-    if (!m_dragging || !(event->buttons() & Qt::LeftButton) || !positionAt(event->position(), &at))
-        return;
-    if (at == m_selection.cursor())
-        return;
-    m_selection.extendTo(at);
-    selectionChanged();
+    m_mouse.move(event);
 }
 
 void ConsoleView::mouseReleaseEvent(QMouseEvent *event)
 {
-    if (event->button() == Qt::LeftButton && m_dragging) {
-        m_dragging = false;
-        copyToPrimary();
-    }
+    if (event->button() == Qt::LeftButton)
+        m_mouse.release(event);
     QWidget::mouseReleaseEvent(event);
 }
 
 void ConsoleView::mouseDoubleClickEvent(QMouseEvent *event)
 {
-    TextPosition at;
-    if (event->button() != Qt::LeftButton || !positionAt(event->position(), &at))
-        return;
-    m_selection.selectWord(m_model, at);
-    m_dragging = false;
-    m_sinceDoubleClick.start();
-    m_doubleClickAt = event->position();
-    selectionChanged();
-    copyToPrimary();
+    if (event->button() == Qt::LeftButton)
+        m_mouse.doubleClick(event);
 }
 
 void ConsoleView::keyPressEvent(QKeyEvent *event)
@@ -630,12 +534,16 @@ void ConsoleView::keyPressEvent(QKeyEvent *event)
         deleteLines();
         return;
     }
-    if (event->key() == Qt::Key_End &&
-        (event->modifiers() & ~(Qt::KeypadModifier | Qt::ControlModifier)) == 0) {
+    const bool plain = (event->modifiers() & ~(Qt::KeypadModifier | Qt::ControlModifier)) == 0;
+    if (event->key() == Qt::Key_End && plain) {
         jumpToEnd();
         return;
     }
     // Paging keys go on to the scroll area, which must scroll the geometry the rules gave.
     flush();
+    if (event->key() == Qt::Key_Home && plain && m_bar) {
+        m_bar->triggerAction(QAbstractSlider::SliderToMinimum);
+        return;
+    }
     QWidget::keyPressEvent(event);
 }

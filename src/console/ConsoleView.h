@@ -2,12 +2,10 @@
 
 #include "ConsoleModel.h"
 #include "ConsoleSelection.h"
-#include "RowGeometry.h"
+#include "RowPainter.h"
+#include "SelectionMouse.h"
 
-#include <QColor>
-#include <QElapsedTimer>
 #include <QFont>
-#include <QFontMetricsF>
 #include <QPointer>
 #include <QWidget>
 
@@ -30,24 +28,35 @@ class QWindow;
 // window): one resize, one scroll-bar value and one repaint for any number of lines. flush()
 // applies that work at once; a user's scrolling flushes first and feeds the model immediately.
 // Painting always matches the geometry last applied, never the model's newer state.
+//
+// The widget is never smaller than the scroll area's viewport, so that a click, a context menu
+// or the focus ring anywhere in the viewport is the console's; the scroll area itself takes no
+// focus. Any scrolling by the user pauses following away from the end and resumes it there.
 class ConsoleView : public QWidget
 {
     Q_OBJECT
+    friend class SelectionMouse;
 
 public:
     explicit ConsoleView(QWidget *parent = nullptr);
 
-    // The font every line is drawn in.
-    static QFont textFont();
+    // The system's fixed-pitch font, or the user's text font, at the console's size.
+    static QFont textFont(bool userFont = false);
     ~ConsoleView() override;
+
+    // The font the rows are drawn in now.
+    const QFont &rowFont() const { return m_rows.font(); }
+    void setUserTextFont(bool userFont);
 
     void awakeFromNib();
 
     void scrollToEnd(bool enable);
     bool endScroll() const { return m_model.endScroll(); }
 
-    // A launcher line (separator, error, exit status): always a row of its own.
-    void appendLine(const QString &line);
+    // A launcher line (separator, error, exit status, echoed command): always a row of its own.
+    // The launcher's own kinds are drawn apart from the output, notes with the time.
+    void appendLine(const QString &line,
+                    ConsoleModel::RowKind kind = ConsoleModel::RowKind::Output);
     // Output of `source` (a server run), in whole lines: see ConsoleModel. A null or empty text
     // adds nothing. `spans` colour parts of it (see ConsoleModel).
     void appendText(const QString &text, const QObject *source = nullptr,
@@ -88,8 +97,8 @@ public:
 
     // Where column `column` of line `index` begins, from the text's left edge; and the column
     // boundary nearest to `x` on that line. Measured once per text, and only as far as asked.
-    qreal advanceTo(int index, int column) const;
-    int columnAt(int index, qreal x) const;
+    qreal advanceTo(int index, int column) const { return m_rows.xOf(index, column); }
+    int columnAt(int index, qreal x) const { return m_rows.columnAt(index, x); }
 
 public Q_SLOTS:
     void deleteLines();
@@ -113,6 +122,8 @@ protected:
     void mouseMoveEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
     void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void focusInEvent(QFocusEvent *event) override;
+    void focusOutEvent(QFocusEvent *event) override;
     void showEvent(QShowEvent *event) override;
 
 private:
@@ -120,6 +131,11 @@ private:
     void attach();
     void watchScrollBar(QScrollBar *bar);
     void userScrolled(int value);
+    // The frame takes the widest row's width, measured a page past what the viewport shows.
+    void measureWidth();
+    // The frame, grown to fill the viewport.
+    QSize laidOutSize() const;
+    void fitToViewport();
     void scheduleApply();
     void announceUnseenRows();
     // After lines arrived: a selection whose lines were trimmed goes.
@@ -127,25 +143,11 @@ private:
     void selectionChanged();
     // On X11 the selection is also the primary selection, for a middle-click elsewhere.
     void copyToPrimary();
-    // The position under a point of the widget, on the lines as last laid out; false when the
-    // console is empty.
-    bool positionAt(const QPointF &point, TextPosition *at) const;
-    const QFontMetricsF &metricsFor(const TextStyle &style) const;
-    // The width of line `index`'s columns [from, to) as drawn, in its styles.
-    qreal measure(int index, int from, int to) const;
-    RowGeometry::Measure measurer(int index) const;
-    // What is known of line `index`'s layout; forgotten when its text changes.
-    RowGeometry &geometryOf(int index) const;
-    // Draws line `index`'s columns [from, to), the first of them at x.
-    void drawColumns(QPainter &painter, int index, int from, int to, qreal x, qreal baseline);
+    void paintSelection(QPainter &painter, int index, qreal top, qreal right);
+    void paintFocusRing(QPainter &painter);
 
     ConsoleModel m_model;
-    QFont m_font;
-    QFont m_boldFont;
-    QFontMetricsF m_metrics;
-    QFontMetricsF m_boldMetrics;
-    QColor m_color;
-    qreal m_ascent = 0.0;
+    RowPainter m_rows;
     QAction *m_clearAction = nullptr;
     NewRowsButton *m_newRowsButton = nullptr;
     int m_announcedUnseen = 0;
@@ -154,20 +156,12 @@ private:
     QAction *m_selectAllAction = nullptr;
 
     ConsoleSelection m_selection;
-    bool m_dragging = false;
-    QElapsedTimer m_sinceDoubleClick; // a press soon after a double-click is a triple-click
-    QPointF m_doubleClickAt;
-
-    struct RowLayout
-    {
-        quint64 revision = 0; // the model's revision of the text it holds; 0 for none
-        RowGeometry geometry;
-    };
-    mutable QVector<RowLayout> m_layouts; // by sequence number, modulo MaxLines
+    SelectionMouse m_mouse;
 
     QPointer<QScrollArea> m_area;
     QPointer<QWidget> m_viewport;
     QPointer<QScrollBar> m_bar;
+    QPointer<QScrollBar> m_hbar; // whose position decides how far long rows are measured
     QMetaObject::Connection m_barConnection;
     QPointer<QWindow> m_frameWindow; // whose UpdateRequest paces our catching up
 

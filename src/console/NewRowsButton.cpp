@@ -13,7 +13,7 @@ constexpr int EdgeGap = 6;
 } // namespace
 
 NewRowsButton::NewRowsButton(ConsoleView *console, QAbstractScrollArea *area)
-    : QPushButton(area), m_viewport(area->viewport())
+    : QPushButton(area->viewport()), m_viewport(area->viewport())
 {
     setObjectName(QStringLiteral("newRowsButton"));
     setFocusPolicy(Qt::NoFocus);
@@ -21,7 +21,7 @@ NewRowsButton::NewRowsButton(ConsoleView *console, QAbstractScrollArea *area)
     hide();
     connect(this, &QPushButton::clicked, console, &ConsoleView::jumpToEnd);
     connect(console, &ConsoleView::unseenRowsChanged, this, &NewRowsButton::showCount);
-    // The viewport's size and place decide where the lower edge is.
+    // The viewport's size decides where the lower edge is.
     m_viewport->installEventFilter(this);
 }
 
@@ -50,16 +50,14 @@ void NewRowsButton::place()
 {
     if (!m_viewport)
         return;
-    const QRect viewport = m_viewport->geometry();
     const QSize size = sizeHint();
-    move(viewport.x() + (viewport.width() - size.width()) / 2,
-         viewport.bottom() + 1 - size.height() - EdgeGap);
+    move((m_viewport->width() - size.width()) / 2, m_viewport->height() - size.height() - EdgeGap);
     resize(size);
 }
 
 bool NewRowsButton::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == m_viewport && (event->type() == QEvent::Resize || event->type() == QEvent::Move))
+    if (watched == m_viewport && event->type() == QEvent::Resize)
         place();
     return QPushButton::eventFilter(watched, event);
 }

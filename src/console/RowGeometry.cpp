@@ -7,8 +7,9 @@
 
 void RowGeometry::reset()
 {
-    m_columns = {0};
-    m_x = {0.0};
+    // Keeps the storage: a row slot is reset for every row that passes through it.
+    m_columns.resize(1);
+    m_x.resize(1);
 }
 
 int RowGeometry::pieceEnd(QStringView row, int start)

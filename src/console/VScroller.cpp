@@ -65,8 +65,6 @@ void VScroller::mousePressEvent(QMouseEvent *event)
         const bool jump = (event->button() == Qt::MiddleButton && middleJumps) ||
                           (event->button() == Qt::LeftButton && leftJumps);
         m_hitPart = partFor(control, jump);
-        if (view)
-            view->scrollToEnd(m_hitPart == IncrementPage || m_hitPart == IncrementLine);
     }
     QScrollBar::mousePressEvent(event);
 }

@@ -5,9 +5,10 @@
 
 class ConsoleView;
 
-// The console's vertical scroll bar. A press on it says whether the user wants to follow the end
-// of the output: a step down (the down arrow or the track below the knob) turns following on,
-// anything else turns it off. Wheel and keyboard scrolling do not touch the flag.
+// The console's vertical scroll bar. It tells which of its parts a press hit, and brings the
+// console's pending rows to the screen before it hit-tests, so that the user presses the bar they
+// see. Whether the console follows the end is the console's own rule for every kind of scrolling:
+// a press that moves the bar is one more of them.
 //
 // The scroll area owns it once ConsoleView::awakeFromNib() has installed it.
 class VScroller : public QScrollBar

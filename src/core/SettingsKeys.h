@@ -23,4 +23,6 @@ inline constexpr QLatin1String serverRestart{"server_restart"};
 inline constexpr QLatin1String serverNotify{"server_notify"};
 // Whether Start runs the server in a host of its own that outlives the window.
 inline constexpr QLatin1String serverKeepRunning{"server_keeprunning"};
+// 1: the console draws in the user's text font rather than the system's fixed-pitch font.
+inline constexpr QLatin1String consoleUserFont{"consoleUserFont"};
 } // namespace SettingsKeys

@@ -14,6 +14,7 @@
 #include <pty.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <termios.h>
 #include <unistd.h>
 #include <utility>
 #include <vector>
@@ -159,6 +160,13 @@ pid_t ServerRun::start(const QByteArray &path, const QList<QByteArray> &argv,
                  launcher);
     if (pid < 0)
         return -1;
+    // Set through the master before anything is written to it; on Linux that is the terminal's
+    // own setting, which the child shares.
+    struct termios settings = {};
+    if (!m_echo && ::tcgetattr(master, &settings) == 0) {
+        settings.c_lflag &= ~tcflag_t(ECHO);
+        ::tcsetattr(master, TCSANOW, &settings);
+    }
 
     m_pid = pid;
     m_reader = new PtyReader(UniqueFd(master), this);

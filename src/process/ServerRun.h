@@ -51,6 +51,9 @@ public:
     // child was made (then nothing is left open). Only the first call on an object acts.
     pid_t start(const QByteArray &path, const QList<QByteArray> &argv,
                 const QByteArray &workingDirectory);
+    // Whether the terminal echoes what is written to it, as terminals do unless told otherwise.
+    // Takes effect at start(), before anything can be written.
+    void setEcho(bool echo) { m_echo = echo; }
     pid_t pid() const { return m_pid; }
     // Requests one read of what the terminal holds (up to 256 KiB); readCompleted follows from the
     // event loop. A request
@@ -108,5 +111,6 @@ private:
     bool m_started = false;
     bool m_finishPosted = false;
     bool m_killedBeforeExit = false;
+    bool m_echo = true;
     Utf8ChunkDecoder m_decoder;
 };

@@ -12,6 +12,19 @@
 #include <chrono>
 #include <cstring>
 
+void ServerSession::Console::appendSessionLine(LineKind kind, const QString &line)
+{
+    if (kind == LineKind::Separator)
+        appendOutput(nullptr, {QLatin1Char('\n') + line + QLatin1Char('\n'), {}});
+    else
+        appendLine(line);
+}
+
+QString ServerSession::commandEcho(const QString &command)
+{
+    return QStringLiteral("> ") + command;
+}
+
 ServerSession::ServerSession(QObject *parent) : QObject(parent)
 {
     m_stopTimer.setSingleShot(true);
@@ -83,6 +96,8 @@ bool ServerSession::start(const ServerLaunch &launch)
 bool ServerSession::startRun(const ServerLaunch &launch)
 {
     auto run = std::make_unique<ServerRun>();
+    // The session echoes what it sends, as a line of its own.
+    run->setEcho(false);
     if (run->start(launch.path, launch.argv, launch.workingDirectory) == -1) {
         if (m_console)
             m_console->appendLine(QStringLiteral("Error - can't launch server"));
@@ -179,7 +194,7 @@ void ServerSession::endRun(State next)
     m_outputEnded = false;
     ServerRun *run = std::exchange(m_current, nullptr);
     if (m_console)
-        m_console->appendOutput(nullptr, {QStringLiteral("\n \n"), {}});
+        m_console->appendSessionLine(Console::LineKind::Separator, QStringLiteral(" "));
     const auto output = m_outputs.find(run);
     if (output != m_outputs.end() && output->second.log)
         output->second.log->appendLine(QStringLiteral(" "));
@@ -324,6 +339,16 @@ void ServerSession::showLine(const QString &line)
         output->second.log->appendLine(line);
 }
 
+void ServerSession::showCommand(const QString &command)
+{
+    const QString echo = commandEcho(command);
+    if (m_console)
+        m_console->appendSessionLine(Console::LineKind::Command, echo);
+    const auto output = m_outputs.find(m_current);
+    if (output != m_outputs.end() && output->second.log)
+        output->second.log->appendLine(echo);
+}
+
 void ServerSession::readNext(ServerRun *run, RunOutput &output)
 {
     // A log that falls behind holds the output back: the server waits on its terminal until
@@ -432,6 +457,7 @@ bool ServerSession::sendCommand(const QString &command, int fieldLength)
     switch (m_current->writeInput(terminalCommandBytes(command))) {
     case PtyWriter::Write::Sent:
     case PtyWriter::Write::Queued:
+        showCommand(command);
         return true;
     case PtyWriter::Write::Refused:
         showLine(tr("Command not sent: the server is not reading its input (%1 KiB still waiting)")

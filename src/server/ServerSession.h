@@ -43,14 +43,28 @@ public:
     class Console
     {
     public:
+        // The session's own lines apart from its notes (appendLine()): a command it sent, and the
+        // separator after a run.
+        enum class LineKind
+        {
+            Command,
+            Separator
+        };
+
         virtual ~Console() = default;
         // Output of one run, escape sequences taken out, line feeds still in it.
         virtual void appendOutput(const QObject *run, const StyledText &text) = 0;
         // The run's output has ended: a row it left open is complete.
         virtual void endOutput(const QObject *run) = 0;
-        // One of the session's own lines.
+        // One of the session's own lines: an exit status, a refusal, a failure.
         virtual void appendLine(const QString &line) = 0;
+        // A line of the session's of another kind, for a console that shows kinds apart. By
+        // default a command is shown as any other line, and the separator as output of no run.
+        virtual void appendSessionLine(LineKind kind, const QString &line);
     };
+
+    // What a sent command is echoed as, in the console and in the log.
+    static QString commandEcho(const QString &command);
 
     // Where the session tells the host that the server fell (crashed, was restarted, was given up,
     // or had to be killed on its way out). Each call must return at once, whatever the desktop
@@ -158,6 +172,7 @@ private:
     void show(ServerRun *run, RunOutput &output, const StyledText &shown);
     // One of the session's own lines, in the console and in the current run's log.
     void showLine(const QString &line);
+    void showCommand(const QString &command);
     void serverExited(ServerRun *run);
     void releaseRun(ServerRun *run);
     void readNext(ServerRun *run, RunOutput &output);

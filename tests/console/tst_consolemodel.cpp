@@ -90,6 +90,8 @@ private Q_SLOTS:
     void pendingWorkIsGatheredAcrossAppends();
     void unseenRows_data();
     void unseenRows();
+    void frameWidth_data();
+    void frameWidth();
     void escapesSplitAnywhere_data();
     void escapesSplitAnywhere();
     void escapeStateEndsWithStream();
@@ -369,7 +371,8 @@ void TestConsoleModel::ownLinesAndSourcesStartRows()
 {
     ConsoleModel model;
     model.appendText(u"serving", 1);
-    model.appendLine(QStringLiteral("Error - can't launch server"));
+    model.appendLine(QStringLiteral("Error - can't launch server"), ConsoleModel::RowKind::Note,
+                     QTime(14, 3, 22));
     model.appendText(u" on\n", 1);
     // A stopped run still draining and a new one: each row holds one source's text.
     model.appendText(u"old tail ", 1);
@@ -387,6 +390,9 @@ void TestConsoleModel::ownLinesAndSourcesStartRows()
     QCOMPARE(model.lines(),
              (QStringList{"serving", "Error - can't launch server", " on", "old tail ",
                           "new banner ", "continued", "goes on", "last words", "reused tag", " "}));
+    QCOMPARE(model.kind(1), ConsoleModel::RowKind::Note);
+    QCOMPARE(model.time(1), QTime(14, 3, 22));
+    QCOMPARE(model.kind(2), ConsoleModel::RowKind::Output); // the run's text goes on as output
 
     model.appendText(u"before clear", 1);
     model.deleteLines();
@@ -685,6 +691,33 @@ void TestConsoleModel::unseenRows()
     } else {
         QCOMPARE(model.endScroll(), follow);
     }
+}
+
+// The frame is as wide as the widest row, rounded up to whole pixels, and never narrower than
+// the console always was; cleared lines take their width with them.
+void TestConsoleModel::frameWidth_data()
+{
+    QTest::addColumn<float>("content");
+    QTest::addColumn<float>("width");
+
+    QTest::newRow("narrower rows") << 321.5f << 500.f;
+    QTest::newRow("a fraction more") << 500.25f << 501.f;
+}
+
+void TestConsoleModel::frameWidth()
+{
+    QFETCH(float, content);
+    QFETCH(float, width);
+
+    ConsoleModel model;
+    fill(model, 3);
+    model.setContentWidth(content);
+    QCOMPARE(model.frame(), QRectF(0, 0, width, 36));
+    model.appendLine(QStringLiteral("more"));
+    QCOMPARE(model.frame(), QRectF(0, 0, width, 48));
+    model.deleteLines();
+    model.appendLine(QStringLiteral("again"));
+    QCOMPARE(model.frame(), QRectF(0, 0, 500, 12));
 }
 
 void TestConsoleModel::escapesSplitAnywhere_data()

@@ -1,6 +1,7 @@
 #include "ConsoleAccessible.h"
 #include "ConsoleView.h"
 #include "NewRowsButton.h"
+#include "RowPainter.h"
 #include "VScroller.h"
 
 #include <QAccessible>
@@ -49,11 +50,12 @@ struct Harness
             view->appendLine(text.arg(i));
     }
 
-    // The real widget and bar agree with what the rules answered.
+    // The real widget and bar agree with what the rules answered; the widget fills the viewport
+    // where the frame is smaller.
     void verifyInStep() const
     {
         const QRectF frame = view->frame();
-        QCOMPARE(view->size(), frame.size().toSize());
+        QCOMPARE(view->size(), frame.size().toSize().expandedTo(area.viewport()->size()));
         QCOMPARE(area.viewport()->height(), ViewportHeight);
         QCOMPARE(double(bar()->value()), view->visibleRect().y());
     }
@@ -96,15 +98,19 @@ private Q_SLOTS:
     void paintDrawsDirtyRows();
     void rendersGreenRows();
     void paintBeforeFlushKeepsLaidOutLines();
-    void scrollerPartsSetFollowing_data();
-    void scrollerPartsSetFollowing();
-    void wheelAndKeysLeaveFollowing();
+    void followRuleForEachScroll_data();
+    void followRuleForEachScroll();
     void clearByKeyAndMenu();
     void accessibleText();
     void accessibleTextInPages();
     void newRowsButtonLeadsBackToTheEnd();
     void rendersColouredSpans();
     void mouseAndKeysSelect();
+    void widestRow_data();
+    void widestRow();
+    void longRowsWidenTheFrame();
+    void oneFocusStopFillsTheViewport();
+    void launcherRowsStandApart();
     void selectionWhileLinesArrive();
     void copyThroughX11Clipboard();
 };
@@ -154,11 +160,11 @@ void TestConsoleView::realWidgetFollowsRules()
     QFETCH(int, expectedTop);
 
     Harness h;
-    h.view->scrollToEnd(follow);
     h.fill(lines - 1);
     h.view->flush();
     h.bar()->setValue(userTop); // as a drag would
     QCOMPARE(h.view->visibleRect().y(), double(userTop));
+    h.view->scrollToEnd(follow); // whatever the drag made of it
     h.fill(1);
     QCOMPARE(h.view->visibleRect().y(), double(expectedTop));
     h.view->flush();
@@ -253,7 +259,7 @@ void TestConsoleView::paintDrawsDirtyRows()
 void TestConsoleView::rendersGreenRows()
 {
     Harness h;
-    h.fill(5, QStringLiteral("MMMMWWWW %1"));
+    h.fill(5, QStringLiteral("\u2588\u2588MMWW %1")); // full blocks cover whole pixels
     h.view->flush();
     const QImage image = h.area.viewport()->grab().toImage();
     QCOMPARE(image.height() / int(image.devicePixelRatio()), ViewportHeight);
@@ -287,7 +293,7 @@ void TestConsoleView::paintBeforeFlushKeepsLaidOutLines()
     h.view->flush();
     const int applied = h.view->applyCount();
     h.fill(200); // drops the first four of the five lines on screen
-    // A repaint for some other reason before the flush: the widget is still 60 high and shows
+    // A repaint for some other reason before the flush: the widget still lays out and shows
     // the five rows it was given; only the line that still exists is drawn, in its old row.
     const QImage image = h.view->grab().toImage();
     QCOMPARE(h.view->applyCount(), applied);
@@ -302,70 +308,81 @@ void TestConsoleView::paintBeforeFlushKeepsLaidOutLines()
     }
 }
 
-void TestConsoleView::scrollerPartsSetFollowing_data()
+// Each way the user scrolls, from `above` pixels above the end: following pauses away from the
+// end and resumes at it, and the new-rows button shows exactly while paused. `part` is what the
+// scroll bar reports for a press on it (-1 for no press on the bar).
+void TestConsoleView::followRuleForEachScroll_data()
 {
-    QTest::addColumn<int>("control");
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<int>("above");
     QTest::addColumn<int>("part");
+    QTest::addColumn<bool>("follows");
 
-    QTest::newRow("down arrow") << int(QStyle::SC_ScrollBarAddLine) << 5;
-    QTest::newRow("up arrow") << int(QStyle::SC_ScrollBarSubLine) << 4;
-    QTest::newRow("track below the knob") << int(QStyle::SC_ScrollBarAddPage) << 3;
-    QTest::newRow("track above the knob") << int(QStyle::SC_ScrollBarSubPage) << 1;
-    QTest::newRow("knob") << int(QStyle::SC_ScrollBarSlider) << 2;
+    QTest::newRow("wheel up") << "wheel 120" << 0 << -1 << false;
+    QTest::newRow("wheel down to the end") << "wheel -120" << 24 << -1 << true;
+    QTest::newRow("PageUp") << "key PageUp" << 0 << -1 << false;
+    QTest::newRow("Up") << "key Up" << 0 << -1 << false;
+    QTest::newRow("Home") << "key Home" << 0 << -1 << false;
+    QTest::newRow("PageDown to the end") << "key PageDown" << 60 << -1 << true;
+    QTest::newRow("up arrow") << "press SubLine" << 0 << 4 << false;
+    QTest::newRow("down arrow short of the end") << "press AddLine" << 120 << 5 << false;
+    QTest::newRow("down arrow to the end") << "press AddLine" << 12 << 5 << true;
+    QTest::newRow("track above the knob") << "press SubPage" << 0 << 1 << false;
+    QTest::newRow("track below the knob to the end") << "press AddPage" << 60 << 3 << true;
+    QTest::newRow("knob dragged up") << "drag -30" << 0 << 2 << false;
+    QTest::newRow("knob dragged to the bottom") << "drag 200" << 240 << 2 << true;
+    QTest::newRow("selecting at the end") << "select" << 0 << -1 << false;
+    QTest::newRow("a click at the end, let go") << "click" << 0 << -1 << true;
 }
 
-void TestConsoleView::scrollerPartsSetFollowing()
+void TestConsoleView::followRuleForEachScroll()
 {
-    QFETCH(int, control);
+    QFETCH(QString, action);
+    QFETCH(int, above);
     QFETCH(int, part);
-    const bool follows = part == 3 || part == 5;
+    QFETCH(bool, follows);
 
     Harness h;
     h.fill(100);
     h.view->flush();
-    h.bar()->setValue(600);
+    h.bar()->setValue(h.bar()->maximum() - above);
     auto *bar = qobject_cast<VScroller *>(h.bar());
-    QVERIFY(bar);
-    for (const bool initial : {false, true}) {
-        h.view->scrollToEnd(initial);
+    const QString verb = action.section(u' ', 0, 0);
+    const QString what = action.section(u' ', 1);
+    const QPoint knob = h.centreOf(QStyle::SC_ScrollBarSlider);
+    if (verb == u"wheel") {
+        const QPointF at(5, 5);
+        QWheelEvent wheel(at, h.view->mapToGlobal(at), QPoint(), QPoint(0, what.toInt()),
+                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(h.area.viewport(), &wheel); // where the console passes it on
+    } else if (verb == u"key") {
+        const QMetaEnum keys = QMetaEnum::fromType<Qt::Key>();
+        QTest::keyClick(h.view,
+                        Qt::Key(keys.keyToValue(qPrintable(QStringLiteral("Key_") + what))));
+    } else if (verb == u"press") {
+        const QMetaEnum controls = QMetaEnum::fromType<QStyle::SubControl>();
+        const auto control = controls.keyToValue(qPrintable(QStringLiteral("SC_ScrollBar") + what));
         const QPoint at = h.centreOf(QStyle::SubControl(control));
         QTest::mousePress(bar, Qt::LeftButton, {}, at);
         QTest::mouseRelease(bar, Qt::LeftButton, {}, at);
+    } else if (verb == u"drag") {
+        QTest::mousePress(bar, Qt::LeftButton, {}, knob);
+        QTest::mouseMove(bar, knob + QPoint(0, what.toInt()));
+        QTest::mouseRelease(bar, Qt::LeftButton, {}, knob + QPoint(0, what.toInt()));
+    } else if (verb == u"select" || verb == u"click") {
+        QTest::mousePress(h.view, Qt::LeftButton, {}, QPoint(5, h.bar()->value() + 5));
+        if (verb == u"click")
+            QTest::mouseRelease(h.view, Qt::LeftButton, {}, QPoint(5, h.bar()->value() + 5));
+    }
+    if (part >= 0)
         QCOMPARE(bar->hitPart(), part);
-        QCOMPARE(h.view->endScroll(), follows);
-        QCOMPARE(h.view->visibleRect().y(), double(bar->value()));
-        h.bar()->setValue(600);
-    }
-    // A press the bar does not scroll with leaves the flag alone.
-    h.view->scrollToEnd(!follows);
-    QTest::mousePress(bar, Qt::RightButton, {}, h.centreOf(QStyle::SubControl(control)));
-    QCOMPARE(h.view->endScroll(), !follows);
-}
+    QCOMPARE(h.view->endScroll(), follows);
+    QCOMPARE(h.view->visibleRect().y(), double(h.bar()->value()));
 
-void TestConsoleView::wheelAndKeysLeaveFollowing()
-{
-    Harness h;
-    h.fill(100);
+    h.fill(1);
     h.view->flush();
-    for (const bool follow : {false, true}) {
-        for (QWidget *target : {static_cast<QWidget *>(h.bar()), h.area.viewport()}) {
-            h.bar()->setValue(600);
-            h.view->scrollToEnd(follow);
-            const QPointF at(5, 5);
-            QWheelEvent wheel(at, target->mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton,
-                              Qt::NoModifier, Qt::NoScrollPhase, false);
-            QApplication::sendEvent(target, &wheel);
-            QVERIFY(h.bar()->value() > 600);
-            QCOMPARE(h.view->endScroll(), follow);
-            QCOMPARE(h.view->visibleRect().y(), double(h.bar()->value()));
-        }
-        h.view->setFocus();
-        h.bar()->setValue(600);
-        QTest::keyClick(h.view, Qt::Key_PageUp);
-        QVERIFY(h.bar()->value() < 600);
-        QCOMPARE(h.view->endScroll(), follow);
-        QCOMPARE(h.view->visibleRect().y(), double(h.bar()->value()));
-    }
+    QCOMPARE(h.view->newRowsButton()->isVisible(), !follows);
+    QCOMPARE(h.bar()->value() == h.bar()->maximum(), follows);
 }
 
 void TestConsoleView::clearByKeyAndMenu()
@@ -379,7 +396,7 @@ void TestConsoleView::clearByKeyAndMenu()
     QCOMPARE(h.view->frame(), QRectF(0, 0, 0, 0));
     QVERIFY(!h.view->endScroll());
     h.view->flush();
-    QCOMPARE(h.view->size(), QSize(0, 0));
+    QCOMPARE(h.view->size(), h.area.viewport()->size()); // the frame is empty
     QCOMPARE(h.bar()->value(), 0);
 
     h.fill(3);
@@ -447,14 +464,21 @@ void TestConsoleView::newRowsButtonLeadsBackToTheEnd()
     Harness h;
     NewRowsButton *button = h.view->newRowsButton();
     QVERIFY(button);
-    QCOMPARE(button->parentWidget(), &h.area);
     QCOMPARE(button->focusPolicy(), Qt::NoFocus);
+    // Assistive technology finds it among the scroll area's accessible descendants.
+    const std::function<bool(QAccessibleInterface *)> holdsButton = [&](QAccessibleInterface *in) {
+        for (int i = 0; in && i < in->childCount(); ++i) {
+            if (in->child(i)->object() == button || holdsButton(in->child(i)))
+                return true;
+        }
+        return false;
+    };
+    QVERIFY(holdsButton(QAccessible::queryAccessibleInterface(&h.area)));
     h.fill(50);
     h.view->flush();
     QVERIFY(!button->isVisible()); // following: every row is seen
 
     const auto scrollBack = [&] {
-        h.view->scrollToEnd(false);
         h.bar()->triggerAction(QAbstractSlider::SliderPageStepSub);
         QVERIFY(h.bar()->value() < h.bar()->maximum());
     };
@@ -473,7 +497,7 @@ void TestConsoleView::newRowsButtonLeadsBackToTheEnd()
     QCOMPARE(button->text(), QStringLiteral("3 new lines"));
     QCOMPARE(button->accessibleName(), QStringLiteral("3 new lines"));
     // Over the viewport's lower edge, inside it.
-    const QRect viewport = h.area.viewport()->geometry();
+    const QRect viewport = h.area.viewport()->rect();
     QVERIFY(viewport.contains(button->geometry()));
     QVERIFY(button->geometry().bottom() > viewport.bottom() - 2 * button->height());
     const int readingAt = h.bar()->value();
@@ -497,14 +521,13 @@ void TestConsoleView::newRowsButtonLeadsBackToTheEnd()
         verifyBackAtEnd();
     }
 
-    // Reaching the end by scrolling hides it at once; following stays as the user left it.
+    // Reaching the end by scrolling hides it at once, and following resumes.
     scrollBack();
     h.fill(2);
     h.view->flush();
     QVERIFY(button->isVisible());
     h.bar()->setValue(h.bar()->maximum());
-    QVERIFY(!button->isVisible());
-    QVERIFY(!h.view->endScroll());
+    verifyBackAtEnd();
 }
 
 void TestConsoleView::rendersColouredSpans()
@@ -607,6 +630,127 @@ void TestConsoleView::selectionWhileLinesArrive()
     QCOMPARE(h.view->selectedText(), QStringLiteral("line 0"));
     h.fill(1);
     QVERIFY(h.view->selection().isEmpty());
+}
+
+// The widest row's width beside two short rows, in advances of the fixed-pitch font beyond both
+// margins: printable ASCII summed from its characters, any other row measured a piece (128
+// characters) at a time only until it passes `limit`, a note with the time after it.
+void TestConsoleView::widestRow_data()
+{
+    QTest::addColumn<QString>("row");
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<qreal>("limit");
+    QTest::addColumn<int>("advances");
+
+    const int output = int(ConsoleModel::RowKind::Output);
+    QTest::newRow("short rows only") << "ab" << output << 1e9 << 2;
+    QTest::newRow("plain ASCII, past any limit") << QString(300, u'x') << output << 100.0 << 300;
+    QTest::newRow("another script") << QString(300, u'\u00e9') << output << 1e9 << 300;
+    QTest::newRow("another script, past the limit")
+        << QString(5000, u'\u00e9') << output << 600.0 << 128;
+    QTest::newRow("a note and its time")
+        << "Server exited normally" << int(ConsoleModel::RowKind::Note) << 1e9 << 32;
+}
+
+void TestConsoleView::widestRow()
+{
+    QFETCH(QString, row);
+    QFETCH(int, kind);
+    QFETCH(qreal, limit);
+    QFETCH(int, advances);
+
+    const QFont font = ConsoleView::textFont();
+    QVERIFY(QFontInfo(font).fixedPitch());
+    QVERIFY(!QFontInfo(ConsoleView::textFont(true)).fixedPitch());
+    ConsoleModel model;
+    RowPainter rows(model);
+    rows.setFont(font);
+    model.appendLine(QStringLiteral("a"));
+    model.appendLine(row, ConsoleModel::RowKind(kind), QTime(21, 4, 5));
+    model.appendLine(QStringLiteral("bc"));
+    const qreal expected = 4.0 + advances * QFontMetricsF(font).horizontalAdvance(u'x');
+    QVERIFY2(qAbs(rows.contentWidth(limit) - expected) < 0.5,
+             qPrintable(QStringLiteral("%1, not %2").arg(rows.contentWidth(limit)).arg(expected)));
+}
+
+void TestConsoleView::longRowsWidenTheFrame()
+{
+    Harness h;
+    h.area.setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    const QString row(200, u'x');
+    h.view->appendLine(row);
+    h.view->flush();
+    const auto widthIn = [&](const QFont &font) {
+        return std::ceil(4.0 + QFontMetricsF(font).horizontalAdvance(u'x') * row.size());
+    };
+    QCOMPARE(h.view->frame().width(), widthIn(ConsoleView::textFont()));
+    QCOMPARE(h.view->width(), int(h.view->frame().width()));
+    QTRY_VERIFY(h.area.horizontalScrollBar()->isVisible());
+    QCOMPARE(h.area.horizontalScrollBar()->maximum(), h.view->width() - h.area.viewport()->width());
+    QCOMPARE(h.view->height(), h.area.viewport()->height()); // no room to scroll into
+    QCOMPARE(h.bar()->maximum(), 0);
+
+    h.view->setUserTextFont(true);
+    h.view->flush();
+    QCOMPARE(h.view->rowFont(), ConsoleView::textFont(true));
+    QCOMPARE(h.view->frame().width(), std::max(500.0, widthIn(ConsoleView::textFont(true))));
+
+    h.view->deleteLines();
+    h.view->flush();
+    QCOMPARE(h.view->frame(), QRectF());
+    QTRY_VERIFY(!h.area.horizontalScrollBar()->isVisible());
+    QCOMPARE(h.view->size(), h.area.viewport()->size());
+}
+
+// The console is the scroll area's one focus stop, and it covers the whole viewport: a click
+// below its last row focuses it (and its context menu is the console's), and the focus shows as
+// a ring around the viewport.
+void TestConsoleView::oneFocusStopFillsTheViewport()
+{
+    Harness h;
+    h.fill(3);
+    h.view->flush();
+    QList<QWidget *> inside = h.area.findChildren<QWidget *>();
+    inside << &h.area;
+    for (QWidget *widget : inside)
+        QCOMPARE(bool(widget->focusPolicy() & Qt::TabFocus), widget == h.view);
+
+    const QPoint below(300, 100);
+    QCOMPARE(h.area.viewport()->childAt(below), h.view);
+    QTest::mouseClick(h.area.windowHandle(), Qt::LeftButton, {},
+                      h.area.viewport()->mapTo(&h.area, below));
+    QCOMPARE(h.area.focusWidget(), h.view);
+
+    h.area.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&h.area));
+    const auto edge = [&] { return h.area.viewport()->grab().toImage().pixelColor(QPoint(1, 60)); };
+    QCOMPARE(edge(), h.view->palette().color(QPalette::Highlight));
+    h.view->clearFocus();
+    QVERIFY(edge() != h.view->palette().color(QPalette::Highlight));
+}
+
+void TestConsoleView::launcherRowsStandApart()
+{
+    Harness h;
+    h.view->appendLine(QStringLiteral("MMMMWWWW note"), ConsoleModel::RowKind::Note);
+    h.view->appendLine(QStringLiteral(" "), ConsoleModel::RowKind::Separator);
+    h.view->flush();
+    // The note in grey (no hue, darker than the ground), never the server's green; the separator
+    // a rule across its row.
+    const QImage image = h.area.viewport()->grab().toImage();
+    int counts[3] = {0, 0, 0};
+    for (int y = 0; y < image.height(); ++y) {
+        const bool note = y < 12 * image.devicePixelRatio();
+        for (int x = 0; x < image.width(); ++x) {
+            const QRgb px = image.pixel(x, y);
+            counts[0] += note && isConsoleGreen(px);
+            counts[1] += note && qAbs(qRed(px) - qGreen(px)) <= 12 && qRed(px) == qBlue(px) &&
+                         qRed(px) < 200;
+            counts[2] += !note && px == qRgb(80, 100, 80);
+        }
+    }
+    QVERIFY2(counts[0] == 0 && counts[1] > 10 && counts[2] > 300,
+             qPrintable(QStringLiteral("%1 %2 %3").arg(counts[0]).arg(counts[1]).arg(counts[2])));
 }
 
 // Reads the clipboard or the primary selection as another X client, and prints it.

@@ -129,6 +129,7 @@ void LauncherTest::controlsShowStoredValues()
                       {SettingsKeys::serverPassword, QStringLiteral("hunter2")},
                       {SettingsKeys::serverMaxClients, 12},
                       {SettingsKeys::serverOptions, QStringLiteral("+map arena")},
+                      {SettingsKeys::consoleUserFont, 1},
                       {SettingsKeys::resolution, 1}});
     const auto w = openWindow(m_launcher);
     Ui::LauncherWindow &ui = w->interface->ui();
@@ -141,6 +142,8 @@ void LauncherTest::controlsShowStoredValues()
     QCOMPARE(ui.serverPasswordEdit->echoMode(), QLineEdit::Password);
     QCOMPARE(ui.serverMaxClientsSpin->value(), 12);
     QCOMPARE(ui.serverOptionsEdit->text(), QStringLiteral("+map arena"));
+    QVERIFY(ui.consoleUserFontCheck->isChecked());
+    QCOMPARE(ui.console->rowFont(), ConsoleView::textFont(true));
     QCOMPARE(ui.resolutions->currentText(), QStringLiteral("800 x 600"));
     QCOMPARE(ui.multiplayer->text(), QStringLiteral("&Start"));
 }
@@ -153,6 +156,8 @@ void LauncherTest::userChangesAreStored()
     QVERIFY(QTest::qWaitForWindowExposed(w->interface->window()));
 
     QTest::keyClick(ui.fullscreenCheck, Qt::Key_Space);
+    QTest::keyClick(ui.consoleUserFontCheck, Qt::Key_Space);
+    QCOMPARE(ui.console->rowFont(), ConsoleView::textFont(true));
     QTest::keyClick(ui.fsaaCombo, Qt::Key_Down);
     QTest::keyClick(ui.shaderCombo, Qt::Key_End);
     QTest::keyClick(ui.resolutions, Qt::Key_Down);
@@ -163,6 +168,7 @@ void LauncherTest::userChangesAreStored()
 
     const Preferences prefs;
     QCOMPARE(prefs.integerForKey(SettingsKeys::fullscreen), 1);
+    QCOMPARE(prefs.integerForKey(SettingsKeys::consoleUserFont), 1);
     QCOMPARE(prefs.integerForKey(SettingsKeys::fsaa), 2);
     QCOMPARE(prefs.integerForKey(SettingsKeys::shader), 3);
     QCOMPARE(prefs.integerForKey(SettingsKeys::resolution), 1);

@@ -521,11 +521,13 @@ void ServerTest::commandsRoundTripAndHistory()
     typeCommand(*w, QStringLiteral("say hello there"));
     QCOMPARE(field->text(), QString());
     QVERIFY(waitForLine(*w, QStringLiteral("Console: hello there")));
-    // The terminal's echo comes first, as any output does.
+    // The launcher's echo after its prompt mark comes first, a row of its own kind; the terminal
+    // echoes nothing.
     const QStringList seen = lines(*w);
-    QVERIFY(seen.indexOf(QStringLiteral("say hello there")) >= 0);
-    QVERIFY(seen.indexOf(QStringLiteral("say hello there")) <
-            seen.indexOf(QStringLiteral("Console: hello there")));
+    const int echo = int(seen.indexOf(QStringLiteral("> say hello there")));
+    QVERIFY(echo >= 0 && echo < seen.indexOf(QStringLiteral("Console: hello there")));
+    QCOMPARE(w->interface->ui().console->model().kind(echo), ConsoleModel::RowKind::Command);
+    QVERIFY(!seen.contains(QStringLiteral("say hello there")));
     typeCommand(*w, QStringLiteral("say Grüße ☃"));
     QVERIFY(waitForLine(*w, QStringLiteral("Console: Grüße ☃")));
     typeCommand(*w, QStringLiteral("players"));

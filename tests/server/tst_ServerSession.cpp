@@ -89,10 +89,15 @@ void ServerSessionTest::runWithoutWindow()
 void ServerSessionTest::commandsReachTheServer()
 {
     const QString script = writeScript(m_dir.path(), QStringLiteral("echo.sh"),
-                                       "stty -echo; read line; echo \"got $line\"; sleep 30\n");
+                                       "read line; echo \"got $line\"; sleep 30\n");
     QVERIFY(m_session->start(shellServer(script)));
     QVERIFY(m_session->sendCommand(QStringLiteral("say hi")));
+    // The session's echo, in the console and the log; the terminal's own is off.
     QTRY_VERIFY_WITH_TIMEOUT(m_console.text.contains(QStringLiteral("got say hi")), Patience);
+    QCOMPARE(m_console.text, QStringLiteral("[> say hi]\ngot say hi\n"));
+    m_session->flushLog(m_session->logToOpen());
+    QTRY_COMPARE_WITH_TIMEOUT(contentsOf(m_session->logToOpen()),
+                              QStringLiteral("> say hi\ngot say hi\n"), Patience);
     m_session->stop();
     QVERIFY(!m_session->isRunning());
     QVERIFY(!m_session->sendCommand(QStringLiteral("late")));

@@ -2,9 +2,10 @@
 // given a password, driven through the whole launcher window with real children.
 #include "LauncherFixture.h"
 
+#include "ConsoleView.h"
+#include "LogFolder.h"
 #include "Preferences.h"
 #include "ProcessTestSupport.h"
-#include "LogFolder.h"
 #include "ServerRun.h"
 #include "ServerTestSupport.h"
 #include "SettingsBinding.h"
@@ -166,6 +167,11 @@ void ServerOutputTest::logHoldsWhatTheConsoleShowed()
     QCOMPARE(shown.mid(shown.size() - 3),
              (QStringList{QStringLiteral("binary: \uFFFD\uFFFD\uFFFD café € end"),
                           QStringLiteral("Server exited normally"), Separator}));
+    // The launcher's own rows are drawn apart from the server's.
+    const ConsoleModel &model = w->interface->ui().console->model();
+    QCOMPARE(model.kind(model.lineCount() - 3), ConsoleModel::RowKind::Output);
+    QCOMPARE(model.kind(model.lineCount() - 2), ConsoleModel::RowKind::Note);
+    QCOMPARE(model.kind(model.lineCount() - 1), ConsoleModel::RowKind::Separator);
 
     const QStringList logs = LogFolder::logsOldestFirst(LogFolder::defaultFolder());
     QVERIFY(!logs.isEmpty());
