@@ -374,7 +374,8 @@ void TestStandinProcess::gameModeRecordsAndKeepsRunning()
 
     // The same process becomes the window program, which says so once its window is up and then
     // runs until it is closed.
-    QByteArray out;
+    // The line may have been read already while the record was awaited: take what is there first.
+    QByteArray out = process.readAllStandardOutput();
     while (!out.contains('\n')) {
         if (!process.waitForReadyRead(30000))
             QFAIL(process.readAllStandardError().constData());
