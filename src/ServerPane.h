@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ConsoleModel.h"
 #include "ServerControl.h"
 
 #include <QObject>
@@ -80,6 +81,7 @@ protected:
 
 private:
     void appendOutput(const QObject *run, const StyledText &text) override;
+    int keptRows() const override { return ConsoleModel::MaxLines; }
     void endOutput(const QObject *run) override;
     void appendLine(const QString &line) override;
     void appendSessionLine(LineKind kind, const QString &line) override;

@@ -64,17 +64,28 @@ QRgb EscapeParser::paletteColour(int index)
     return opaqueRgb(grey, grey, grey);
 }
 
-StyledText EscapeParser::feed(const QString &chunk)
+StyledText EscapeParser::feed(const QString &chunk, int keepRows)
 {
     m_out.text.reserve(chunk.size());
     const QChar *data = chunk.constData();
     const qsizetype size = chunk.size();
+    // Every line feed of the chunk is one of the output's (one inside a sequence ends it and is
+    // kept), so the rows that stay start after the same line feed in both.
+    qsizetype spansFrom = 0;
+    if (keepRows >= 0) {
+        for (qsizetype skip = chunk.count(u'\n') - keepRows; skip > 0; --skip)
+            spansFrom = chunk.indexOf(u'\n', spansFrom) + 1;
+    }
+    m_spanless = spansFrom > 0;
     qsizetype i = 0;
     while (i < size) {
+        if (m_spanless && i >= spansFrom)
+            m_spanless = false;
         if (m_state == State::Text && !m_heldReturn) {
             // Ordinary text, the bulk of any output, is copied in runs rather than char by char.
+            const qsizetype limit = m_spanless ? spansFrom : size;
             qsizetype end = i;
-            for (; end < size; ++end) {
+            for (; end < limit; ++end) {
                 const char16_t u = data[end].unicode();
                 if ((u < 0x20 && u != u'\n') || (u >= 0x7f && u <= 0x9f))
                     break;
@@ -84,6 +95,8 @@ StyledText EscapeParser::feed(const QString &chunk)
                 i = end;
                 if (i == size)
                     break;
+                if (i == limit)
+                    continue;
             }
             // The CR of a CR LF, the terminal's end of every line, goes without a call of its own.
             if (data[i] == u'\r' && i + 1 < size && data[i + 1] == u'\n') {
@@ -113,7 +126,7 @@ void EscapeParser::putRun(const QChar *run, qsizetype length)
 {
     const int at = int(m_out.text.size());
     m_out.text.append(run, length);
-    if (m_style.isPlain())
+    if (m_style.isPlain() || m_spanless)
         return;
     int start = 0;
     for (int k = 0; k <= int(length); ++k) {
@@ -127,6 +140,8 @@ void EscapeParser::putRun(const QChar *run, qsizetype length)
 
 void EscapeParser::addToSpans(int at, int length)
 {
+    if (m_spanless)
+        return;
     StyleSpans &spans = m_out.spans;
     if (!spans.isEmpty() && spans.last().start + spans.last().length == at &&
         spans.last().style == m_style)

@@ -30,7 +30,10 @@
 class EscapeParser
 {
 public:
-    StyledText feed(const QString &chunk);
+    // With `keepRows` at 0 or more, only the last `keepRows` rows of this chunk's output get style
+    // spans: whoever shows them keeps no more, and the rows before are dropped unseen. The text
+    // is the same either way, and so is the style that carries over to the next chunk.
+    StyledText feed(const QString &chunk, int keepRows = -1);
     // The end of the stream: a sequence still open is dropped, a carriage return held back goes
     // out.
     // The style and column go back to their start.
@@ -74,6 +77,7 @@ private:
     int m_paramLength = 0;
     bool m_paramsUsable = true;
     bool m_heldReturn = false;
+    bool m_spanless = false; // the rows being made now are dropped unseen: no spans for them
     // The column at m_columnAt of the output being gathered (see column()).
     int m_column = 0;
     qsizetype m_columnAt = 0;

@@ -71,6 +71,7 @@ private:
     };
 
     void appendOutput(const QObject *run, const StyledText &text) override;
+    int keptRows() const override { return ConsoleModel::MaxLines; }
     void endOutput(const QObject *run) override;
     void appendLine(const QString &line) override;
 

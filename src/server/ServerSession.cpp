@@ -367,7 +367,7 @@ void ServerSession::readNext(ServerRun *run, RunOutput &output)
 void ServerSession::serverDataAvailable(ServerRun *run, const QString &text, ServerRun::Read read)
 {
     RunOutput &output = m_outputs[run];
-    show(run, output, output.escapes.feed(text));
+    show(run, output, output.escapes.feed(text, m_console ? m_console->keptRows() : -1));
     if (read == ServerRun::Read::Output) {
         readNext(run, output);
         return;

@@ -61,6 +61,9 @@ public:
         // A line of the session's of another kind, for a console that shows kinds apart. By
         // default a command is shown as any other line, and the separator as output of no run.
         virtual void appendSessionLine(LineKind kind, const QString &line);
+        // How many of the newest rows this console keeps: the output's older rows get no style
+        // spans, since they are dropped unseen. -1: all of them.
+        virtual int keptRows() const { return -1; }
     };
 
     // What a sent command is echoed as, in the console and in the log.

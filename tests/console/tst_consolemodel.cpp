@@ -739,6 +739,8 @@ void TestConsoleModel::escapesSplitAnywhere_data()
         << e("[31m50%\r51%") << QString::fromUtf8("\u00abcd0000:50%\u00bb\r\u00abcd0000:51%\u00bb");
     QTest::newRow("CR CR LF") << "x\r\r\n"
                               << "x\n";
+    QTest::newRow("colour over three rows") << e("[31ma\nb\nc") << QString::fromUtf8(
+        "\u00abcd0000:a\u00bb\n\u00abcd0000:b\u00bb\n\u00abcd0000:c\u00bb");
     QTest::newRow("CR, erase, LF ends the line") << "a\r" + e("[K") + "\nb"
                                                  << "a\nb";
     QTest::newRow("CR, erase, text returns") << "a\r" + e("[K") + "b"
@@ -837,6 +839,24 @@ void TestConsoleModel::escapesSplitAnywhere()
         append(out, parser.feed(QString(c)));
     append(out, parser.finish());
     QCOMPARE(render(out), shown);
+
+    // Told that only the last row stays, the parser makes the same text and the same spans for
+    // that row, and none for the rows before it.
+    EscapeParser all;
+    EscapeParser lastRow;
+    const StyledText full = all.feed(input);
+    const StyledText kept = lastRow.feed(input, 1);
+    QCOMPARE(kept.text, full.text);
+    qsizetype rowStart = 0;
+    for (qsizetype lineFeeds = input.count(u'\n'); lineFeeds > 1; --lineFeeds)
+        rowStart = full.text.indexOf(u'\n', rowStart) + 1;
+    StyleSpans expected;
+    for (const StyleSpan &span : full.spans) {
+        if (span.start >= rowStart)
+            expected.append(span);
+    }
+    QCOMPARE(kept.spans, expected);
+    QCOMPARE(render(all.finish()), render(lastRow.finish()));
 }
 
 void TestConsoleModel::escapeStateEndsWithStream()
