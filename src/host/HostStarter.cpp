@@ -1,5 +1,6 @@
 #include "HostStarter.h"
 
+#include "SpawnSetup.h"
 #include "UniqueFd.h"
 
 #include <QCoreApplication>
@@ -34,25 +35,6 @@ QString tr(const char *text)
 {
     return QCoreApplication::translate("HostStarter", text);
 }
-
-// posix_spawn's attribute and file-action objects, released on every path.
-struct SpawnSetup
-{
-    posix_spawnattr_t attr;
-    posix_spawn_file_actions_t actions;
-    SpawnSetup()
-    {
-        posix_spawnattr_init(&attr);
-        posix_spawn_file_actions_init(&actions);
-    }
-    ~SpawnSetup()
-    {
-        posix_spawn_file_actions_destroy(&actions);
-        posix_spawnattr_destroy(&attr);
-    }
-    SpawnSetup(const SpawnSetup &) = delete;
-    SpawnSetup &operator=(const SpawnSetup &) = delete;
-};
 
 // Everything the host writes to `fd` until it closes it, or until the deadline.
 QByteArray readUntilClosed(int fd, const QDeadlineTimer &deadline, bool *closed)

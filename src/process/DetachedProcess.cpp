@@ -1,5 +1,7 @@
 #include "DetachedProcess.h"
 
+#include "SpawnSetup.h"
+
 #include "ChildWatch.h"
 
 #include <QCoreApplication>
@@ -18,25 +20,6 @@
 extern char **environ;
 
 namespace {
-
-// posix_spawn's attribute and file-action objects, released on every path.
-struct SpawnSetup
-{
-    posix_spawnattr_t attr;
-    posix_spawn_file_actions_t actions;
-    SpawnSetup()
-    {
-        posix_spawnattr_init(&attr);
-        posix_spawn_file_actions_init(&actions);
-    }
-    ~SpawnSetup()
-    {
-        posix_spawn_file_actions_destroy(&actions);
-        posix_spawnattr_destroy(&attr);
-    }
-    SpawnSetup(const SpawnSetup &) = delete;
-    SpawnSetup &operator=(const SpawnSetup &) = delete;
-};
 
 // A list of C strings ending in a null entry, as exec takes them, owning its bytes.
 class CStringList
