@@ -23,4 +23,8 @@ inline constexpr QLatin1String serverRestart{"server_restart"};
 inline constexpr QLatin1String serverNotify{"server_notify"};
 // Whether Start runs the server in a host of its own that outlives the window.
 inline constexpr QLatin1String serverKeepRunning{"server_keeprunning"};
+// Where the server runs: empty for this computer, else an SSH destination; and the command that
+// runs velmora-server there.
+inline constexpr QLatin1String serverOn{"server_on"};
+inline constexpr QLatin1String serverRemoteCommand{"server_remotecommand"};
 } // namespace SettingsKeys

@@ -4,7 +4,10 @@
 #include "Translations.h"
 
 #include <QCoreApplication>
+#include <QSet>
 #include <QStringList>
+
+#include <algorithm>
 
 #include <csignal>
 #include <cstdio>
@@ -98,10 +101,24 @@ int main(int argc, char *argv[])
     }
     if (command == u"start" && onlyOption(QStringLiteral("--detached")))
         return HostCommands::start(!arguments.isEmpty());
-    if (command == u"run" && onlyOption(QStringLiteral("--detached")))
-        return HostCommands::run(!arguments.isEmpty());
+    // Each option at most once, in any order.
+    const auto options = [&](const QStringList &known) {
+        return QSet<QString>(arguments.begin(), arguments.end()).size() == arguments.size() &&
+               std::all_of(arguments.begin(), arguments.end(),
+                           [&](const QString &argument) { return known.contains(argument); });
+    };
+    if (command == u"run" &&
+        options({QStringLiteral("--detached"), QStringLiteral("--await-settings")}))
+        return HostCommands::run(arguments.contains(QStringLiteral("--detached")),
+                                 arguments.contains(QStringLiteral("--await-settings")));
     if (command == u"attach" && onlyOption(QStringLiteral("--protocol")))
         return HostCommands::attach(!arguments.isEmpty());
+    // For a window on another machine: a host is started first where none runs, and starts its
+    // server with the settings the window sends.
+    if (command == u"attach" &&
+        options({QStringLiteral("--protocol"), QStringLiteral("--start")}) &&
+        arguments.contains(QStringLiteral("--protocol")))
+        return HostCommands::attach(true, arguments.contains(QStringLiteral("--start")));
     if (command == u"status" && arguments.isEmpty())
         return HostCommands::status();
     if (command == u"stop" && arguments.isEmpty())
