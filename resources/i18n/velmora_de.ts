@@ -561,7 +561,7 @@
         <translation>Leer für diesen Rechner; sonst, wo ssh den Rechner des Servers erreicht: Host, Benutzer@Host oder ein Host aus ~/.ssh/config</translation>
     </message>
     <message>
-        <source>Re&amp;mote command:</source>
+        <source>Remote comm&amp;and:</source>
         <translation>Pro&amp;gramm dort:</translation>
     </message>
     <message>

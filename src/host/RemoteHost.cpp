@@ -385,7 +385,7 @@ bool RemoteHost::sendCommand(const QString &command, int fieldLength)
 
 void RemoteHost::stop()
 {
-    if (m_connected && m_client && m_running) {
+    if (m_connected && m_client) {
         m_stopping = true;
         m_client->stop();
         Q_EMIT stateChanged();

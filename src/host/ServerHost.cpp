@@ -138,6 +138,12 @@ bool ServerHost::startServer(const ServerSettings &settings)
 
 void ServerHost::stop()
 {
+    // A host still waiting for its settings has no server to stop: it goes.
+    if (std::exchange(m_awaiting, false)) {
+        m_lastEnd = tr("Stopped");
+        finish();
+        return;
+    }
     m_session->stop();
 }
 
