@@ -1,11 +1,10 @@
 #pragma once
 
-// A real sshd on a free port of the loopback interface, for the tests of the window's remote
-// host: throwaway host and user keys, and a private ssh configuration with three hosts (the
-// good one, one whose known host key is another, one that offers a key sshd does not accept).
+// A real sshd on a free loopback port, with throwaway host and user keys and a private ssh
+// configuration of three hosts: the good one, one whose known host key is another, and one that
+// offers a key sshd does not accept.
 
 #include <QProcess>
-#include <QString>
 #include <QTemporaryDir>
 
 class SshTestServer
@@ -15,17 +14,15 @@ public:
     static constexpr char WrongHostKey[] = "velmora-wrong-host-key";
     static constexpr char RefusedKey[] = "velmora-refused-key";
 
-    SshTestServer();
+    SshTestServer() { m_problem = start(); }
     ~SshTestServer();
-
     // Empty when it runs; else why it cannot, for a skip.
     QString problem() const { return m_problem; }
-    // The ssh command that reads the private configuration: {"ssh", "-F", file}.
-    QStringList sshCommand() const;
+    // ssh with the private configuration.
+    QStringList sshCommand() const { return {"ssh", "-F", m_dir.filePath("ssh_config")}; }
 
 private:
     QString start();
-    QString path(const QString &name) const { return m_dir.filePath(name); }
 
     QTemporaryDir m_dir;
     QProcess m_sshd;
