@@ -1183,7 +1183,9 @@ Commands:
   stop                 stop the server
   attach [--protocol]  show the console&apos;s last 201 rows and follow it; the lines you type go
                        to the server; end of input or Ctrl+C detaches and leaves it running.
-                       --protocol: speak the host&apos;s protocol on standard input and output
+                       --protocol: speak the host&apos;s protocol on standard input and output;
+                       --start as well: start a host first where none runs, which starts its
+                       server with the settings the client sends (a launcher on another machine)
 
 Options:
   -h, --help           show this help and exit
@@ -1205,7 +1207,10 @@ Befehle:
   stop                 stoppt den Server
   attach [--protocol]  zeigt die letzten 201 Zeilen der Konsole und folgt ihr; eingegebene Zeilen
                        gehen an den Server; Ende der Eingabe oder Strg+C trennt und lässt ihn laufen.
-                       --protocol: spricht das Protokoll des Hosts auf Standardein- und -ausgabe
+                       --protocol: spricht das Protokoll des Hosts auf Standardein- und -ausgabe;
+                       dazu --start: startet zuerst einen Host, wo keiner läuft, der seinen Server
+                       mit den Einstellungen startet, die der Client sendet (ein Launcher auf einem
+                       anderen Rechner)
 
 Optionen:
   -h, --help           zeigt diese Hilfe und beendet sich

@@ -156,7 +156,11 @@ bool RemoteHost::spawnSsh(bool startHost, QString *problem)
     connect(m_errorNotifier, &QSocketNotifier::activated, this, &RemoteHost::readErrors);
 
     m_client = new HostClient(this);
-    m_client->setConsole(m_console);
+    m_client->setConsole(this);
+    // A reconnection: the history holds rows shown already.
+    m_holdingHistory = m_retryMs != FirstRetryMs && !m_recent.isEmpty();
+    m_held.clear();
+    connect(m_client, &HostClient::historyReceived, this, &RemoteHost::releaseHistory);
     connect(m_client, &HostClient::stateReceived, this, &RemoteHost::stateReceived);
     connect(m_client, &HostClient::disconnected, this, &RemoteHost::clientDisconnected);
     m_client->open(std::move(fromSsh), std::move(toSsh), true);
@@ -317,6 +321,8 @@ void RemoteHost::scheduleRetry()
 
 void RemoteHost::dropSsh()
 {
+    m_holdingHistory = false;
+    m_held.clear();
     m_deadline->stop();
     m_connected = false;
     if (m_client) {
@@ -357,8 +363,74 @@ pid_t RemoteHost::sshProcess() const
 void RemoteHost::setConsole(ServerSession::Console *console)
 {
     m_console = console;
-    if (m_client)
-        m_client->setConsole(console);
+}
+
+void RemoteHost::appendOutput(const QObject *run, const StyledText &text)
+{
+    if (m_holdingHistory) {
+        m_held.push_back({run, text, false});
+        return;
+    }
+    remember(text.text);
+    if (m_console)
+        m_console->appendOutput(run, text);
+}
+
+void RemoteHost::endOutput(const QObject *run)
+{
+    if (m_holdingHistory) {
+        m_held.push_back({run, {}, true});
+        return;
+    }
+    if (m_console)
+        m_console->endOutput(run);
+}
+
+void RemoteHost::appendLine(const QString &line)
+{
+    if (m_holdingHistory) {
+        m_held.push_back({nullptr, {line, {}}, false});
+        return;
+    }
+    remember((m_recent.endsWith(u'\n') || m_recent.isEmpty() ? QString() : QStringLiteral("\n")) +
+             line + u'\n');
+    if (m_console)
+        m_console->appendLine(line);
+}
+
+void RemoteHost::remember(const QString &text)
+{
+    m_recent += text;
+    if (m_recent.size() > 16384)
+        m_recent.remove(0, m_recent.size() - 8192);
+}
+
+void RemoteHost::releaseHistory()
+{
+    if (!std::exchange(m_holdingHistory, false))
+        return;
+    // The last whole row shown before the connection went: the rows after it in the history are
+    // the ones missed. Without it there (more than the history holds went by), all of them are.
+    const QString shown = m_recent.endsWith(u'\n') ? m_recent.chopped(1) : m_recent;
+    const QString lastRow = shown.mid(shown.lastIndexOf(u'\n') + 1);
+    std::size_t from = 0;
+    for (std::size_t i = 0; i < m_held.size(); ++i) {
+        const HeldRow &row = m_held[i];
+        const QString text =
+            row.run ? row.text.text.chopped(row.text.text.endsWith(u'\n') ? 1 : 0) : row.text.text;
+        if (!row.end && text == lastRow)
+            from = i + 1;
+    }
+    std::vector<HeldRow> rows;
+    rows.swap(m_held);
+    for (std::size_t i = from; i < rows.size(); ++i) {
+        if (rows[i].end)
+            endOutput(rows[i].run);
+        else if (rows[i].run)
+            appendOutput(rows[i].run, rows[i].text);
+        else
+            appendLine(rows[i].text.text);
+    }
 }
 
 bool RemoteHost::isRunning() const

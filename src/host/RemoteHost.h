@@ -8,6 +8,7 @@
 #include <QStringList>
 
 #include <optional>
+#include <vector>
 
 class ChildWatch;
 class HostClient;
@@ -26,7 +27,7 @@ class QTimer;
 // cancel()/close() is called.
 //
 // Call order: connectToHost(), then the ServerControl calls; main thread only.
-class RemoteHost : public ServerControl
+class RemoteHost : public ServerControl, private ServerSession::Console
 {
     Q_OBJECT
 public:
@@ -78,6 +79,21 @@ Q_SIGNALS:
     void ended();
 
 private:
+    // The host's rows pass through here: after a reconnection, the rows as they stand come again,
+    // and only those this console has not shown yet go on to it.
+    void appendOutput(const QObject *run, const StyledText &text) override;
+    void endOutput(const QObject *run) override;
+    void appendLine(const QString &line) override;
+    void remember(const QString &text);
+    void releaseHistory();
+
+    struct HeldRow
+    {
+        const QObject *run = nullptr; // null: a line of the session's own
+        StyledText text;
+        bool end = false; // endOutput(run)
+    };
+
     bool spawnSsh(bool startHost, QString *problem);
     void readErrors();
     void sshExited();
@@ -110,4 +126,7 @@ private:
     bool m_closing = false;
     bool m_disconnectHandled = false;
     QString m_clientWhy;
+    QString m_recent; // the end of what the console has been given
+    bool m_holdingHistory = false;
+    std::vector<HeldRow> m_held;
 };

@@ -1,8 +1,7 @@
 #pragma once
 
-// A real sshd on a free loopback port, with throwaway host and user keys and a private ssh
-// configuration of three hosts: the good one, one whose known host key is another, and one that
-// offers a key sshd does not accept.
+// A real sshd on a free loopback port, throwaway keys, and a private ssh configuration of three
+// hosts: the good one, one known by another host key, one that offers a key sshd refuses.
 
 #include <QProcess>
 #include <QTemporaryDir>
