@@ -128,8 +128,8 @@ struct FlushLog
 
 // Client to a host that waits for its settings (started for a window on another machine): start
 // the server with these, the window's, rather than the host machine's stored ones. The password
-// travels here so that it is on no command line of either machine. A host that has started its
-// server already ignores it.
+// travels here so that it is on the command line of neither ssh nor velmora-server. A host that
+// has started its server already ignores it.
 struct Start
 {
     QString options;

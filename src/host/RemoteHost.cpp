@@ -270,9 +270,7 @@ void RemoteHost::finishAttempt(const QString &explained)
             Q_EMIT failed(why);
         }
     }
-    if (m_running) {
-        m_running = false;
-    }
+    m_running = false;
     Q_EMIT runningChanged(isRunning());
     Q_EMIT stateChanged();
 }
