@@ -31,12 +31,6 @@ quint16 loopback(quint16 port, bool bindIt)
 
 } // namespace
 
-SshTestServer::~SshTestServer()
-{
-    m_sshd.terminate();
-    m_sshd.waitForFinished(ProcessTestSupport::Patience);
-}
-
 QString SshTestServer::start()
 {
     const QString sshd = QStandardPaths::findExecutable("sshd", {"/usr/sbin"});
@@ -68,12 +62,10 @@ QString SshTestServer::start()
                "\n GlobalKnownHostsFile /dev/null\n StrictHostKeyChecking yes\n LogLevel ERROR\n";
     };
     const QList<std::pair<const char *, QByteArray>> files{
-        {"sshd_config",
-         "ListenAddress 127.0.0.1:" + port + "\nHostKey " + dir + "host_key\nPidFile " + dir +
-             "sshd.pid\nAuthorizedKeysFile " + dir +
-             "authorized_keys\nPasswordAuthentication no\nUsePAM no\nStrictModes no\n"
-             "PermitRootLogin prohibit-password\nLogLevel ERROR\n"},
-        {"authorized_keys", read("user_key.pub") + '\n'},
+        {"sshd_config", "ListenAddress 127.0.0.1:" + port + "\nHostKey " + dir +
+                            "host_key\nPidFile " + dir + "sshd.pid\nAuthorizedKeysFile " + dir +
+                            "user_key.pub\nPasswordAuthentication no\nUsePAM no\nStrictModes no\n"
+                            "PermitRootLogin prohibit-password\nLogLevel ERROR\n"},
         {"known_hosts", known + read("host_key.pub") + '\n'},
         {"other_known_hosts", known + read("other_host_key.pub") + '\n'},
         {"ssh_config", host(Good, "user_key", "known_hosts") +

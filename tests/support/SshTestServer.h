@@ -14,7 +14,7 @@ public:
     static constexpr char RefusedKey[] = "velmora-refused-key";
 
     SshTestServer() { m_problem = start(); }
-    ~SshTestServer();
+    ~SshTestServer() { m_sshd.terminate(), m_sshd.waitForFinished(); }
     // Empty when it runs; else why it cannot, for a skip.
     QString problem() const { return m_problem; }
     // ssh with the private configuration.
