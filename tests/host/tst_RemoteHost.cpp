@@ -21,7 +21,6 @@ struct TextConsole : ServerSession::Console
     void appendLine(const QString &line) override { text += line + u'\n'; }
 };
 
-// The names of the programs whose argument vectors hold `text`.
 QStringList programsWithArgument(const QByteArray &text)
 {
     QStringList programs;

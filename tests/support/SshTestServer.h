@@ -17,7 +17,6 @@ public:
     ~SshTestServer() { m_sshd.terminate(), m_sshd.waitForFinished(); }
     // Empty when it runs; else why it cannot, for a skip.
     QString problem() const { return m_problem; }
-    // ssh with the private configuration.
     QStringList sshCommand() const { return {"ssh", "-F", m_dir.filePath("ssh_config")}; }
 
 private:
