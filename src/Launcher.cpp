@@ -7,6 +7,7 @@
 #include "LauncherPaths.h"
 #include "PaneSwitcher.h"
 #include "Preferences.h"
+#include "RemoteHost.h"
 #include "ServerControl.h"
 #include "ServerPane.h"
 #include "ServerSession.h"
@@ -127,7 +128,10 @@ void Launcher::awakeFromNib()
     // The window's delegate: its close arrives through the event filter.
     window()->installEventFilter(this);
     // A server left running by an earlier launcher shows here as it stands.
-    attachToHost();
+    if (serverDestination().isEmpty())
+        attachToHost();
+    else
+        useRemoteHost(false);
     updateLogActions();
 }
 
@@ -190,6 +194,12 @@ bool Launcher::eventFilter(QObject *watched, QEvent *event)
 bool Launcher::windowWillClose()
 {
     // A server in a host of its own outlives the window; one of this process does not.
+    if (m_remote) {
+        if (m_remote->isConnected())
+            m_serverPane->showLine(tr("The server on %1 keeps running without the launcher.")
+                                       .arg(m_remote->destination()));
+        m_remote->close();
+    }
     if (m_host) {
         if (m_host->isRunning())
             m_serverPane->showLine(tr("The server keeps running without the launcher; start the "
@@ -321,6 +331,10 @@ void Launcher::setServerActive(bool start)
         control->stop();
         return;
     }
+    if (!serverDestination().isEmpty()) {
+        useRemoteHost(true);
+        return;
+    }
     // A host started meanwhile from elsewhere (a terminal, the service manager) has a server
     // already: this window shows that one rather than start a second.
     if (attachToHost())
@@ -363,6 +377,40 @@ void Launcher::detachedFromHost(const QString &why)
     m_host->deleteLater();
     m_host = nullptr;
     updateLogActions();
+}
+
+QString Launcher::serverDestination()
+{
+    return Preferences().nonNullStringForKey(SettingsKeys::serverOn).trimmed();
+}
+
+void Launcher::useRemoteHost(bool start)
+{
+    // A remote host that is over (failed, ended) gives way to one for the settings as they are.
+    if (m_remote && m_remote->isRunning())
+        return;
+    if (m_remote) {
+        if (m_serverPane->control() == m_remote)
+            m_serverPane->setControl(m_local);
+        m_remote->deleteLater();
+    }
+    m_remote =
+        new RemoteHost(serverDestination(),
+                       Preferences().nonNullStringForKey(SettingsKeys::serverRemoteCommand), this);
+    m_serverPane->setControl(m_remote);
+    // At start-up, a machine where no server runs leaves the pane as it was, quietly.
+    if (!start) {
+        connect(m_remote, &RemoteHost::failed, this, [this] {
+            if (m_serverPane->control() == m_remote)
+                m_serverPane->setControl(m_local);
+        });
+    }
+    connect(m_remote, &RemoteHost::ended, this, [this] {
+        if (m_serverPane->control() == m_remote)
+            m_serverPane->setControl(m_local);
+    });
+    m_remote->connectToHost(start ? std::optional<ServerSettings>(storedServerSettings())
+                                  : std::nullopt);
 }
 
 void Launcher::startHost()

@@ -27,6 +27,7 @@ class QCheckBox;
 class QProcess;
 class QPushButton;
 class QWidget;
+class RemoteHost;
 class ServerControl;
 class ServerPane;
 class ServerSession;
@@ -90,6 +91,8 @@ public:
     ServerPane *serverPane() const { return m_serverPane; }
     // The server host this window is attached to; null when it is not.
     HostClient *host() const { return m_host; }
+    // The host on another machine ("Server on") this window drives; null when it drives none.
+    RemoteHost *remoteHost() const { return m_remote; }
     // Whether `velmora-server start` is under way for this window.
     bool isStartingHost() const { return m_hostStart != nullptr; }
     CommandField *commandField() const;
@@ -164,6 +167,10 @@ private:
     void startHost();
     void hostStartFinished(int exitCode);
     void detachedFromHost(const QString &why);
+    // "Server on", trimmed: empty for this computer.
+    static QString serverDestination();
+    // Drives the host there; `start`: with the stored settings, starting it where none runs.
+    void useRemoteHost(bool start);
 
     Outlets m_outlets;
     QPointer<SettingsBinding> m_binding;
@@ -174,6 +181,7 @@ private:
     ServerSession *m_session; // owned as a child
     SessionControl *m_local;  // owned as a child
     HostClient *m_host = nullptr;
+    RemoteHost *m_remote = nullptr;
     QProcess *m_hostStart = nullptr;
     ServerPane *m_serverPane = nullptr;
     PaneSwitcher *m_panes = nullptr;

@@ -110,6 +110,10 @@
         <source>The server host started, but does not answer</source>
         <translation>Der Server-Host ist gestartet, antwortet aber nicht</translation>
     </message>
+    <message>
+        <source>The server on %1 keeps running without the launcher.</source>
+        <translation>Der Server auf %1 läuft ohne den Launcher weiter.</translation>
+    </message>
 </context>
 <context>
     <name>LauncherInterface</name>
@@ -551,6 +555,34 @@
     <message>
         <source>Start runs the server in a host of its own, which a launcher started later attaches to</source>
         <translation>Starten führt den Server in einem eigenen Host aus, mit dem sich ein später gestarteter Launcher verbindet</translation>
+    </message>
+    <message>
+        <source>Ser&amp;ver on:</source>
+        <translation>Server a&amp;uf:</translation>
+    </message>
+    <message>
+        <source>This computer</source>
+        <translation>Diesem Rechner</translation>
+    </message>
+    <message>
+        <source>Server on</source>
+        <translation>Server auf</translation>
+    </message>
+    <message>
+        <source>Empty for this computer; else where ssh reaches the server&apos;s machine: host, user@host or a Host of ~/.ssh/config</source>
+        <translation>Leer für diesen Rechner; sonst, wo ssh den Rechner des Servers erreicht: Host, Benutzer@Host oder ein Host aus ~/.ssh/config</translation>
+    </message>
+    <message>
+        <source>Remote comm&amp;and:</source>
+        <translation>Pro&amp;gramm dort:</translation>
+    </message>
+    <message>
+        <source>Remote command</source>
+        <translation>Programm dort</translation>
+    </message>
+    <message>
+        <source>The command that runs velmora-server on the server&apos;s machine; empty for velmora-server</source>
+        <translation>Der Befehl, der velmora-server auf dem Rechner des Servers startet; leer für velmora-server</translation>
     </message>
 </context>
 <context>
@@ -1062,6 +1094,89 @@
         <source>No server is running</source>
         <translation>Es läuft kein Server</translation>
     </message>
+    <message>
+        <source>No settings came to start the server with</source>
+        <translation>Es kamen keine Einstellungen, mit denen der Server starten könnte</translation>
+    </message>
+</context>
+<context>
+    <name>RemoteHost</name>
+    <message>
+        <source>ssh cannot be started: %1</source>
+        <translation>ssh kann nicht gestartet werden: %1</translation>
+    </message>
+    <message>
+        <source>%1 cannot be started: %2</source>
+        <translation>%1 kann nicht gestartet werden: %2</translation>
+    </message>
+    <message>
+        <source>Connecting to %1…</source>
+        <translation>Verbinde mit %1 …</translation>
+    </message>
+    <message>
+        <source>Connected to %1 again.</source>
+        <translation>Wieder mit %1 verbunden.</translation>
+    </message>
+    <message>
+        <source>On %1</source>
+        <translation>Auf %1</translation>
+    </message>
+    <message>
+        <source>No answer from %1 within %2 s</source>
+        <translation>Keine Antwort von %1 innerhalb von %2 s</translation>
+    </message>
+    <message>
+        <source>The connection to %1 was lost; the server there keeps running.</source>
+        <translation>Die Verbindung zu %1 ist abgerissen; der Server dort läuft weiter.</translation>
+    </message>
+    <message>
+        <source>The server on %1 is no longer running.</source>
+        <translation>Der Server auf %1 läuft nicht mehr.</translation>
+    </message>
+    <message>
+        <source>There is no host %1</source>
+        <translation>Es gibt keinen Host %1</translation>
+    </message>
+    <message>
+        <source>%1 refused the connection: no SSH server listens there</source>
+        <translation>%1 hat die Verbindung abgelehnt: dort wartet kein SSH-Server</translation>
+    </message>
+    <message>
+        <source>The host key of %1 is unknown or has changed: check it, and accept it with ssh %1 in a terminal</source>
+        <translation>Der Host-Schlüssel von %1 ist unbekannt oder hat sich geändert: prüfen Sie ihn und nehmen Sie ihn mit ssh %1 in einem Terminal an</translation>
+    </message>
+    <message>
+        <source>%1 refused the login: it accepts none of your keys (a password cannot be asked for here)</source>
+        <translation>%1 hat die Anmeldung abgelehnt: keiner Ihrer Schlüssel wird dort angenommen (nach einem Passwort kann hier nicht gefragt werden)</translation>
+    </message>
+    <message>
+        <source>%1 cannot be reached</source>
+        <translation>%1 ist nicht erreichbar</translation>
+    </message>
+    <message>
+        <source>%1 is not installed on %2 (Remote command)</source>
+        <translation>%1 ist auf %2 nicht installiert (Programm dort)</translation>
+    </message>
+    <message>
+        <source>The connection to %1 ended (ssh&apos;s exit status %2)</source>
+        <translation>Die Verbindung zu %1 wurde beendet (Exit-Status von ssh: %2)</translation>
+    </message>
+    <message>
+        <source>%1; ssh said: %2</source>
+        <translation>%1; ssh meldete: %2</translation>
+    </message>
+    <message>
+        <source>Connection lost; trying again in %1 s</source>
+        <translation>Verbindung abgerissen; neuer Versuch in %1 s</translation>
+    </message>
+    <message>
+        <source>Not connected to %1: the command was not sent.</source>
+        <translation>Nicht mit %1 verbunden: der Befehl wurde nicht gesendet.</translation>
+    </message>
+    <message>
+        <source>Connecting to %1 given up; a server there keeps running.</source>
+        <translation>Verbinden mit %1 abgebrochen; ein Server dort läuft weiter.</translation>
+    </message>
 </context>
 <context>
     <name>velmora-server</name>
@@ -1080,7 +1195,9 @@ Commands:
   stop                 stop the server
   attach [--protocol]  show the console&apos;s last 201 rows and follow it; the lines you type go
                        to the server; end of input or Ctrl+C detaches and leaves it running.
-                       --protocol: speak the host&apos;s protocol on standard input and output
+                       --protocol: speak the host&apos;s protocol on standard input and output;
+                       --start as well: start a host first where none runs, which starts its
+                       server with the settings the client sends (a launcher on another machine)
 
 Options:
   -h, --help           show this help and exit
@@ -1102,7 +1219,10 @@ Befehle:
   stop                 stoppt den Server
   attach [--protocol]  zeigt die letzten 201 Zeilen der Konsole und folgt ihr; eingegebene Zeilen
                        gehen an den Server; Ende der Eingabe oder Strg+C trennt und lässt ihn laufen.
-                       --protocol: spricht das Protokoll des Hosts auf Standardein- und -ausgabe
+                       --protocol: spricht das Protokoll des Hosts auf Standardein- und -ausgabe;
+                       dazu --start: startet zuerst einen Host, wo keiner läuft, der seinen Server
+                       mit den Einstellungen startet, die der Client sendet (ein Launcher auf einem
+                       anderen Rechner)
 
 Optionen:
   -h, --help           zeigt diese Hilfe und beendet sich

@@ -26,7 +26,7 @@ LaunchCommand playCommand(const QString &gameDirectory, const QString &resolutio
     return command;
 }
 
-ServerLaunch serverLaunch(const QString &gameDirectory)
+ServerSettings storedServerSettings()
 {
     const Preferences prefs;
     ServerSettings settings;
@@ -34,6 +34,16 @@ ServerLaunch serverLaunch(const QString &gameDirectory)
     settings.description = prefs.nonNullStringForKey(SettingsKeys::serverDescription);
     settings.password = prefs.nonNullStringForKey(SettingsKeys::serverPassword);
     settings.maxClients = prefs.integerForKey(SettingsKeys::serverMaxClients);
+    return settings;
+}
+
+ServerLaunch serverLaunch(const QString &gameDirectory)
+{
+    return serverLaunch(gameDirectory, storedServerSettings());
+}
+
+ServerLaunch serverLaunch(const QString &gameDirectory, const ServerSettings &settings)
+{
     ServerLaunch launch;
     launch.path = QFile::encodeName(LauncherPaths::gameExecutable(gameDirectory));
     launch.argv = serverArguments(launch.path, settings);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CommandLine.h"
 #include "LaunchCommand.h"
 
 #include <QByteArray>
@@ -28,5 +29,9 @@ struct ServerLaunch
     QString description{};
 };
 
-// The dedicated server of the game in `gameDirectory`, with the four stored server settings.
+// The four server settings as stored now.
+ServerSettings storedServerSettings();
+// The dedicated server of the game in `gameDirectory`, with the four stored server settings, or
+// with `settings` (a window's on another machine).
 ServerLaunch serverLaunch(const QString &gameDirectory);
+ServerLaunch serverLaunch(const QString &gameDirectory, const ServerSettings &settings);

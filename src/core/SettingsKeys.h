@@ -25,4 +25,8 @@ inline constexpr QLatin1String serverNotify{"server_notify"};
 inline constexpr QLatin1String serverKeepRunning{"server_keeprunning"};
 // 1: the console draws in the user's text font rather than the system's fixed-pitch font.
 inline constexpr QLatin1String consoleUserFont{"consoleUserFont"};
+// Where the server runs: empty for this computer, else an SSH destination; and the command that
+// runs velmora-server there.
+inline constexpr QLatin1String serverOn{"server_on"};
+inline constexpr QLatin1String serverRemoteCommand{"server_remotecommand"};
 } // namespace SettingsKeys

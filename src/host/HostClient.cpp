@@ -49,6 +49,13 @@ quint32 HostClient::command(const QString &text, int fieldLength)
     return id;
 }
 
+void HostClient::startServer(const ServerSettings &settings)
+{
+    if (m_connection)
+        m_connection->send(HostProtocol::Start{settings.options, settings.description,
+                                               settings.password, settings.maxClients});
+}
+
 void HostClient::detach()
 {
     if (m_connection)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CommandLine.h"
 #include "HostProtocol.h"
 #include "RuntimeFolder.h"
 #include "ServerControl.h"
@@ -39,6 +40,8 @@ public:
 
     // Sends a command line; commandAnswered() follows with the id returned (0: not connected).
     quint32 command(const QString &text, int fieldLength);
+    // Starts the server of a host that waits for its settings (one started for another machine).
+    void startServer(const ServerSettings &settings);
     // Leaves the host and its server running; disconnected() follows once what was sent is out.
     void detach();
 

@@ -211,13 +211,14 @@ QStringList lastRunLines(bool withRows)
 
 } // namespace
 
-int run(bool detached)
+int run(bool detached, bool awaitSettings)
 {
     HostStarter::ReadyNotice ready;
     ServerHost::Options options;
     options.gameDirectory = LauncherPaths::gameDirectory(LauncherPaths::executablePath());
     options.manager = HostStarter::managerDescription(detached);
     options.echo = !detached;
+    options.awaitSettings = awaitSettings;
     ServerHost host(options);
     if (!host.listen()) {
         complain(host.problem());
@@ -228,7 +229,9 @@ int run(bool detached)
     QObject::connect(&termination, &TerminationSignals::received, &host, &ServerHost::stop);
     QObject::connect(&host, &ServerHost::finished, qApp,
                      [](int code) { QCoreApplication::exit(code); });
-    if (!host.startServer()) {
+    if (awaitSettings)
+        host.awaitSettings();
+    if (!awaitSettings && !host.startServer()) {
         complain(tr("The server could not be started"));
     } else {
         ready.send();
@@ -372,15 +375,31 @@ int stop()
     return Success;
 }
 
-int attach(bool protocol)
+int attach(bool protocol, bool start)
 {
     TerminationSignals termination;
     if (protocol) {
-        const RuntimeFolder folder = RuntimeFolder::open(false);
+        RuntimeFolder folder = RuntimeFolder::open(false);
         UniqueFd socket;
         QString problem;
-        const RuntimeFolder::Reach reach =
+        RuntimeFolder::Reach reach =
             folder.isOpen() ? folder.connect(&socket, &problem) : RuntimeFolder::Reach::NoHost;
+        if (reach == RuntimeFolder::Reach::NoHost && start) {
+            // The client's Start message brings the settings; none of them is on a command line.
+            const QString program = LauncherPaths::executablePath();
+            const QStringList arguments{QStringLiteral("--await-settings")};
+            const HostStarter::Result result =
+                HostStarter::userManagerReachable()
+                    ? HostStarter::startUnderSystemd(program, arguments)
+                    : HostStarter::startDetached(program, arguments);
+            if (!result.started) {
+                complain(result.message);
+                return Failure;
+            }
+            folder = RuntimeFolder::open(false);
+            reach =
+                folder.isOpen() ? folder.connect(&socket, &problem) : RuntimeFolder::Reach::NoHost;
+        }
         if (reach != RuntimeFolder::Reach::Connected) {
             complain(folder.problem().isEmpty() && problem.isEmpty() ? tr("No server is running.")
                                                                      : problem + folder.problem());

@@ -210,6 +210,14 @@ Message read(Type type, Reader &in, bool &known)
         return Stop{};
     case Type::FlushLog:
         return FlushLog{in.text()};
+    case Type::Start: {
+        Start start;
+        start.options = in.text();
+        start.description = in.text();
+        start.password = in.text();
+        start.maxClients = in.i32();
+        return start;
+    }
     }
     known = false;
     return Stop{};
@@ -292,6 +300,14 @@ QByteArray encode(const Message &message)
                           [](const FlushLog &flush) {
                               Writer out(Type::FlushLog);
                               out.text(flush.log);
+                              return out.frame();
+                          },
+                          [](const Start &start) {
+                              Writer out(Type::Start);
+                              out.text(start.options);
+                              out.text(start.description);
+                              out.text(start.password);
+                              out.i32(start.maxClients);
                               return out.frame();
                           },
                       },

@@ -47,6 +47,7 @@ enum class Type : quint8
     CommandResult = 10,
     Stop = 11,
     FlushLog = 12,
+    Start = 13,
 };
 
 // Both ways, first. A client that subscribes gets the console's history and every row after it;
@@ -125,8 +126,20 @@ struct FlushLog
     QString log;
 };
 
+// Client to a host that waits for its settings (started for a window on another machine): start
+// the server with these, the window's, rather than the host machine's stored ones. The password
+// travels here so that it is on the command line of neither ssh nor velmora-server. A host that
+// has started its server already ignores it.
+struct Start
+{
+    QString options;
+    QString description;
+    QString password;
+    qint32 maxClients = 0;
+};
+
 using Message = std::variant<Hello, Error, State, HistoryRow, HistoryEnd, Output, EndOutput, Line,
-                             Command, CommandResult, Stop, FlushLog>;
+                             Command, CommandResult, Stop, FlushLog, Start>;
 
 // One whole frame, header included.
 QByteArray encode(const Message &message);

@@ -20,6 +20,7 @@
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 extern char **environ;
 
@@ -93,7 +94,7 @@ QStringList forwardedEnvironment()
     return variables;
 }
 
-Result startUnderSystemd(const QString &program)
+Result startUnderSystemd(const QString &program, const QStringList &runArguments)
 {
     QStringList arguments{QStringLiteral("--user"),
                           QStringLiteral("--unit=") + QLatin1String(UnitName),
@@ -103,7 +104,7 @@ Result startUnderSystemd(const QString &program)
                           QStringLiteral("--description=Velmora dedicated server")};
     for (const QString &variable : forwardedEnvironment())
         arguments << QStringLiteral("--setenv=") + variable;
-    arguments << QStringLiteral("--") << program << QStringLiteral("run");
+    arguments << QStringLiteral("--") << program << QStringLiteral("run") << runArguments;
     QProcess systemdRun;
     systemdRun.start(QStringLiteral("systemd-run"), arguments);
     // With a notify service, systemd-run returns once the host has said it is ready, or failed.
@@ -123,7 +124,7 @@ Result startUnderSystemd(const QString &program)
     return {false, message};
 }
 
-Result startDetached(const QString &program)
+Result startDetached(const QString &program, const QStringList &arguments)
 {
     int pipeFds[2];
     if (::pipe2(pipeFds, O_CLOEXEC) != 0)
@@ -132,9 +133,13 @@ Result startDetached(const QString &program)
     UniqueFd writeEnd(pipeFds[1]);
 
     const QByteArray path = QFile::encodeName(program);
-    QByteArray run = "run";
-    QByteArray detached = "--detached";
-    char *argv[] = {const_cast<char *>(path.constData()), run.data(), detached.data(), nullptr};
+    QList<QByteArray> words{path, "run", "--detached"};
+    for (const QString &argument : arguments)
+        words << argument.toLocal8Bit();
+    std::vector<char *> argv;
+    for (QByteArray &word : words)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
 
     SpawnSetup setup;
     sigset_t none;
@@ -156,7 +161,7 @@ Result startDetached(const QString &program)
 
     pid_t pid = -1;
     const int spawned =
-        posix_spawn(&pid, path.constData(), &setup.actions, &setup.attr, argv, environ);
+        posix_spawn(&pid, path.constData(), &setup.actions, &setup.attr, argv.data(), environ);
     if (spawned != 0)
         return {false, tr("%1: %2").arg(program, qt_error_string(spawned))};
     writeEnd.reset();

@@ -26,8 +26,9 @@ bool userManagerReachable();
 
 // `program` is velmora-server itself. Each returns once the host listens and its server has been
 // started, or has failed.
-Result startUnderSystemd(const QString &program);
-Result startDetached(const QString &program);
+// `arguments` follow `run` (and --detached).
+Result startUnderSystemd(const QString &program, const QStringList &arguments = {});
+Result startDetached(const QString &program, const QStringList &arguments = {});
 
 // The environment a transient unit is given on top of the manager's own, so that it reads the
 // same preferences, writes the same logs and listens where this user's clients look.

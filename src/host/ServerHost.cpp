@@ -17,6 +17,7 @@
 #include <cerrno>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -24,6 +25,8 @@ namespace {
 constexpr int FarewellMs = 3000;
 // How long output waits to be sent with what follows it, and how much of it at most.
 constexpr int GatherMs = 2;
+// How long a host started for another machine waits for the settings to start its server with.
+constexpr int AwaitSettingsMs = 60000;
 constexpr qsizetype GatherBytes = 256 * 1024;
 // Rows kept in the record of the last run.
 constexpr int RecordRows = 20;
@@ -108,7 +111,24 @@ bool ServerHost::listen()
 
 bool ServerHost::startServer()
 {
-    if (m_session->start(serverLaunch(m_options.gameDirectory)))
+    return startServer(storedServerSettings());
+}
+
+void ServerHost::awaitSettings()
+{
+    m_awaiting = true;
+    QTimer::singleShot(AwaitSettingsMs, this, [this] {
+        if (!std::exchange(m_awaiting, false))
+            return;
+        m_lastEnd = tr("No settings came to start the server with");
+        finish();
+    });
+}
+
+bool ServerHost::startServer(const ServerSettings &settings)
+{
+    m_awaiting = false;
+    if (m_session->start(serverLaunch(m_options.gameDirectory, settings)))
         return true;
     // Nothing ran: the host has nothing to hold on to.
     m_lastEnd = tr("The server could not be started");
@@ -118,6 +138,12 @@ bool ServerHost::startServer()
 
 void ServerHost::stop()
 {
+    // A host still waiting for its settings has no server to stop: it goes.
+    if (std::exchange(m_awaiting, false)) {
+        m_lastEnd = tr("Stopped");
+        finish();
+        return;
+    }
     m_session->stop();
 }
 
@@ -267,6 +293,8 @@ void ServerHost::received(HostConnection *connection, const HostProtocol::Messag
         stop();
     else if (const auto *flush = std::get_if<HostProtocol::FlushLog>(&message))
         m_session->flushLog(flush->log);
+    else if (const auto *start = std::get_if<HostProtocol::Start>(&message); start && m_awaiting)
+        startServer({start->options, start->description, start->password, start->maxClients});
 }
 
 void ServerHost::greet(Client &client, const HostProtocol::Hello &hello)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CommandLine.h"
 #include "ConsoleModel.h"
 #include "HostProtocol.h"
 #include "RuntimeFolder.h"
@@ -37,6 +38,9 @@ public:
         QString manager;   // what runs the host, in words, for status
         QString logFolder; // empty: the session's default
         bool echo = false; // rows also to standard output
+        // Started for a window on another machine: the server starts with the settings that
+        // window sends (HostProtocol::Start), not before; none within a minute ends the host.
+        bool awaitSettings = false;
     };
 
     explicit ServerHost(const Options &options, QObject *parent = nullptr);
@@ -51,6 +55,9 @@ public:
     // Starts the dedicated server with the stored Server settings. False when no child could be
     // made: the console's line says why, and finished() follows.
     bool startServer();
+    bool startServer(const ServerSettings &settings);
+    // Waits for a client's settings instead (Options::awaitSettings).
+    void awaitSettings();
     // Stops the server as the pane's Stop does.
     void stop();
 
@@ -122,4 +129,5 @@ private:
     bool m_echoAtLineStart = true;
     bool m_finishing = false;
     bool m_finished = false;
+    bool m_awaiting = false; // for a client's settings
 };

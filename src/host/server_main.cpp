@@ -4,7 +4,10 @@
 #include "Translations.h"
 
 #include <QCoreApplication>
+#include <QSet>
 #include <QStringList>
+
+#include <algorithm>
 
 #include <csignal>
 #include <cstdio>
@@ -47,7 +50,11 @@ QString help()
               "                       to the server; end of input or Ctrl+C detaches and leaves "
               "it running.\n"
               "                       --protocol: speak the host's protocol on standard input "
-              "and output\n"
+              "and output;\n"
+              "                       --start as well: start a host first where none runs, "
+              "which starts its\n"
+              "                       server with the settings the client sends (a launcher "
+              "on another machine)\n"
               "\n"
               "Options:\n"
               "  -h, --help           show this help and exit\n"
@@ -98,10 +105,24 @@ int main(int argc, char *argv[])
     }
     if (command == u"start" && onlyOption(QStringLiteral("--detached")))
         return HostCommands::start(!arguments.isEmpty());
-    if (command == u"run" && onlyOption(QStringLiteral("--detached")))
-        return HostCommands::run(!arguments.isEmpty());
+    // Each option at most once, in any order.
+    const auto options = [&](const QStringList &known) {
+        return QSet<QString>(arguments.begin(), arguments.end()).size() == arguments.size() &&
+               std::all_of(arguments.begin(), arguments.end(),
+                           [&](const QString &argument) { return known.contains(argument); });
+    };
+    if (command == u"run" &&
+        options({QStringLiteral("--detached"), QStringLiteral("--await-settings")}))
+        return HostCommands::run(arguments.contains(QStringLiteral("--detached")),
+                                 arguments.contains(QStringLiteral("--await-settings")));
     if (command == u"attach" && onlyOption(QStringLiteral("--protocol")))
         return HostCommands::attach(!arguments.isEmpty());
+    // For a window on another machine: a host is started first where none runs, and starts its
+    // server with the settings the window sends.
+    if (command == u"attach" &&
+        options({QStringLiteral("--protocol"), QStringLiteral("--start")}) &&
+        arguments.contains(QStringLiteral("--protocol")))
+        return HostCommands::attach(true, arguments.contains(QStringLiteral("--start")));
     if (command == u"status" && arguments.isEmpty())
         return HostCommands::status();
     if (command == u"stop" && arguments.isEmpty())

@@ -8,6 +8,7 @@
 #include "LauncherPaths.h"
 #include "Preferences.h"
 #include "ProcessTestSupport.h"
+#include "RemoteHost.h"
 #include "ServerCommands.h"
 #include "ServerRun.h"
 #include "ServerTestSupport.h"
@@ -66,6 +67,7 @@ private Q_SLOTS:
     void commandEndsTheServer();
     void serverThatNeverReads();
     void keyboardReachesTheCommandLine();
+    void serverOnAnotherMachine();
 
 private:
     QJsonObject waitForRecord(const QString &file, bool game = false);
@@ -692,6 +694,20 @@ void ServerTest::keyboardReachesTheCommandLine()
     QVERIFY(waitForLine(*w, QStringLiteral("Console: typed")));
 
     QVERIFY(stopServer(*w));
+}
+
+void ServerTest::serverOnAnotherMachine()
+{
+    // Port 1 here refuses at once: the window's attach and Start go through ssh and say so.
+    storePreferences({{SettingsKeys::serverOn, QStringLiteral("ssh://127.0.0.1:1")}});
+    const auto w = openWindow(m_launcher);
+    QTRY_COMPARE_WITH_TIMEOUT(lines(*w).filter("refused the connection").size(), 1, Patience);
+    QTRY_COMPARE_WITH_TIMEOUT(title(*w), QStringLiteral("Start"), Patience);
+    w->launcher()->multiplayerAction();
+    QVERIFY(w->launcher()->remoteHost()->isConnecting());
+    QTRY_COMPARE_WITH_TIMEOUT(lines(*w).filter("refused the connection").size(), 2, Patience);
+    QTRY_COMPARE_WITH_TIMEOUT(title(*w), QStringLiteral("Start"), Patience);
+    QVERIFY(w->interface->ui().serverState->text().contains("refused the connection"));
 }
 
 VELMORA_LAUNCHER_TEST_MAIN(ServerTest)
