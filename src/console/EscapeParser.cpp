@@ -70,11 +70,20 @@ StyledText EscapeParser::feed(const QString &chunk, int keepRows)
     const QChar *data = chunk.constData();
     const qsizetype size = chunk.size();
     // Every line feed of the chunk is one of the output's (one inside a sequence ends it and is
-    // kept), so the rows that stay start after the same line feed in both.
+    // kept), so the rows that stay start after the same line feed in both: the one before the
+    // last `keepRows`. Looked for from the end, so that a flood's chunk is not scanned twice.
     qsizetype spansFrom = 0;
     if (keepRows >= 0) {
-        for (qsizetype skip = chunk.count(u'\n') - keepRows; skip > 0; --skip)
-            spansFrom = chunk.indexOf(u'\n', spansFrom) + 1;
+        qsizetype lineFeed = size;
+        int found = 0;
+        while (found <= keepRows && lineFeed > 0) {
+            lineFeed = chunk.lastIndexOf(u'\n', lineFeed - 1);
+            if (lineFeed < 0)
+                break;
+            ++found;
+        }
+        if (found == keepRows + 1)
+            spansFrom = lineFeed + 1;
     }
     m_spanless = spansFrom > 0;
     qsizetype i = 0;
