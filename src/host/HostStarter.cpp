@@ -142,17 +142,8 @@ Result startDetached(const QString &program, const QStringList &arguments)
     argv.push_back(nullptr);
 
     SpawnSetup setup;
-    sigset_t none;
-    sigemptyset(&none);
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    for (int signal : {SIGPIPE, SIGCHLD, SIGHUP, SIGINT, SIGTERM, SIGQUIT, SIGXFSZ})
-        sigaddset(&defaults, signal);
-    posix_spawnattr_setsigmask(&setup.attr, &none);
-    posix_spawnattr_setsigdefault(&setup.attr, &defaults);
     // A session of its own: no terminal's hang-up or Ctrl+C reaches it.
-    posix_spawnattr_setflags(&setup.attr,
-                             POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    setup.resetSignals(POSIX_SPAWN_SETSID);
     posix_spawn_file_actions_addopen(&setup.actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&setup.actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_adddup2(&setup.actions, writeEnd.get(), STDERR_FILENO);

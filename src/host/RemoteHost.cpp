@@ -2,6 +2,7 @@
 
 #include "ChildWatch.h"
 #include "HostClient.h"
+#include "SpawnSetup.h"
 
 #include <QFile>
 #include <QSocketNotifier>
@@ -120,30 +121,17 @@ bool RemoteHost::spawnSsh(bool startHost, QString *problem)
         argv.push_back(word.data());
     argv.push_back(nullptr);
 
-    posix_spawnattr_t attr;
-    posix_spawn_file_actions_t actions;
-    posix_spawnattr_init(&attr);
-    posix_spawn_file_actions_init(&actions);
-    sigset_t none;
-    sigemptyset(&none);
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    for (int signal : {SIGPIPE, SIGCHLD, SIGHUP, SIGINT, SIGTERM, SIGQUIT})
-        sigaddset(&defaults, signal);
-    posix_spawnattr_setsigmask(&attr, &none);
-    posix_spawnattr_setsigdefault(&attr, &defaults);
+    SpawnSetup setup;
     // A group of its own: a Ctrl+C in the terminal the launcher was started from is not for it.
-    posix_spawnattr_setpgroup(&attr, 0);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK |
-                                        POSIX_SPAWN_SETSIGDEF);
-    posix_spawn_file_actions_adddup2(&actions, sshIn.get(), STDIN_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, sshOut.get(), STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, sshErr.get(), STDERR_FILENO);
-    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+    posix_spawnattr_setpgroup(&setup.attr, 0);
+    setup.resetSignals(POSIX_SPAWN_SETPGROUP);
+    posix_spawn_file_actions_adddup2(&setup.actions, sshIn.get(), STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&setup.actions, sshOut.get(), STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&setup.actions, sshErr.get(), STDERR_FILENO);
+    posix_spawn_file_actions_addclosefrom_np(&setup.actions, 3);
     pid_t pid = -1;
-    const int spawned = posix_spawnp(&pid, argv[0], &actions, &attr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attr);
+    const int spawned =
+        posix_spawnp(&pid, argv[0], &setup.actions, &setup.attr, argv.data(), environ);
     if (spawned != 0) {
         *problem = tr("%1 cannot be started: %2").arg(arguments.first(), qt_error_string(spawned));
         return false;

@@ -133,18 +133,9 @@ SysResult<pid_t> spawn(const QByteArray &path, CStringList &arguments,
     const QByteArray dir = QFile::encodeName(workingDirectory);
 
     SpawnSetup setup;
-    // A session of its own, default signal handling and an empty signal mask: nothing of the
-    // launcher's signal state carries over into the game.
-    sigset_t none;
-    sigemptyset(&none);
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    for (int signal : {SIGPIPE, SIGCHLD, SIGHUP, SIGINT, SIGTERM, SIGQUIT, SIGXFSZ})
-        sigaddset(&defaults, signal);
-    posix_spawnattr_setsigmask(&setup.attr, &none);
-    posix_spawnattr_setsigdefault(&setup.attr, &defaults);
-    posix_spawnattr_setflags(&setup.attr,
-                             POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    // A session of its own and the default signal state: nothing of the launcher's carries over
+    // into the game.
+    setup.resetSignals(POSIX_SPAWN_SETSID);
     posix_spawn_file_actions_addchdir_np(&setup.actions, dir.constData());
     posix_spawn_file_actions_addclosefrom_np(&setup.actions, 3);
 
