@@ -71,17 +71,21 @@ void ConsoleModel::appendLine(const QString &line, RowKind kind, QTime time)
     appendRow(line, StyleSpans(), kind, time);
 }
 
-void ConsoleModel::appendRow(QString row, StyleSpans spans, RowKind kind, QTime time)
+void ConsoleModel::appendRow(QStringView row, StyleSpans spans, RowKind kind, QTime time)
 {
     const bool chop = m_count > MaxLines - 1;
     if (chop) {
-        m_ring[m_head] = QString();
         m_styles[m_head].clear();
         m_head = (m_head + 1) % MaxLines;
         --m_count;
     }
+    // After a chop this is the slot of the row that went.
     const int slot = (m_head + m_count) % MaxLines;
-    m_ring[slot] = std::move(row);
+    QString &text = m_ring[slot];
+    if (text.capacity() > 2 * row.size() + 256)
+        text = row.toString(); // a long row's buffer is not kept for short ones
+    else
+        text.setUnicode(row.data(), row.size());
     if (!spans.isEmpty() || !m_styles[slot].isEmpty())
         m_styles[slot] = std::move(spans);
     m_revisions[slot] = ++m_edits;
@@ -286,7 +290,7 @@ void ConsoleModel::writeStretch(QStringView text, qsizetype at, qsizetype end, q
             piece = text.sliced(at, end - at);
         }
         const qsizetype take = std::max<qsizetype>(1, fitting(piece, MaxRowLength));
-        appendRow(piece.first(take).toString(), spansWithin(spans, at, take));
+        appendRow(piece.first(take), spansWithin(spans, at, take));
         m_open = true;
         m_openSource = source;
         m_cursor = take;
@@ -345,7 +349,7 @@ void ConsoleModel::appendRows(QStringView text, qsizetype start, quintptr source
         advanceRows(rows - kept);
         for (quint64 row = rows - kept; row < rows; ++row) {
             const Span span = last[row % MaxLines];
-            appendRow(text.sliced(span.start, span.length).toString(),
+            appendRow(text.sliced(span.start, span.length),
                       spansWithin(spans, span.start, span.length));
         }
         rows = 0;
@@ -394,7 +398,7 @@ void ConsoleModel::advanceRows(quint64 count)
     // are all overwritten before anyone can read them.
     while (count > 0) {
         const bool full = m_count == MaxLines;
-        appendRow(QString());
+        appendRow(QStringView());
         --count;
         // A row that chops and scrolls nothing leaves the state as it found it, so every further
         // row does exactly the same: they only need counting.

@@ -159,7 +159,9 @@ private:
         QTime time;
     };
 
-    void appendRow(QString row, StyleSpans spans = StyleSpans(), RowKind kind = RowKind::Output,
+    // The row's text is copied into the slot it takes, into the slot's own buffer where that
+    // is not much larger: a flood replaces every row many times over.
+    void appendRow(QStringView row, StyleSpans spans = StyleSpans(), RowKind kind = RowKind::Output,
                    QTime time = QTime());
     // Writes `piece` into the open row at the cursor, over what is there; it fits.
     void writeOpenRow(QStringView piece, const StyleSpans &spans);

@@ -21,6 +21,9 @@
 
 namespace {
 
+// How long QWindow::requestUpdate() takes on X11 (Qt's default update interval).
+constexpr int PlatformUpdateDelay = 5;
+
 QEvent::Type applyEventType()
 {
     static const auto type = QEvent::Type(QEvent::registerEventType());
@@ -323,7 +326,15 @@ void ConsoleView::scheduleApply()
         }
         if (!m_scheduled) {
             m_scheduled = true;
-            handle->requestUpdate();
+            // The platform's own update request comes a few milliseconds later; what is left of
+            // the interval since our last frame is waited for first.
+            const qint64 wait = m_lastFrame.isValid()
+                                    ? FrameInterval - PlatformUpdateDelay - m_lastFrame.elapsed()
+                                    : 0;
+            if (wait > 0)
+                m_frameDelay.start(int(wait), Qt::PreciseTimer, this);
+            else
+                handle->requestUpdate();
         }
     } else if (!m_postedApply) {
         // Nothing of ours is on screen, so there is no frame to wait for.
@@ -357,6 +368,8 @@ void ConsoleView::fitToViewport()
 void ConsoleView::flush()
 {
     m_scheduled = false;
+    m_frameDelay.stop();
+    m_lastFrame.start();
     if (m_applying)
         return;
     if (m_model.lineCount() > 0)
@@ -400,6 +413,15 @@ bool ConsoleView::event(QEvent *event)
     if (event->type() == applyEventType()) {
         m_postedApply = false;
         flush();
+        return true;
+    }
+    if (event->type() == QEvent::Timer &&
+        static_cast<QTimerEvent *>(event)->timerId() == m_frameDelay.timerId()) {
+        m_frameDelay.stop();
+        if (m_frameWindow && m_frameWindow->isExposed())
+            m_frameWindow->requestUpdate();
+        else
+            flush();
         return true;
     }
     return QWidget::event(event);

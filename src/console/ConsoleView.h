@@ -5,6 +5,8 @@
 #include "RowPainter.h"
 #include "SelectionMouse.h"
 
+#include <QBasicTimer>
+#include <QElapsedTimer>
 #include <QFont>
 #include <QPointer>
 #include <QWidget>
@@ -171,6 +173,11 @@ private:
     int m_paintedCount = 0;
 
     bool m_scheduled = false;
+    // Frames while output streams come at most every FrameInterval: a terminal flood would
+    // otherwise be painted at the platform's update rate, which on X11 is a 5 ms timer.
+    static constexpr int FrameInterval = 16;
+    QElapsedTimer m_lastFrame;
+    QBasicTimer m_frameDelay;
     bool m_postedApply = false;
     bool m_applying = false;
     int m_applyCount = 0;

@@ -3,6 +3,10 @@
 #include <array>
 #include <utility>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 constexpr QRgb opaqueRgb(int r, int g, int b)
@@ -47,6 +51,73 @@ int sgrParameters(const char *params, int length, std::array<int, N> &out)
     return count;
 }
 
+// Ordinary text is everything but C0 controls (line feed excepted), DEL and C1 controls.
+bool isOrdinary(char16_t u)
+{
+    return !((u < 0x20 && u != u'\n') || (u >= 0x7f && u <= 0x9f));
+}
+
+// Where the run of ordinary text that starts at `i` ends: the first other code unit before
+// `end`, or `end`. Output is nearly all ordinary text, so this is the parser's inner loop; with
+// SSE2 it looks at eight code units at a time.
+qsizetype ordinaryRunEnd(const char16_t *data, qsizetype i, qsizetype end)
+{
+#ifdef __SSE2__
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i lineFeed = _mm_set1_epi16(u'\n');
+    const __m128i lastC0 = _mm_set1_epi16(0x1f);
+    const __m128i del = _mm_set1_epi16(0x7f);
+    const __m128i delToLastC1 = _mm_set1_epi16(0x9f - 0x7f);
+    for (; i + 8 <= end; i += 8) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(data + i));
+        // u <= 0x1f, and (u - 0x7f) mod 2^16 <= 0x20, by saturating subtraction to zero.
+        const __m128i c0 = _mm_andnot_si128(_mm_cmpeq_epi16(v, lineFeed),
+                                            _mm_cmpeq_epi16(_mm_subs_epu16(v, lastC0), zero));
+        const __m128i c1 =
+            _mm_cmpeq_epi16(_mm_subs_epu16(_mm_sub_epi16(v, del), delToLastC1), zero);
+        const int mask = _mm_movemask_epi8(_mm_or_si128(c0, c1));
+        if (mask != 0)
+            return i + __builtin_ctz(unsigned(mask)) / 2;
+    }
+#endif
+    while (i < end && isOrdinary(data[i]))
+        ++i;
+    return i;
+}
+
+// Where the last `rows` lines of `data` begin: just after the line feed before them, looked for
+// from the end; 0 when there are no more lines than that.
+qsizetype lastLinesStart(const char16_t *data, qsizetype size, int rows)
+{
+    qsizetype i = size;
+    int found = 0; // line feeds from i to the end
+#ifdef __SSE2__
+    const __m128i lineFeed = _mm_set1_epi16(u'\n');
+    for (; i >= 8; i -= 8) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(data + i - 8));
+        // One bit per code unit: the odd bits of the byte mask.
+        unsigned mask = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi16(v, lineFeed))) & 0xaaaau;
+        const int here = __builtin_popcount(mask);
+        if (found + here <= rows) {
+            found += here;
+            continue;
+        }
+        for (;;) {
+            const int top = 31 - __builtin_clz(mask);
+            if (++found == rows + 1)
+                return i - 8 + top / 2 + 1;
+            mask &= ~(1u << top);
+        }
+    }
+#endif
+    while (i > 0) {
+        --i;
+        if (data[i] == u'\n' && ++found == rows + 1)
+            return i + 1;
+    }
+    return 0;
+}
+
 } // namespace
 
 QRgb EscapeParser::paletteColour(int index)
@@ -72,19 +143,8 @@ StyledText EscapeParser::feed(const QString &chunk, int keepRows)
     // Every line feed of the chunk is one of the output's (one inside a sequence ends it and is
     // kept), so the rows that stay start after the same line feed in both: the one before the
     // last `keepRows`. Looked for from the end, so that a flood's chunk is not scanned twice.
-    qsizetype spansFrom = 0;
-    if (keepRows >= 0) {
-        qsizetype lineFeed = size;
-        int found = 0;
-        while (found <= keepRows && lineFeed > 0) {
-            lineFeed = chunk.lastIndexOf(u'\n', lineFeed - 1);
-            if (lineFeed < 0)
-                break;
-            ++found;
-        }
-        if (found == keepRows + 1)
-            spansFrom = lineFeed + 1;
-    }
+    const auto *units = reinterpret_cast<const char16_t *>(data);
+    const qsizetype spansFrom = keepRows >= 0 ? lastLinesStart(units, size, keepRows) : 0;
     m_spanless = spansFrom > 0;
     qsizetype i = 0;
     while (i < size) {
@@ -93,12 +153,7 @@ StyledText EscapeParser::feed(const QString &chunk, int keepRows)
         if (m_state == State::Text && !m_heldReturn) {
             // Ordinary text, the bulk of any output, is copied in runs rather than char by char.
             const qsizetype limit = m_spanless ? spansFrom : size;
-            qsizetype end = i;
-            for (; end < limit; ++end) {
-                const char16_t u = data[end].unicode();
-                if ((u < 0x20 && u != u'\n') || (u >= 0x7f && u <= 0x9f))
-                    break;
-            }
+            const qsizetype end = ordinaryRunEnd(units, i, limit);
             if (end > i) {
                 putRun(data + i, end - i);
                 i = end;

@@ -739,8 +739,9 @@ void TestConsoleModel::escapesSplitAnywhere_data()
         << e("[31m50%\r51%") << QString::fromUtf8("\u00abcd0000:50%\u00bb\r\u00abcd0000:51%\u00bb");
     QTest::newRow("CR CR LF") << "x\r\r\n"
                               << "x\n";
-    QTest::newRow("colour over three rows") << e("[31ma\nb\nc") << QString::fromUtf8(
-        "\u00abcd0000:a\u00bb\n\u00abcd0000:b\u00bb\n\u00abcd0000:c\u00bb");
+    QTest::newRow("colour over three rows")
+        << e("[31ma\nb\nc")
+        << QString::fromUtf8("\u00abcd0000:a\u00bb\n\u00abcd0000:b\u00bb\n\u00abcd0000:c\u00bb");
     QTest::newRow("CR, erase, LF ends the line") << "a\r" + e("[K") + "\nb"
                                                  << "a\nb";
     QTest::newRow("CR, erase, text returns") << "a\r" + e("[K") + "b"
@@ -810,6 +811,19 @@ void TestConsoleModel::escapesSplitAnywhere_data()
     QTest::newRow("overlong parameters are ignored")
         << e("[") + QString(QStringLiteral("1;")).repeated(200) + "31mX"
         << "X";
+    // Long enough for the scans that look at eight characters at a time, with every kind of
+    // character on either side of their edges.
+    QTest::newRow("long runs around every class")
+        << QStringLiteral("0123456789\x1f"
+                          "0123456789ab") +
+               QChar(0x7f) + "cdefghi" + QChar(0x80) + "jklmnopqrstuvw" + QChar(0x9f) +
+               QChar(0xa0) + QChar(0x7e) + " \nline two is long"
+        << QStringLiteral("0123456789\u241f0123456789ab\u2421cdefghi\ufffdjklmnopqrstuvw\ufffd") +
+               QChar(0xa0) + "~ \nline two is long";
+    QTest::newRow("colour over long rows")
+        << e("[31mrow one is long\nrow two is longer still\nthe last row of three")
+        << QString::fromUtf8("\u00abcd0000:row one is long\u00bb\n\u00abcd0000:row two is longer "
+                             "still\u00bb\n\u00abcd0000:the last row of three\u00bb");
     QTest::newRow("CSI interrupted by ESC")
         << e("[12") + e("[33mx") << QString::fromUtf8("\u00abcdcd00:x\u00bb");
 }
