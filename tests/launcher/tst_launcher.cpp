@@ -50,6 +50,7 @@ private Q_SLOTS:
     void cleanup();
 
     void controlsShowStoredValues();
+    void serverPaneIsMadeOnFirstNeed();
     void userChangesAreStored();
     void startUpWritesNothing();
     void preferencesProblemsAreTold_data();
@@ -148,6 +149,23 @@ void LauncherTest::controlsShowStoredValues()
     QCOMPARE(server.console->rowFont(), ConsoleView::textFont(true));
     QCOMPARE(ui.resolutions->currentText(), QStringLiteral("800 x 600"));
     QCOMPARE(server.multiplayer->text(), QStringLiteral("&Start"));
+}
+
+void LauncherTest::serverPaneIsMadeOnFirstNeed()
+{
+    const auto w = openWindow(m_launcher);
+    QVERIFY(w->interface->ui().view2->findChildren<QWidget *>().isEmpty());
+    // What another route stored meanwhile is what the pane shows once made, and what it stores.
+    storePreferences({{SettingsKeys::serverDescription, QStringLiteral("Late")},
+                      {SettingsKeys::serverMaxClients, 7}});
+    Ui::ServerPaneForm &server = w->interface->serverUi();
+    QCOMPARE(server.serverDescriptionEdit->text(), QStringLiteral("Late"));
+    QCOMPARE(server.serverMaxClientsSpin->value(), 7);
+    QCOMPARE(server.multiplayer->text(), QStringLiteral("&Start"));
+    server.serverRestartCheck->toggle();
+    QCOMPARE(Preferences().integerForKey(SettingsKeys::serverRestart), 1);
+    QCOMPARE(Preferences().nonNullStringForKey(SettingsKeys::serverDescription),
+             QStringLiteral("Late"));
 }
 
 void LauncherTest::userChangesAreStored()
