@@ -164,8 +164,6 @@ void LauncherTest::serverPaneIsMadeOnFirstNeed()
     QCOMPARE(server.multiplayer->text(), QStringLiteral("&Start"));
     server.serverRestartCheck->toggle();
     QCOMPARE(Preferences().integerForKey(SettingsKeys::serverRestart), 1);
-    QCOMPARE(Preferences().nonNullStringForKey(SettingsKeys::serverDescription),
-             QStringLiteral("Late"));
 }
 
 void LauncherTest::userChangesAreStored()
