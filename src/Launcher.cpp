@@ -103,15 +103,23 @@ void Launcher::makeServerPane()
 {
     if (m_serverPane)
         return;
-    ServerPane::Widgets widgets;
-    widgets.button = multiplayer();
-    widgets.state = m_outlets.serverState;
-    widgets.console = console();
-    widgets.command = command();
-    widgets.keepRunning = m_outlets.keepRunning;
-    widgets.closeNote = m_outlets.closeNote;
-    m_serverPane = new ServerPane(m_local, widgets, this);
+    m_serverPane = new ServerPane(m_local, m_outlets.serverWidgets, this);
     connect(m_serverPane, &ServerPane::cannotOpen, this, &Launcher::cannotOpen);
+}
+
+QPushButton *Launcher::multiplayer() const
+{
+    return m_serverPane ? m_serverPane->widgets().button : nullptr;
+}
+
+ConsoleView *Launcher::console() const
+{
+    return m_serverPane ? m_serverPane->widgets().console : nullptr;
+}
+
+QLineEdit *Launcher::command() const
+{
+    return m_serverPane ? m_serverPane->widgets().command : nullptr;
 }
 
 ServerControl *Launcher::serverControl() const
@@ -521,6 +529,10 @@ void Launcher::initViews()
         m_panes = new PaneSwitcher(window(), view1(), view2(), &toolbarImageNamed, this);
         connect(m_panes, &PaneSwitcher::helpRequested, this, &Launcher::helpAction);
         // Whoever asks for the Server pane while a server runs is about to talk to it.
+        connect(m_panes, &PaneSwitcher::paneAboutToShow, this, [this](QWidget *pane) {
+            if (pane == view2())
+                m_serverPane->widgets();
+        });
         connect(m_panes, &PaneSwitcher::paneShown, this, [this](QWidget *pane) {
             if (pane == view2() && m_serverPane)
                 m_serverPane->focusCommand();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ServerPane.h"
 #include "ServerRun.h"
 
 #include <QHash>
@@ -58,16 +59,9 @@ public:
         // Filled and given its stored position by the Launcher (initResolutions); the user's
         // choice is stored by the settings binding, which never fills it.
         QComboBox *resolutions = nullptr;
-        QPushButton *multiplayer = nullptr;
-        ConsoleView *console = nullptr;
-        // The Server pane's command line: enabled while a server runs.
-        QLineEdit *command = nullptr;
-        // "Keep running when the launcher closes": Start starts the server in a host of its own.
-        QCheckBox *keepRunning = nullptr;
-        // Beside the button, while a server runs: what closing does to it.
-        QLabel *closeNote = nullptr;
-        // Beside the Start/Stop button: the server's state in words.
-        QLabel *serverState = nullptr;
+        // Makes the Server pane's widgets (Start/Stop, its state, the console, the command line,
+        // "Keep running when the launcher closes", the note on closing) at their first need.
+        ServerPane::WidgetMaker serverWidgets;
     };
 
     // Connected by the interface loader before awakeFromNib(). The binding (owned by the window)
@@ -82,11 +76,13 @@ public:
     QWidget *view1() const { return m_outlets.view1; }
     QWidget *view2() const { return m_outlets.view2; }
     QComboBox *resolutions() const { return m_outlets.resolutions; }
-    QPushButton *multiplayer() const { return m_outlets.multiplayer; }
-    ConsoleView *console() const { return m_outlets.console; }
-    QLineEdit *command() const { return m_outlets.command; }
+    // The Server pane's widgets, made by this call if the pane has not made them yet.
+    QPushButton *multiplayer() const;
+    ConsoleView *console() const;
+    QLineEdit *command() const;
 
-    // The Server pane's controller and its widgets' binding; the pane exists from awakeFromNib().
+    // The Server pane's controller and its widgets' binding; the binding exists from the interface
+    // loader's wiring (the log actions), its widgets from their first need.
     ServerSession *session() const { return m_session; }
     ServerPane *serverPane() const { return m_serverPane; }
     // The server host this window is attached to; null when it is not.

@@ -8,6 +8,7 @@
 #include "ServerSession.h"
 #include "SettingsBinding.h"
 #include "ui_Launcher.h"
+#include "ui_ServerPane.h"
 
 #include <QApplication>
 #include <QKeyEvent>
@@ -57,6 +58,15 @@ private:
     Condition m_when;
 };
 
+// What a field is for, as screen readers say it, shows to the pointer too.
+void describeToPointer(QWidget *pane)
+{
+    for (QWidget *control : pane->findChildren<QWidget *>()) {
+        if (control->toolTip().isEmpty() && !control->accessibleDescription().isEmpty())
+            control->setToolTip(control->accessibleDescription());
+    }
+}
+
 // The window keeps within the screen (see PaneSwitcher), so a pane may get less room than its
 // controls need: it then scrolls inside itself. The pane stays the widget the window shows;
 // its controls move into a frameless scroll area that takes no Tab stop of its own.
@@ -86,7 +96,8 @@ void scrollInside(QWidget *pane, const QString &accessibleName)
 
 // Edit › Delete is named and described for what it does where the focus is: in a text field it
 // deletes the selection, in the console it clears the console, elsewhere it does nothing. Kept
-// up to date as the focus moves; a selection made since does not change what it is.
+// up to date as the focus moves; a selection made since does not change what it is. `console` is
+// null until the Server pane has made its widgets.
 void describeDelete(QAction *action, const ConsoleView *console)
 {
     QWidget *focus = QApplication::focusWidget();
@@ -95,7 +106,7 @@ void describeDelete(QAction *action, const ConsoleView *console)
         editable = !edit->isReadOnly();
     else if (auto *text = qobject_cast<QPlainTextEdit *>(focus))
         editable = !text->isReadOnly();
-    if (focus && focus == console) {
+    if (focus && console && focus == console) {
         action->setText(QCoreApplication::translate("LauncherInterface", "&Clear Console"));
         action->setToolTip(
             QCoreApplication::translate("LauncherInterface", "Clear the server console"));
@@ -132,17 +143,11 @@ LauncherInterface::LauncherInterface()
         pane->setParent(m_window.get());
         pane->setGeometry(frame);
         pane->hide();
-        // What a field is for, as screen readers say it, shows to the pointer too.
-        for (QWidget *control : pane->findChildren<QWidget *>()) {
-            if (control->toolTip().isEmpty() && !control->accessibleDescription().isEmpty())
-                control->setToolTip(control->accessibleDescription());
-        }
     }
     delete holder;
+    describeToPointer(m_ui->view1);
     scrollInside(m_ui->view1,
                  QCoreApplication::translate("LauncherInterface", "Main settings scroll area"));
-    scrollInside(m_ui->view2,
-                 QCoreApplication::translate("LauncherInterface", "Server settings scroll area"));
 
     // Start-up reads the preferences once: the controls, the resolution list and any message
     // about the file all come from this one reader.
@@ -151,7 +156,6 @@ LauncherInterface::LauncherInterface()
     m_messages = new MessageBar(m_window.get());
     m_binding = new SettingsBinding(m_window.get());
     m_binding->bind(m_ui->view1, *prefs);
-    m_binding->bind(m_ui->view2, *prefs);
     MessageBar *messages = m_messages;
     QObject::connect(m_binding, &SettingsBinding::saveFailed, messages,
                      [messages](const QString &file, const QString &reason) {
@@ -184,12 +188,7 @@ LauncherInterface::LauncherInterface()
     outlets.view1 = m_ui->view1;
     outlets.view2 = m_ui->view2;
     outlets.resolutions = m_ui->resolutions;
-    outlets.multiplayer = m_ui->multiplayer;
-    outlets.console = m_ui->console;
-    outlets.command = m_ui->serverCommand;
-    outlets.keepRunning = m_ui->keepRunningCheck;
-    outlets.closeNote = m_ui->serverCloseNote;
-    outlets.serverState = m_ui->serverState;
+    outlets.serverWidgets = [this] { return makeServerPane(); };
     m_launcher->setOutlets(outlets);
     m_launcher->setSettingsBinding(m_binding);
     m_launcher->setStartupPreferences(prefs);
@@ -210,13 +209,6 @@ LauncherInterface::LauncherInterface()
 
     connectActions();
     new DefaultButton(m_ui->view1, m_ui->playButton);
-    const QList<QWidget *> serverFields{m_ui->serverDescriptionEdit, m_ui->serverPasswordEdit,
-                                        m_ui->serverMaxClientsSpin, m_ui->serverOptionsEdit,
-                                        m_ui->multiplayer};
-    ServerSession *session = m_launcher->session();
-    new DefaultButton(m_ui->view2, m_ui->multiplayer, [session, serverFields] {
-        return !session->isRunning() && serverFields.contains(QApplication::focusWidget());
-    });
     LaunchPreview::Widgets preview;
     preview.pane = m_ui->view1;
     preview.preview = m_ui->commandPreview;
@@ -227,29 +219,74 @@ LauncherInterface::LauncherInterface()
     preview.resolutions = m_ui->resolutions;
     Launcher *launcher = m_launcher.get();
     new LaunchPreview(m_binding, preview, [launcher] { return launcher->cwd(); });
-    m_ui->console->awakeFromNib();
+}
+
+LauncherInterface::~LauncherInterface() = default;
+
+Ui::ServerPaneForm &LauncherInterface::serverUi() const
+{
+    m_launcher->serverPane()->widgets();
+    return *m_serverUi;
+}
+
+ServerPane::Widgets LauncherInterface::makeServerPane()
+{
+    // The Server pane's controls show what the preferences hold when they are made, which is
+    // what a Start made before them would have read too.
+    m_serverUi = std::make_unique<Ui::ServerPaneForm>();
+    Ui::ServerPaneForm &ui = *m_serverUi;
+    QWidget *pane = m_ui->view2;
+    ui.setupUi(pane);
+    describeToPointer(pane);
+    scrollInside(pane,
+                 QCoreApplication::translate("LauncherInterface", "Server settings scroll area"));
+    m_binding->bind(pane);
+
+    Launcher *launcher = m_launcher.get();
+    QObject::connect(ui.multiplayer, &QPushButton::clicked, launcher, &Launcher::multiplayerAction);
+    const QList<QWidget *> serverFields{ui.serverDescriptionEdit, ui.serverPasswordEdit,
+                                        ui.serverMaxClientsSpin, ui.serverOptionsEdit,
+                                        ui.multiplayer};
+    ServerSession *session = launcher->session();
+    new DefaultButton(pane, ui.multiplayer, [session, serverFields] {
+        return !session->isRunning() && serverFields.contains(QApplication::focusWidget());
+    });
+
+    ConsoleView *console = ui.console;
+    console->awakeFromNib();
     // The binding stores the choice; the console follows it at once.
-    m_ui->console->setUserTextFont(m_ui->consoleUserFontCheck->isChecked());
-    QObject::connect(m_ui->consoleUserFontCheck, &QCheckBox::toggled, m_ui->console,
+    console->setUserTextFont(ui.consoleUserFontCheck->isChecked());
+    QObject::connect(ui.consoleUserFontCheck, &QCheckBox::toggled, console,
                      &ConsoleView::setUserTextFont);
+    // The server logs, in the console's context menu as in the Edit menu.
+    QAction *separator = new QAction(console);
+    separator->setSeparator(true);
+    console->addAction(separator);
+    console->addAction(launcher->openLogMenuItem());
+    console->addAction(launcher->showLogFolderMenuItem());
 
     // The console's text is green on a dark ground, whatever the desktop's colours.
-    QWidget *viewport = m_ui->consoleScroll->viewport();
+    QWidget *viewport = ui.consoleScroll->viewport();
     QPalette dark = viewport->palette();
     dark.setColor(QPalette::Window, QColor(18, 22, 18));
     viewport->setPalette(dark);
     viewport->setBackgroundRole(QPalette::Window);
     viewport->setAutoFillBackground(true);
-}
 
-LauncherInterface::~LauncherInterface() = default;
+    ServerPane::Widgets widgets;
+    widgets.button = ui.multiplayer;
+    widgets.state = ui.serverState;
+    widgets.console = console;
+    widgets.command = ui.serverCommand;
+    widgets.keepRunning = ui.keepRunningCheck;
+    widgets.closeNote = ui.serverCloseNote;
+    return widgets;
+}
 
 void LauncherInterface::connectActions()
 {
     Launcher *launcher = m_launcher.get();
     QObject::connect(m_ui->playButton, &QPushButton::clicked, launcher, &Launcher::playAction);
-    QObject::connect(m_ui->multiplayer, &QPushButton::clicked, launcher,
-                     &Launcher::multiplayerAction);
     QObject::connect(m_ui->actionHelp, &QAction::triggered, launcher, &Launcher::helpAction);
     // Quitting is closing the window: a running server stops with it.
     QMainWindow *window = m_window.get();
@@ -258,14 +295,15 @@ void LauncherInterface::connectActions()
     // Edit > Delete acts on whatever has the focus: a text field deletes its selection (and
     // nothing when none is selected: QLineEdit::del() would take the next character), the console
     // clears itself.
-    ConsoleView *console = m_ui->console;
+    // The console is made with the Server pane, so it is looked up at each use.
+    const auto console = [this] { return m_serverUi ? m_serverUi->console : nullptr; };
     QAction *del = m_ui->actionDelete;
-    describeDelete(del, console);
+    describeDelete(del, console());
     QObject::connect(qApp, &QApplication::focusChanged, del,
-                     [del, console] { describeDelete(del, console); });
+                     [del, console] { describeDelete(del, console()); });
     QObject::connect(m_ui->menuEdit, &QMenu::aboutToShow, del,
-                     [del, console] { describeDelete(del, console); });
-    QObject::connect(m_ui->actionDelete, &QAction::triggered, console, [console] {
+                     [del, console] { describeDelete(del, console()); });
+    QObject::connect(m_ui->actionDelete, &QAction::triggered, del, [console] {
         QWidget *focus = QApplication::focusWidget();
         if (auto *edit = qobject_cast<QLineEdit *>(focus)) {
             if (edit->hasSelectedText())
@@ -275,19 +313,14 @@ void LauncherInterface::connectActions()
             QTextCursor cursor = text->textCursor();
             if (cursor.hasSelection())
                 cursor.removeSelectedText();
-        } else if (focus == console) {
-            console->deleteLines();
+        } else if (ConsoleView *shown = console(); shown && focus == shown) {
+            shown->deleteLines();
         }
     });
 
-    // The server logs, in the Edit menu and the console's context menu alike.
-    QAction *separator = new QAction(console);
-    separator->setSeparator(true);
-    console->addAction(separator);
-    for (QAction *action : {launcher->openLogMenuItem(), launcher->showLogFolderMenuItem()}) {
+    // The server logs, in the Edit menu (and in the console's context menu, see makeServerPane).
+    for (QAction *action : {launcher->openLogMenuItem(), launcher->showLogFolderMenuItem()})
         m_ui->menuEdit->addAction(action);
-        console->addAction(action);
-    }
     m_ui->menuEdit->insertSeparator(launcher->openLogMenuItem());
     QObject::connect(m_ui->menuEdit, &QMenu::aboutToShow, launcher, &Launcher::updateLogActions);
 }

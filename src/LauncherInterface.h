@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ServerPane.h"
+
 #include <memory>
 
 class Launcher;
@@ -8,7 +10,8 @@ class SettingsBinding;
 
 namespace Ui {
 class LauncherWindow;
-}
+class ServerPaneForm;
+} // namespace Ui
 
 // Builds the launcher's interface from Launcher.ui, the way a desktop program loads its main
 // interface file: the window with both panes, the settings controls bound to the preferences, the
@@ -27,11 +30,15 @@ public:
     SettingsBinding *binding() const { return m_binding; }
     MessageBar *messages() const { return m_messages; }
     Ui::LauncherWindow &ui() const { return *m_ui; }
+    // The Server pane's controls, made by this call if the pane has not made them yet.
+    Ui::ServerPaneForm &serverUi() const;
 
 private:
     void connectActions();
+    ServerPane::Widgets makeServerPane();
 
     std::unique_ptr<Ui::LauncherWindow> m_ui;
+    std::unique_ptr<Ui::ServerPaneForm> m_serverUi; // made with the Server pane's widgets
     std::unique_ptr<QMainWindow> m_window;
     // Declared after the window, so it goes first: it may still stop a server and write to the
     // console while the widgets it points to are there.

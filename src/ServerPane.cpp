@@ -15,14 +15,27 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <utility>
 
-ServerPane::ServerPane(ServerControl *control, const Widgets &widgets, QObject *parent)
-    : QObject(parent), m_widgets(widgets)
+ServerPane::ServerPane(ServerControl *control, WidgetMaker makeWidgets, QObject *parent)
+    : QObject(parent), m_makeWidgets(std::move(makeWidgets))
 {
     m_countdown = new QTimer(this);
     m_countdown->setInterval(1000);
     connect(m_countdown, &QTimer::timeout, this, &ServerPane::showState);
     setControl(control);
+}
+
+const ServerPane::Widgets &ServerPane::widgets()
+{
+    if (m_makeWidgets)
+        setUpWidgets();
+    return m_widgets;
+}
+
+void ServerPane::setUpWidgets()
+{
+    m_widgets = std::exchange(m_makeWidgets, nullptr)();
     if (m_widgets.command) {
         m_widgets.command->setEnabled(false);
         m_commandField = new CommandField(m_widgets.command);
@@ -31,7 +44,14 @@ ServerPane::ServerPane(ServerControl *control, const Widgets &widgets, QObject *
     // The log actions are brought up to date whenever the console's context menu opens.
     if (m_widgets.console)
         m_widgets.console->installEventFilter(this);
-    runningChanged(control->isRunning());
+    if (m_control)
+        runningChanged(m_control->isRunning());
+}
+
+CommandField *ServerPane::commandField()
+{
+    widgets();
+    return m_commandField;
 }
 
 ServerPane::~ServerPane()
@@ -62,22 +82,22 @@ void ServerPane::setControl(ServerControl *control)
 
 void ServerPane::appendOutput(const QObject *run, const StyledText &text)
 {
-    m_widgets.console->appendText(text.text, run, text.spans);
+    widgets().console->appendText(text.text, run, text.spans);
 }
 
 void ServerPane::endOutput(const QObject *run)
 {
-    m_widgets.console->endText(run);
+    widgets().console->endText(run);
 }
 
 void ServerPane::appendLine(const QString &line)
 {
-    m_widgets.console->appendLine(line, ConsoleModel::RowKind::Note);
+    widgets().console->appendLine(line, ConsoleModel::RowKind::Note);
 }
 
 void ServerPane::appendSessionLine(LineKind kind, const QString &line)
 {
-    m_widgets.console->appendLine(line, kind == LineKind::Command
+    widgets().console->appendLine(line, kind == LineKind::Command
                                             ? ConsoleModel::RowKind::Command
                                             : ConsoleModel::RowKind::Separator);
 }
@@ -95,6 +115,8 @@ QString ServerPane::closeNoteText(bool serverOutlivesWindow)
 
 void ServerPane::runningChanged(bool running)
 {
+    if (!hasWidgets())
+        return;
     if (m_widgets.command)
         m_widgets.command->setEnabled(running);
     if (m_widgets.keepRunning)
@@ -111,7 +133,7 @@ void ServerPane::runningChanged(bool running)
 
 void ServerPane::showState()
 {
-    if (!m_control)
+    if (!m_control || !hasWidgets())
         return;
     const ServerSession::State state = m_control->serverState();
     switch (state) {
@@ -140,14 +162,15 @@ void ServerPane::showState()
 
 void ServerPane::focusCommand()
 {
-    if (m_control && m_control->isRunning() && m_widgets.command && m_widgets.command->isEnabled())
+    if (hasWidgets() && m_control && m_control->isRunning() && m_widgets.command &&
+        m_widgets.command->isEnabled())
         m_widgets.command->setFocus(Qt::ShortcutFocusReason);
 }
 
 void ServerPane::focusAfterButton()
 {
     // Not while the pane is hidden: showing it puts the focus where it belongs (focusCommand).
-    if (!m_widgets.button->isVisible())
+    if (!hasWidgets() || !m_widgets.button->isVisible())
         return;
     if (m_control && m_control->isRunning())
         focusCommand();
@@ -158,6 +181,7 @@ void ServerPane::focusAfterButton()
 void ServerPane::sendServerCommand(const QString &command)
 {
     // A command that cannot be taken stays in the field; the console says why.
+    widgets();
     const int fieldLength =
         m_widgets.command ? m_widgets.command->maxLength() : MaxCommandFieldLength;
     if (m_control && m_control->sendCommand(command, fieldLength) && m_commandField)

@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QPointer>
 
+#include <functional>
 #include <vector>
 
 class CommandField;
@@ -24,6 +25,11 @@ class QTimer;
 // control goes; the command line sends typed commands to it, and Open Log and Show Log Folder
 // open what it logged. It holds no state of the server's. While a server runs, a note beside the
 // button says what closing the launcher does to it.
+//
+// The widgets are made on first need (the pane about to be shown, a line for the console, a
+// caller asking for them), not with the pane: start-up pays for none of them. Until then the pane
+// follows its control without showing anything; what they show is read from the control when
+// they are made.
 class ServerPane : public QObject, private ServerSession::Console
 {
     Q_OBJECT
@@ -38,7 +44,10 @@ public:
         QLabel *closeNote = nullptr;      // shown while a server runs
     };
 
-    ServerPane(ServerControl *control, const Widgets &widgets, QObject *parent = nullptr);
+    // Makes the widgets (owned by the window) and returns them; called once, at the first need.
+    using WidgetMaker = std::function<Widgets()>;
+
+    ServerPane(ServerControl *control, WidgetMaker makeWidgets, QObject *parent = nullptr);
     ~ServerPane() override;
 
     // The control the button, the command line and the log actions follow from now on. Not owned.
@@ -47,8 +56,12 @@ public:
     // Shows one of the launcher's own lines in the console.
     void showLine(const QString &line) { appendLine(line); }
 
+    // The widgets, made now if they were not yet.
+    const Widgets &widgets();
+    bool hasWidgets() const { return !m_makeWidgets; }
+
     // The command line's history and key handling.
-    CommandField *commandField() const { return m_commandField; }
+    CommandField *commandField();
     // Puts the focus on the command line while a server runs.
     void focusCommand();
     // After the button was pressed: the command line of the server just started, or the button
@@ -88,9 +101,11 @@ private:
     void runningChanged(bool running);
     void showState();
     void makeLogActions();
+    void setUpWidgets();
 
     QPointer<ServerControl> m_control;
     std::vector<QPointer<ServerControl>> m_consoleOf; // every control whose rows come here
+    WidgetMaker m_makeWidgets;                        // empty once the widgets are made
     Widgets m_widgets;
     CommandField *m_commandField = nullptr; // owned by the command line's widget
     QTimer *m_countdown = nullptr;          // refreshes "Restarting in 4 s" each second

@@ -173,88 +173,8 @@
         <translation>Servereinstellungen</translation>
     </message>
     <message>
-        <source>&amp;Description:</source>
-        <translation>B&amp;eschreibung:</translation>
-    </message>
-    <message>
-        <source>Server description</source>
-        <translation>Serverbeschreibung</translation>
-    </message>
-    <message>
-        <source>Name shown to players looking for a server</source>
-        <translation>Name, den Spieler bei der Serversuche sehen</translation>
-    </message>
-    <message>
-        <source>Pass&amp;word:</source>
-        <translation>Pass&amp;wort:</translation>
-    </message>
-    <message>
-        <source>Server password</source>
-        <translation>Serverpasswort</translation>
-    </message>
-    <message>
-        <source>Players must give this password to join; empty for none</source>
-        <translation>Spieler brauchen dieses Passwort zum Beitreten; leer für keines</translation>
-    </message>
-    <message>
-        <source>&amp;Client limit:</source>
-        <translation>&amp;Spielerlimit:</translation>
-    </message>
-    <message>
-        <source>No limit</source>
-        <translation>Kein Limit</translation>
-    </message>
-    <message>
-        <source>Client limit</source>
-        <translation>Spielerlimit</translation>
-    </message>
-    <message>
-        <source>Most players at once; No limit passes none</source>
-        <translation>Höchstzahl gleichzeitiger Spieler; „Kein Limit“ übergibt keine</translation>
-    </message>
-    <message>
-        <source>Server &amp;options:</source>
-        <translation>Server&amp;optionen:</translation>
-    </message>
-    <message>
-        <source>Passed to the server, separated by spaces</source>
-        <translation>Werden an den Server übergeben, durch Leerzeichen getrennt</translation>
-    </message>
-    <message>
-        <source>Server options</source>
-        <translation>Serveroptionen</translation>
-    </message>
-    <message>
-        <source>Extra server arguments separated by spaces</source>
-        <translation>Zusätzliche Serverargumente, durch Leerzeichen getrennt</translation>
-    </message>
-    <message>
-        <source>&amp;Use my text font in the console</source>
-        <translation>&amp;Meine Textschrift in der Konsole verwenden</translation>
-    </message>
-    <message>
-        <source>Use my text font in the console</source>
-        <translation>Meine Textschrift in der Konsole verwenden</translation>
-    </message>
-    <message>
-        <source>Draws the console in your desktop&apos;s text font instead of the fixed-pitch font that keeps columns in line</source>
-        <translation>Zeigt die Konsole in der Textschrift Ihres Desktops statt in der Festbreitenschrift, die Spalten bündig hält</translation>
-    </message>
-    <message>
-        <source>&amp;Start</source>
-        <translation>S&amp;tarten</translation>
-    </message>
-    <message>
         <source>Start or stop the server</source>
         <translation>Server starten oder stoppen</translation>
-    </message>
-    <message>
-        <source>Runs the game as a dedicated server, or stops the running one</source>
-        <translation>Startet das Spiel als dedizierten Server oder stoppt den laufenden</translation>
-    </message>
-    <message>
-        <source>Server console scroll area</source>
-        <translation>Bildlaufbereich der Serverkonsole</translation>
     </message>
     <message>
         <source>Main settings</source>
@@ -401,22 +321,6 @@
         <translation>F1</translation>
     </message>
     <message>
-        <source>Co&amp;mmand:</source>
-        <translation>Be&amp;fehl:</translation>
-    </message>
-    <message>
-        <source>Type a command for the running server and press Return</source>
-        <translation>Befehl für den laufenden Server eingeben und Eingabetaste drücken</translation>
-    </message>
-    <message>
-        <source>Server command</source>
-        <translation>Serverbefehl</translation>
-    </message>
-    <message>
-        <source>Sent to the running server with Return; Up and Down recall this session&apos;s commands</source>
-        <translation>Wird mit der Eingabetaste an den laufenden Server gesendet; Pfeil hoch und runter holen die Befehle dieser Sitzung zurück</translation>
-    </message>
-    <message>
         <source>Launch &amp;with:</source>
         <translation>Starten &amp;mit:</translation>
     </message>
@@ -475,6 +379,109 @@
     <message>
         <source>Puts the command shown above on the clipboard</source>
         <translation>Legt den oben gezeigten Befehl in die Zwischenablage</translation>
+    </message>
+    <message>
+        <source>Co&amp;mmand:</source>
+        <translation>Be&amp;fehl:</translation>
+    </message>
+</context>
+<context>
+    <name>ServerPaneForm</name>
+    <message>
+        <source>&amp;Description:</source>
+        <translation>B&amp;eschreibung:</translation>
+    </message>
+    <message>
+        <source>Server description</source>
+        <translation>Serverbeschreibung</translation>
+    </message>
+    <message>
+        <source>Name shown to players looking for a server</source>
+        <translation>Name, den Spieler bei der Serversuche sehen</translation>
+    </message>
+    <message>
+        <source>Pass&amp;word:</source>
+        <translation>Pass&amp;wort:</translation>
+    </message>
+    <message>
+        <source>Server password</source>
+        <translation>Serverpasswort</translation>
+    </message>
+    <message>
+        <source>Players must give this password to join; empty for none</source>
+        <translation>Spieler brauchen dieses Passwort zum Beitreten; leer für keines</translation>
+    </message>
+    <message>
+        <source>&amp;Client limit:</source>
+        <translation>&amp;Spielerlimit:</translation>
+    </message>
+    <message>
+        <source>No limit</source>
+        <translation>Kein Limit</translation>
+    </message>
+    <message>
+        <source>Client limit</source>
+        <translation>Spielerlimit</translation>
+    </message>
+    <message>
+        <source>Most players at once; No limit passes none</source>
+        <translation>Höchstzahl gleichzeitiger Spieler; „Kein Limit“ übergibt keine</translation>
+    </message>
+    <message>
+        <source>Server &amp;options:</source>
+        <translation>Server&amp;optionen:</translation>
+    </message>
+    <message>
+        <source>Passed to the server, separated by spaces</source>
+        <translation>Werden an den Server übergeben, durch Leerzeichen getrennt</translation>
+    </message>
+    <message>
+        <source>Server options</source>
+        <translation>Serveroptionen</translation>
+    </message>
+    <message>
+        <source>Extra server arguments separated by spaces</source>
+        <translation>Zusätzliche Serverargumente, durch Leerzeichen getrennt</translation>
+    </message>
+    <message>
+        <source>&amp;Use my text font in the console</source>
+        <translation>&amp;Meine Textschrift in der Konsole verwenden</translation>
+    </message>
+    <message>
+        <source>Use my text font in the console</source>
+        <translation>Meine Textschrift in der Konsole verwenden</translation>
+    </message>
+    <message>
+        <source>Draws the console in your desktop&apos;s text font instead of the fixed-pitch font that keeps columns in line</source>
+        <translation>Zeigt die Konsole in der Textschrift Ihres Desktops statt in der Festbreitenschrift, die Spalten bündig hält</translation>
+    </message>
+    <message>
+        <source>&amp;Start</source>
+        <translation>S&amp;tarten</translation>
+    </message>
+    <message>
+        <source>Runs the game as a dedicated server, or stops the running one</source>
+        <translation>Startet das Spiel als dedizierten Server oder stoppt den laufenden</translation>
+    </message>
+    <message>
+        <source>Server console scroll area</source>
+        <translation>Bildlaufbereich der Serverkonsole</translation>
+    </message>
+    <message>
+        <source>Co&amp;mmand:</source>
+        <translation>Be&amp;fehl:</translation>
+    </message>
+    <message>
+        <source>Type a command for the running server and press Return</source>
+        <translation>Befehl für den laufenden Server eingeben und Eingabetaste drücken</translation>
+    </message>
+    <message>
+        <source>Server command</source>
+        <translation>Serverbefehl</translation>
+    </message>
+    <message>
+        <source>Sent to the running server with Return; Up and Down recall this session&apos;s commands</source>
+        <translation>Wird mit der Eingabetaste an den laufenden Server gesendet; Pfeil hoch und runter holen die Befehle dieser Sitzung zurück</translation>
     </message>
     <message>
         <source>&amp;Quit command:</source>

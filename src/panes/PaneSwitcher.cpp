@@ -89,6 +89,7 @@ void PaneSwitcher::switchViews(ToolbarItem *item)
         prefsView = m_serverPane;
     else
         return;
+    Q_EMIT paneAboutToShow(prefsView);
 
     // A blank view stands in while the window resizes; the pane that goes out is kept, not deleted.
     m_switching = true;

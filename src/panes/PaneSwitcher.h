@@ -44,6 +44,9 @@ public:
 
 Q_SIGNALS:
     void helpRequested();
+    // Before a switch measures the pane it is to show: a pane that makes its widgets on first
+    // need makes them now.
+    void paneAboutToShow(QWidget *pane);
     // After a switch has finished, with the pane now shown.
     void paneShown(QWidget *pane);
 

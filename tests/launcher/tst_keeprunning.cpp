@@ -3,6 +3,7 @@
 #include "HostTestSupport.h"
 #include "ServerTestSupport.h"
 #include "ui_Launcher.h"
+#include "ui_ServerPane.h"
 
 #include <QCheckBox>
 #include <QMainWindow>
@@ -27,7 +28,7 @@ void KeepRunningTest::serverOutlivesTheWindow()
                       {QStringLiteral("server_keeprunning"), 1}});
     auto first = openWindow(exe);
     auto early = openWindow(exe); // opened before any host runs
-    QCheckBox *keep = first->interface->ui().keepRunningCheck;
+    QCheckBox *keep = first->interface->serverUi().keepRunningCheck;
     QVERIFY(keep->isChecked());
     QCOMPARE(keep->accessibleName(), QStringLiteral("Keep running when the launcher closes"));
     first->launcher()->multiplayerAction();
@@ -35,7 +36,7 @@ void KeepRunningTest::serverOutlivesTheWindow()
     QVERIFY(waitForLine(*first, ReadyLine));
     QVERIFY(first->launcher()->host() && !keep->isEnabled());
     QCOMPARE(title(*first), QStringLiteral("Stop"));
-    QCOMPARE(first->interface->ui().serverCloseNote->text(),
+    QCOMPARE(first->interface->serverUi().serverCloseNote->text(),
              QStringLiteral("Closing the launcher leaves the server running."));
     const pid_t pid = first->launcher()->server();
     QCOMPARE(first->launcher()->activeRunCount(), 0); // not this process's server

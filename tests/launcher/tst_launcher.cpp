@@ -12,6 +12,7 @@
 #include "SettingsKeys.h"
 #include "ShellWords.h"
 #include "ui_Launcher.h"
+#include "ui_ServerPane.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -49,6 +50,7 @@ private Q_SLOTS:
     void cleanup();
 
     void controlsShowStoredValues();
+    void serverPaneIsMadeOnFirstNeed();
     void userChangesAreStored();
     void startUpWritesNothing();
     void preferencesProblemsAreTold_data();
@@ -133,31 +135,48 @@ void LauncherTest::controlsShowStoredValues()
                       {SettingsKeys::resolution, 1}});
     const auto w = openWindow(m_launcher);
     Ui::LauncherWindow &ui = w->interface->ui();
+    Ui::ServerPaneForm &server = w->interface->serverUi();
     QVERIFY(ui.fullscreenCheck->isChecked());
     QCOMPARE(ui.fsaaCombo->currentText(), QStringLiteral("4×"));
     QCOMPARE(ui.shaderCombo->currentIndex(), 2);
     QCOMPARE(ui.advancedOptionsEdit->text(), QStringLiteral("+name Bob, the builder"));
-    QCOMPARE(ui.serverDescriptionEdit->text(), QStringLiteral("Friday night"));
-    QCOMPARE(ui.serverPasswordEdit->text(), QStringLiteral("hunter2"));
-    QCOMPARE(ui.serverPasswordEdit->echoMode(), QLineEdit::Password);
-    QCOMPARE(ui.serverMaxClientsSpin->value(), 12);
-    QCOMPARE(ui.serverOptionsEdit->text(), QStringLiteral("+map arena"));
-    QVERIFY(ui.consoleUserFontCheck->isChecked());
-    QCOMPARE(ui.console->rowFont(), ConsoleView::textFont(true));
+    QCOMPARE(server.serverDescriptionEdit->text(), QStringLiteral("Friday night"));
+    QCOMPARE(server.serverPasswordEdit->text(), QStringLiteral("hunter2"));
+    QCOMPARE(server.serverPasswordEdit->echoMode(), QLineEdit::Password);
+    QCOMPARE(server.serverMaxClientsSpin->value(), 12);
+    QCOMPARE(server.serverOptionsEdit->text(), QStringLiteral("+map arena"));
+    QVERIFY(server.consoleUserFontCheck->isChecked());
+    QCOMPARE(server.console->rowFont(), ConsoleView::textFont(true));
     QCOMPARE(ui.resolutions->currentText(), QStringLiteral("800 x 600"));
-    QCOMPARE(ui.multiplayer->text(), QStringLiteral("&Start"));
+    QCOMPARE(server.multiplayer->text(), QStringLiteral("&Start"));
+}
+
+void LauncherTest::serverPaneIsMadeOnFirstNeed()
+{
+    const auto w = openWindow(m_launcher);
+    QVERIFY(w->interface->ui().view2->findChildren<QWidget *>().isEmpty());
+    // What another route stored meanwhile is what the pane shows once made, and what it stores.
+    storePreferences({{SettingsKeys::serverDescription, QStringLiteral("Late")},
+                      {SettingsKeys::serverMaxClients, 7}});
+    Ui::ServerPaneForm &server = w->interface->serverUi();
+    QCOMPARE(server.serverDescriptionEdit->text(), QStringLiteral("Late"));
+    QCOMPARE(server.serverMaxClientsSpin->value(), 7);
+    QCOMPARE(server.multiplayer->text(), QStringLiteral("&Start"));
+    server.serverRestartCheck->toggle();
+    QCOMPARE(Preferences().integerForKey(SettingsKeys::serverRestart), 1);
 }
 
 void LauncherTest::userChangesAreStored()
 {
     const auto w = openWindow(m_launcher);
     Ui::LauncherWindow &ui = w->interface->ui();
+    Ui::ServerPaneForm &server = w->interface->serverUi();
     w->interface->window()->show();
     QVERIFY(QTest::qWaitForWindowExposed(w->interface->window()));
 
     QTest::keyClick(ui.fullscreenCheck, Qt::Key_Space);
-    QTest::keyClick(ui.consoleUserFontCheck, Qt::Key_Space);
-    QCOMPARE(ui.console->rowFont(), ConsoleView::textFont(true));
+    QTest::keyClick(server.consoleUserFontCheck, Qt::Key_Space);
+    QCOMPARE(server.console->rowFont(), ConsoleView::textFont(true));
     QTest::keyClick(ui.fsaaCombo, Qt::Key_Down);
     QTest::keyClick(ui.shaderCombo, Qt::Key_End);
     QTest::keyClick(ui.resolutions, Qt::Key_Down);

@@ -15,6 +15,7 @@
 #include "SettingsKeys.h"
 #include "TerminationSignals.h"
 #include "ui_Launcher.h"
+#include "ui_ServerPane.h"
 
 #include <QApplication>
 #include <QDir>
@@ -528,7 +529,7 @@ void ServerTest::commandsRoundTripAndHistory()
     const QStringList seen = lines(*w);
     const int echo = int(seen.indexOf(QStringLiteral("> say hello there")));
     QVERIFY(echo >= 0 && echo < seen.indexOf(QStringLiteral("Console: hello there")));
-    QCOMPARE(w->interface->ui().console->model().kind(echo), ConsoleModel::RowKind::Command);
+    QCOMPARE(w->interface->serverUi().console->model().kind(echo), ConsoleModel::RowKind::Command);
     QVERIFY(!seen.contains(QStringLiteral("say hello there")));
     typeCommand(*w, QStringLiteral("say Grüße ☃"));
     QVERIFY(waitForLine(*w, QStringLiteral("Console: Grüße ☃")));
@@ -669,7 +670,7 @@ void ServerTest::keyboardReachesTheCommandLine()
     window->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(window));
     QLineEdit *field = commandLine(*w);
-    ConsoleView *console = w->interface->ui().console;
+    ConsoleView *console = w->interface->serverUi().console;
 
     // Without a server Ctrl+2 shows the pane and leaves the disabled field alone.
     QTest::keyClick(window, Qt::Key_2, Qt::ControlModifier);
@@ -707,7 +708,7 @@ void ServerTest::serverOnAnotherMachine()
     QVERIFY(w->launcher()->remoteHost()->isConnecting());
     QTRY_COMPARE_WITH_TIMEOUT(lines(*w).filter("refused the connection").size(), 2, Patience);
     QTRY_COMPARE_WITH_TIMEOUT(title(*w), QStringLiteral("Start"), Patience);
-    QVERIFY(w->interface->ui().serverState->text().contains("refused the connection"));
+    QVERIFY(w->interface->serverUi().serverState->text().contains("refused the connection"));
 }
 
 VELMORA_LAUNCHER_TEST_MAIN(ServerTest)

@@ -9,6 +9,7 @@
 #include "SettingsKeys.h"
 #include "TerminationSignals.h"
 #include "ui_Launcher.h"
+#include "ui_ServerPane.h"
 #ifdef VELMORA_WITH_DESKTOP_NOTIFIER
 #include "NotificationService.h"
 #endif
@@ -68,17 +69,17 @@ void ServerSupervisionWindowTest::stopWaitsForTheServer()
     storePreferences({{SettingsKeys::serverOptions,
                        twice ? "--ignore-term" : "--commands --quit-delay 400 --ignore-term"}});
     const auto w = openWindow(m_launcher);
-    Ui::LauncherWindow &ui = w->interface->ui();
-    QVERIFY(ui.serverNotifyCheck->isChecked()); // on while nothing is stored
-    ui.serverStopTimeoutSpin->setValue(30);
-    ui.serverQuitCommandEdit->setText(QStringLiteral("quit"));
-    ui.serverQuitCommandEdit->setModified(true);
+    Ui::ServerPaneForm &server = w->interface->serverUi();
+    QVERIFY(server.serverNotifyCheck->isChecked()); // on while nothing is stored
+    server.serverStopTimeoutSpin->setValue(30);
+    server.serverQuitCommandEdit->setText(QStringLiteral("quit"));
+    server.serverQuitCommandEdit->setModified(true);
     w->interface->binding()->commitEditing();
     QMainWindow *window = w->interface->window();
     window->show();
     TerminationSignals termination;
     connect(&termination, &TerminationSignals::received, window, &QWidget::close);
-    QLabel *state = ui.serverState;
+    QLabel *state = server.serverState;
     const pid_t pid = startServer(*w);
     QVERIFY(waitForLine(*w, ReadyLine));
     QVERIFY(state->text().startsWith(QStringLiteral("Running since ")));
@@ -113,8 +114,8 @@ void ServerSupervisionWindowTest::restartNotifiesAndStopCancels()
     storePreferences({{SettingsKeys::serverOptions, "--exit-after 500 --exit-code 3"},
                       {SettingsKeys::serverDescription, "Friday"}});
     const auto w = openWindow(m_launcher);
-    w->interface->ui().serverRestartCheck->toggle();
-    QLabel *state = w->interface->ui().serverState;
+    w->interface->serverUi().serverRestartCheck->toggle();
+    QLabel *state = w->interface->serverUi().serverState;
     QVERIFY(startServer(*w) > 0);
     QTRY_COMPARE_WITH_TIMEOUT(state->text(), QStringLiteral("Restarting in 1 s"), Patience);
     QCOMPARE(title(*w), QStringLiteral("Stop"));

@@ -6,6 +6,7 @@
 #include "ToolbarItem.h"
 #include "Translations.h"
 #include "ui_Launcher.h"
+#include "ui_ServerPane.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -93,10 +94,11 @@ void TranslationsTest::noTwoControlsShareAnAltKey()
         QCoreApplication::installTranslator(&catalogue);
         const auto w = openWindow(qEnvironmentVariable("VELMORA_BUILD_DIR") + "/velmora-launcher");
         Ui::LauncherWindow &ui = w->interface->ui();
+        Ui::ServerPaneForm &server = w->interface->serverUi();
         QMainWindow *window = w->interface->window();
         QStringList found = mnemonicClashes(window, ui.view1) + mnemonicClashes(window, ui.view2);
         // The title the button takes while a server runs.
-        ui.multiplayer->setText(QCoreApplication::translate("ServerPane", "&Stop"));
+        server.multiplayer->setText(QCoreApplication::translate("ServerPane", "&Stop"));
         found << mnemonicClashes(window, ui.view1);
         QCoreApplication::removeTranslator(&catalogue);
         QVERIFY2(found.isEmpty(), qPrintable(file + u' ' + found.join(u' ')));
@@ -113,14 +115,15 @@ void TranslationsTest::germanLocaleShowsGermanInterface()
     const auto w = openWindow(exe);
     Launcher *launcher = w->launcher();
     Ui::LauncherWindow &ui = w->interface->ui();
+    Ui::ServerPaneForm &server = w->interface->serverUi();
     QCOMPARE(launcher->toolBarItems().value(QStringLiteral("1"))->label(),
              QStringLiteral("Allgemein"));
     QCOMPARE(launcher->toolBarItems().value(QStringLiteral("4"))->label(), QStringLiteral("Hilfe"));
     QCOMPARE(ui.playButton->text(), QStringLiteral("S&pielen"));
-    QCOMPARE(ui.multiplayer->text(), QStringLiteral("S&tarten"));
+    QCOMPARE(server.multiplayer->text(), QStringLiteral("S&tarten"));
     QCOMPARE(ui.fsaaCombo->itemText(0), QStringLiteral("Aus"));
-    QCOMPARE(ui.console->accessibleName(), QStringLiteral("Serverkonsole"));
-    QCOMPARE(ui.serverCommand->accessibleName(), QStringLiteral("Serverbefehl"));
+    QCOMPARE(server.console->accessibleName(), QStringLiteral("Serverkonsole"));
+    QCOMPARE(server.serverCommand->accessibleName(), QStringLiteral("Serverbefehl"));
     QCOMPARE(NewRowsButton::label(1), QStringLiteral("1 neue Zeile"));
     QCOMPARE(NewRowsButton::label(12), QStringLiteral("12 neue Zeilen"));
     QCOMPARE(ui.launchWrapperEdit->accessibleName(), QStringLiteral("Starten mit"));

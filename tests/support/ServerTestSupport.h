@@ -6,6 +6,7 @@
 #include "LauncherFixture.h"
 #include "ProcessTestSupport.h"
 #include "ui_Launcher.h"
+#include "ui_ServerPane.h"
 
 #include <QCoreApplication>
 #include <QLineEdit>
@@ -27,18 +28,19 @@ inline const QString LaunchError = QStringLiteral("Error - can't launch server")
 
 inline QStringList lines(const LauncherFixture::Window &w)
 {
-    return w.interface->ui().console->lines();
+    return w.interface->serverUi().console->lines();
 }
 
 inline QString title(const LauncherFixture::Window &w)
 {
-    return w.interface->ui().multiplayer->text().remove(u'&'); // as shown, without the mnemonic
+    return w.interface->serverUi().multiplayer->text().remove(
+        u'&'); // as shown, without the mnemonic
 }
 
 // The Server pane's command line.
 inline QLineEdit *commandLine(const LauncherFixture::Window &w)
 {
-    return w.interface->ui().serverCommand;
+    return w.interface->serverUi().serverCommand;
 }
 
 // Puts `command` into the command line as typing would (QTest types ASCII only) and presses

@@ -12,6 +12,7 @@
 #include "SettingsKeys.h"
 #include "UrlRecorder.h"
 #include "ui_Launcher.h"
+#include "ui_ServerPane.h"
 
 #include <QAction>
 #include <QApplication>
@@ -168,7 +169,7 @@ void ServerOutputTest::logHoldsWhatTheConsoleShowed()
              (QStringList{QStringLiteral("binary: \uFFFD\uFFFD\uFFFD café € end"),
                           QStringLiteral("Server exited normally"), Separator}));
     // The launcher's own rows are drawn apart from the server's.
-    const ConsoleModel &model = w->interface->ui().console->model();
+    const ConsoleModel &model = w->interface->serverUi().console->model();
     QCOMPARE(model.kind(model.lineCount() - 3), ConsoleModel::RowKind::Output);
     QCOMPARE(model.kind(model.lineCount() - 2), ConsoleModel::RowKind::Note);
     QCOMPARE(model.kind(model.lineCount() - 1), ConsoleModel::RowKind::Separator);
@@ -206,7 +207,7 @@ void ServerOutputTest::logMenuItemsAndUnwritableFolder()
     Launcher *launcher = w->launcher();
     QAction *openLog = launcher->openLogMenuItem();
     QAction *showFolder = launcher->showLogFolderMenuItem();
-    ConsoleView *console = w->interface->ui().console;
+    ConsoleView *console = w->interface->serverUi().console;
     for (QAction *action : {openLog, showFolder}) {
         QVERIFY(w->interface->ui().menuEdit->actions().contains(action));
         QVERIFY(console->actions().contains(action));
@@ -278,7 +279,7 @@ void ServerOutputTest::passwordStaysPrivate()
 
     const auto w = openWindow(m_launcher);
     MessageCapture capture;
-    QLineEdit *edit = w->interface->ui().serverPasswordEdit;
+    QLineEdit *edit = w->interface->serverUi().serverPasswordEdit;
     w->interface->window()->show();
     QVERIFY(QTest::qWaitForWindowExposed(w->interface->window()));
     edit->setFocus();
