@@ -162,9 +162,17 @@ StyledText EscapeParser::feed(const QString &chunk, int keepRows)
                 if (i == limit)
                     continue;
             }
-            // The CR of a CR LF, the terminal's end of every line, goes without a call of its own.
+            // The CR of a CR LF, the terminal's end of every line, goes without a call of its own,
+            // and so does the start of a CSI sequence, the form of every colour change.
             if (data[i] == u'\r' && i + 1 < size && data[i + 1] == u'\n') {
                 ++i;
+                continue;
+            }
+            if (data[i] == Esc && i + 1 < size && data[i + 1] == u'[') {
+                m_state = State::Csi;
+                m_paramLength = 0;
+                m_paramsUsable = true;
+                i += 2;
                 continue;
             }
         } else if (m_state == State::Csi) {
@@ -180,6 +188,11 @@ StyledText EscapeParser::feed(const QString &chunk, int keepRows)
             }
             if (i == size)
                 break;
+            if (data[i] == u'm') {
+                m_state = State::Text;
+                csiFinal(data[i++]);
+                continue;
+            }
         }
         process(data[i++]);
     }
