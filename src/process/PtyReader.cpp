@@ -5,19 +5,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
-
-namespace {
-
-// Linux hands a pseudo-terminal's output over through a 4 KiB line buffer: a read() returns at
-// most about that much, and one that returns nearly that much found the buffer full.
-constexpr ssize_t FullTerminalRead = 4000;
-
-// While the peer streams, one wake-up reads at most this much before it delivers: enough to
-// spare most wake-ups, little enough to keep a delivery's work short.
-constexpr qsizetype StreamingDelivery = 32 * 1024;
-
-} // namespace
 
 PtyReader::PtyReader(UniqueFd master, QObject *parent)
     : QObject(parent), m_master(std::move(master))
@@ -79,14 +68,12 @@ void PtyReader::onReadable()
         } while (n < 0 && errno == EINTR);
         m_buffer.resize(filled + std::max<ssize_t>(n, 0));
         if (n > 0) {
-            // A read that found the terminal's buffer full is followed by another at once: the
-            // kernel is refilling that buffer from what the peer has written meanwhile, and the
-            // next read waits only for that, where going back to the event loop would wait for
-            // it in poll() after a delivery's worth of work. A shorter read means the reader
-            // has caught up.
-            if (n >= FullTerminalRead && m_buffer.size() < StreamingDelivery)
-                continue;
-            break;
+            // Read again only what the terminal already holds: a read that finds it empty
+            // waits for the kernel's terminal worker, which on a busy machine can take long.
+            int waiting = 0;
+            if (::ioctl(m_master.get(), FIONREAD, &waiting) != 0 || waiting <= 0)
+                break;
+            continue;
         }
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
             break;

@@ -12,10 +12,10 @@ class QSocketNotifier;
 // close-on-exec here and closed by close() or the destructor, whichever comes first.
 //
 // Call order: arm() requests one read; exactly one readDone() follows, unless close() comes
-// first. That read takes what the terminal holds when it wakes up: a terminal hands over at most
-// 4 KiB per read() call, and while the peer keeps it full the reader reads on as it refills, so
-// a flood costs one wake-up and one delivery per 32 KiB or so instead of per call. Nothing more is
-// read until arm() is called again, so a peer that writes without pause never starves other work.
+// first. That read takes everything the terminal holds when it wakes up, up to ChunkSize bytes:
+// a terminal hands over at most a few KiB per read() call, and a flood costs one wake-up and
+// one delivery per batch instead of per call. Nothing more is read until arm() is called again,
+// so a peer that writes without pause never starves other work.
 class PtyReader : public QObject
 {
     Q_OBJECT
