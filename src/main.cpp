@@ -56,7 +56,6 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Velmora Launcher"));
     QApplication::setDesktopFileName(QStringLiteral("velmora-launcher"));
-    QApplication::setWindowIcon(applicationImage());
     installTranslations(app);
 
     LauncherInterface interface;
@@ -66,6 +65,11 @@ int main(int argc, char *argv[])
     QObject::connect(&termination, &TerminationSignals::received, interface.window(),
                      &QWidget::close);
     interface.launcher()->awakeFromNib();
+    // The application's image is set once the window's native window is made: set before, it
+    // would be given to that window twice (as it is made, and again by the widget), each time
+    // converted to the window manager's format in every size.
+    interface.window()->winId();
+    QApplication::setWindowIcon(applicationImage());
     interface.window()->show();
     return app.exec();
 }
