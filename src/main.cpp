@@ -1,5 +1,6 @@
 #include "Launcher.h"
 #include "LauncherInterface.h"
+#include "LauncherStyle.h"
 #include "TerminationSignals.h"
 #include "ToolbarImages.h"
 #include "Translations.h"
@@ -54,6 +55,7 @@ int main(int argc, char *argv[])
     // console), not end the launcher and its server with it. Set before any thread starts.
     std::signal(SIGXFSZ, SIG_IGN);
     QApplication app(argc, argv);
+    QApplication::setStyle(new LauncherStyle);
     QApplication::setApplicationName(QStringLiteral("Velmora Launcher"));
     QApplication::setDesktopFileName(QStringLiteral("velmora-launcher"));
     installTranslations(app);
