@@ -6,7 +6,7 @@
 // the toolbar's and the menu bar's extension buttons (») are made when they are first drawn. Each
 // bar makes its button, hidden, as it is made, and the style's image for it is read from image
 // files whose format is found by loading every image-format plugin; the buttons show only when a
-// bar is too narrow for its items, which a launcher started at its own size never is.
+// bar is too narrow for its items, which at the launcher's own size it is not.
 class LauncherStyle : public QProxyStyle
 {
     Q_OBJECT
