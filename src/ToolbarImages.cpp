@@ -9,19 +9,20 @@
 
 namespace {
 
-// The images are compiled into the application as bare premultiplied RGBA pixels, drawn from their
-// SVG sources at these sizes (src/CMakeLists.txt, velmora_render_icon) and stored uncompressed, so
-// they are used in place; other sizes are scaled from the nearest.
+// The images are compiled into the application as bare pixels in the pixmaps' own format (see
+// render_icon_main.cpp), drawn from their SVG sources at these sizes (src/CMakeLists.txt,
+// velmora_render_icon) and stored uncompressed, so they are used in place and copied, not
+// converted, into pixmaps; other sizes are scaled from the nearest.
 QIcon drawnImage(const QString &prefix, std::initializer_list<int> sides)
 {
     QIcon icon;
     for (const int side : sides) {
-        const QResource pixels(QStringLiteral("%1-%2.rgba").arg(prefix).arg(side));
+        const QResource pixels(QStringLiteral("%1-%2.argb").arg(prefix).arg(side));
         if (!pixels.isValid() || pixels.compressionAlgorithm() != QResource::NoCompression ||
             pixels.size() != qint64(side) * side * 4)
             return QIcon();
         const QImage image(pixels.data(), side, side, side * 4,
-                           QImage::Format_RGBA8888_Premultiplied);
+                           QImage::Format_ARGB32_Premultiplied);
         icon.addPixmap(QPixmap::fromImage(image));
     }
     return icon;

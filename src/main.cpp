@@ -1,5 +1,6 @@
 #include "Launcher.h"
 #include "LauncherInterface.h"
+#include "LauncherStyle.h"
 #include "TerminationSignals.h"
 #include "ToolbarImages.h"
 #include "Translations.h"
@@ -54,9 +55,9 @@ int main(int argc, char *argv[])
     // console), not end the launcher and its server with it. Set before any thread starts.
     std::signal(SIGXFSZ, SIG_IGN);
     QApplication app(argc, argv);
+    QApplication::setStyle(new LauncherStyle);
     QApplication::setApplicationName(QStringLiteral("Velmora Launcher"));
     QApplication::setDesktopFileName(QStringLiteral("velmora-launcher"));
-    QApplication::setWindowIcon(applicationImage());
     installTranslations(app);
 
     LauncherInterface interface;
@@ -66,6 +67,11 @@ int main(int argc, char *argv[])
     QObject::connect(&termination, &TerminationSignals::received, interface.window(),
                      &QWidget::close);
     interface.launcher()->awakeFromNib();
+    // The application's image is set once the window's native window is made: set before, it
+    // would be given to that window twice (as it is made, and again by the widget), each time
+    // converted to the window manager's format in every size.
+    interface.window()->winId();
+    QApplication::setWindowIcon(applicationImage());
     interface.window()->show();
     return app.exec();
 }

@@ -1,9 +1,11 @@
 // Draws an SVG image at fixed sizes through Qt's own icon engine, so that the files hold exactly
 // what the application would draw from the SVG at run time. Used by the build: the launcher ships
 // these pixels and so loads no icon-engine or image-format plugin, parses no SVG and decodes no
-// image at start-up. Each file is the bare pixels, row by row, as premultiplied R, G, B, A bytes
-// (QImage::Format_RGBA8888_Premultiplied, the same on every byte order).
-// Usage: velmora-render-icon <image.svg> <output prefix> <size>...  (writes <prefix>-<size>.rgba)
+// image at start-up. Each file is the bare pixels, row by row, as premultiplied 32-bit ARGB words
+// in this machine's byte order (QImage::Format_ARGB32_Premultiplied): the format a pixmap holds on
+// this machine, so that making one from them converts nothing. The build runs this tool where the
+// launcher is built, and so writes the byte order the launcher reads.
+// Usage: velmora-render-icon <image.svg> <output prefix> <size>...  (writes <prefix>-<size>.argb)
 // Run it on the offscreen platform (QT_QPA_PLATFORM=offscreen), where one pixel is one pixel.
 
 #include <QFile>
@@ -31,11 +33,11 @@ int main(int argc, char *argv[])
     for (qsizetype i = 3; i < args.size(); ++i) {
         bool ok = false;
         const int side = args.at(i).toInt(&ok);
-        const QString out = QStringLiteral("%1-%2.rgba").arg(args.at(2), args.at(i));
+        const QString out = QStringLiteral("%1-%2.argb").arg(args.at(2), args.at(i));
         const QImage image = ok && side > 0
                                  ? icon.pixmap(QSize(side, side))
                                        .toImage()
-                                       .convertToFormat(QImage::Format_RGBA8888_Premultiplied)
+                                       .convertToFormat(QImage::Format_ARGB32_Premultiplied)
                                  : QImage();
         QFile file(out);
         bool written = image.size() == QSize(side, side) && file.open(QIODevice::WriteOnly);

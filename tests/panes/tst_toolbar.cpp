@@ -1,3 +1,4 @@
+#include "LauncherStyle.h"
 #include "Toolbar.h"
 #include "ToolbarDelegate.h"
 #include "ToolbarImages.h"
@@ -10,13 +11,28 @@
 #include <QMainWindow>
 #include <QMap>
 #include <QMenu>
+#include <QMenuBar>
 #include <QPointer>
 #include <QSignalSpy>
+#include <QStyleFactory>
 #include <QTest>
 #include <QToolButton>
 #include <QWidgetAction>
 
 namespace {
+
+class CountingStyle : public QCommonStyle
+{
+public:
+    QIcon standardIcon(StandardPixmap which, const QStyleOption *option,
+                       const QWidget *widget) const override
+    {
+        made += which == SP_ToolBarHorizontalExtensionButton ||
+                which == SP_ToolBarVerticalExtensionButton;
+        return QCommonStyle::standardIcon(which, option, widget);
+    }
+    mutable int made = 0;
+};
 
 const QStringList defaultList = {QStringLiteral("1"), QStringLiteral("2"),
                                  QStringLiteral("3"), QStringLiteral("4"),
@@ -136,6 +152,8 @@ private Q_SLOTS:
     void images();
     void imagesAreTheirSourcesDrawn_data();
     void imagesAreTheirSourcesDrawn();
+    void extensionImagesAreMadeWhenDrawn_data();
+    void extensionImagesAreMadeWhenDrawn();
 };
 
 void ToolbarTest::showsItemsOfTheDefaultListInOrder()
@@ -426,6 +444,37 @@ void ToolbarTest::imagesAreTheirSourcesDrawn()
         QVERIFY2(shipped == expected, qPrintable(QStringLiteral("%1 px").arg(side)));
     }
     QCOMPARE(image.availableSizes(), sizes);
+}
+
+void ToolbarTest::extensionImagesAreMadeWhenDrawn_data()
+{
+    QTest::addColumn<bool>("menuBar");
+    QTest::newRow("menu bar") << true;
+    QTest::newRow("toolbar") << false;
+}
+
+// The bars' extension buttons are made with the bars, their images when drawn: the base style's.
+void ToolbarTest::extensionImagesAreMadeWhenDrawn()
+{
+    QFETCH(bool, menuBar);
+    const QString previous = QApplication::style()->name();
+    auto *base = new CountingStyle;
+    QApplication::setStyle(new LauncherStyle(base));
+    auto *window = new QMainWindow;
+    auto *toolbar = new QToolBar(window);
+    const auto *button =
+        menuBar
+            ? window->menuBar()->findChild<QToolButton *>(QStringLiteral("qt_menubar_ext_button"))
+            : toolbar->findChild<QToolButton *>(QStringLiteral("qt_toolbar_ext_button"));
+    QVERIFY(button);
+    QCOMPARE(base->made, 0);
+    const QImage drawn = button->icon().pixmap(QSize(16, 16)).toImage();
+    QCOMPARE(base->made, 1);
+    const QIcon expected =
+        base->standardIcon(QStyle::SP_ToolBarHorizontalExtensionButton, nullptr, nullptr);
+    QCOMPARE(drawn, expected.pixmap(QSize(16, 16)).toImage());
+    delete window;
+    QApplication::setStyle(QStyleFactory::create(previous));
 }
 
 QTEST_MAIN(ToolbarTest)
