@@ -30,11 +30,6 @@ public:
     {
         return icon().pixmap(size, mode, state);
     }
-    QPixmap scaledPixmap(const QSize &size, QIcon::Mode mode, QIcon::State state,
-                         qreal scale) override
-    {
-        return icon().pixmap(size, scale, mode, state);
-    }
     QSize actualSize(const QSize &size, QIcon::Mode mode, QIcon::State state) override
     {
         return icon().actualSize(size, mode, state);

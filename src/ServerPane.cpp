@@ -133,7 +133,8 @@ void ServerPane::runningChanged(bool running)
 
 void ServerPane::showState()
 {
-    if (!m_control || !hasWidgets())
+    // Also while the widgets are being made, before the maker has handed them over.
+    if (!m_control || !hasWidgets() || !m_widgets.button)
         return;
     const ServerSession::State state = m_control->serverState();
     switch (state) {
@@ -170,7 +171,7 @@ void ServerPane::focusCommand()
 void ServerPane::focusAfterButton()
 {
     // Not while the pane is hidden: showing it puts the focus where it belongs (focusCommand).
-    if (!hasWidgets() || !m_widgets.button->isVisible())
+    if (!hasWidgets() || !m_widgets.button || !m_widgets.button->isVisible())
         return;
     if (m_control && m_control->isRunning())
         focusCommand();
