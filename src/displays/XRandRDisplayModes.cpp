@@ -2,10 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
-#include <type_traits>
 #include <vector>
-
-#include <dlfcn.h>
 
 // Xlib's macros (None, Bool, Status...) clash with Qt's headers, so X comes last and stays here.
 #include <X11/Xlib.h>
@@ -13,72 +10,17 @@
 
 namespace {
 
-// Xlib and XRandR are opened when the first source is made, not linked: a linked library stands
-// in the path of every symbol the dynamic loader looks up from then on (thousands at start-up, the
-// platform plugin's included), and under Wayland they are not used at all. Qt's xcb platform has
-// Xlib loaded already.
-struct XLibrary
-{
-    decltype(&XOpenDisplay) openDisplay = nullptr;
-    decltype(&XCloseDisplay) closeDisplay = nullptr;
-    decltype(&XSync) sync = nullptr;
-    decltype(&XSetErrorHandler) setErrorHandler = nullptr;
-    decltype(&XQueryExtension) queryExtension = nullptr;
-    decltype(&XRRQueryExtension) queryRandR = nullptr;
-    decltype(&XRRQueryVersion) queryRandRVersion = nullptr;
-    decltype(&XRRGetScreenResources) screenResources = nullptr;
-    decltype(&XRRGetScreenResourcesCurrent) currentScreenResources = nullptr;
-    decltype(&XRRFreeScreenResources) freeScreenResources = nullptr;
-    decltype(&XRRGetOutputInfo) outputInfo = nullptr;
-    decltype(&XRRFreeOutputInfo) freeOutputInfo = nullptr;
-    decltype(&XRRGetCrtcInfo) crtcInfo = nullptr;
-    decltype(&XRRFreeCrtcInfo) freeCrtcInfo = nullptr;
-};
-
-// Null when the libraries cannot be opened or lack a function. They stay open from then on.
-const XLibrary *xLibrary()
-{
-    static const XLibrary *const library = []() -> const XLibrary * {
-        void *const handle = dlopen("libXrandr.so.2", RTLD_NOW | RTLD_LOCAL);
-        if (!handle)
-            return nullptr;
-        static XLibrary x;
-        bool complete = true;
-        const auto resolve = [&](auto &function, const char *name) {
-            function = reinterpret_cast<std::remove_reference_t<decltype(function)>>(
-                dlsym(handle, name)); // Xlib's functions too: it is a dependency of XRandR
-            complete = complete && function;
-        };
-        resolve(x.openDisplay, "XOpenDisplay");
-        resolve(x.closeDisplay, "XCloseDisplay");
-        resolve(x.sync, "XSync");
-        resolve(x.setErrorHandler, "XSetErrorHandler");
-        resolve(x.queryExtension, "XQueryExtension");
-        resolve(x.queryRandR, "XRRQueryExtension");
-        resolve(x.queryRandRVersion, "XRRQueryVersion");
-        resolve(x.screenResources, "XRRGetScreenResources");
-        resolve(x.currentScreenResources, "XRRGetScreenResourcesCurrent");
-        resolve(x.freeScreenResources, "XRRFreeScreenResources");
-        resolve(x.outputInfo, "XRRGetOutputInfo");
-        resolve(x.freeOutputInfo, "XRRFreeOutputInfo");
-        resolve(x.crtcInfo, "XRRGetCrtcInfo");
-        resolve(x.freeCrtcInfo, "XRRFreeCrtcInfo");
-        return complete ? &x : nullptr;
-    }();
-    return library;
-}
-
 struct FreeResources
 {
-    void operator()(XRRScreenResources *res) const { xLibrary()->freeScreenResources(res); }
+    void operator()(XRRScreenResources *res) const { XRRFreeScreenResources(res); }
 };
 struct FreeOutputInfo
 {
-    void operator()(XRROutputInfo *info) const { xLibrary()->freeOutputInfo(info); }
+    void operator()(XRROutputInfo *info) const { XRRFreeOutputInfo(info); }
 };
 struct FreeCrtcInfo
 {
-    void operator()(XRRCrtcInfo *info) const { xLibrary()->freeCrtcInfo(info); }
+    void operator()(XRRCrtcInfo *info) const { XRRFreeCrtcInfo(info); }
 };
 using Resources = std::unique_ptr<XRRScreenResources, FreeResources>;
 using OutputInfo = std::unique_ptr<XRROutputInfo, FreeOutputInfo>;
@@ -92,14 +34,14 @@ class ErrorTrap
 public:
     explicit ErrorTrap(Display *display) : m_display(display)
     {
-        xLibrary()->sync(m_display, False);
+        XSync(m_display, False);
         s_errors = 0;
-        m_previous = xLibrary()->setErrorHandler(&ErrorTrap::count);
+        m_previous = XSetErrorHandler(&ErrorTrap::count);
     }
     ~ErrorTrap()
     {
-        xLibrary()->sync(m_display, False);
-        xLibrary()->setErrorHandler(m_previous);
+        XSync(m_display, False);
+        XSetErrorHandler(m_previous);
     }
     ErrorTrap(const ErrorTrap &) = delete;
     ErrorTrap &operator=(const ErrorTrap &) = delete;
@@ -107,7 +49,7 @@ public:
     // Flushes outstanding requests so that their errors are counted before the answer.
     bool failed() const
     {
-        xLibrary()->sync(m_display, False);
+        XSync(m_display, False);
         return s_errors != 0;
     }
 
@@ -130,12 +72,12 @@ private:
 // output. Mode lookups read the configuration that is current by then.
 Resources probedResources(Display *display, Window root)
 {
-    return Resources(xLibrary()->screenResources(display, root));
+    return Resources(XRRGetScreenResources(display, root));
 }
 
 Resources currentResources(Display *display, Window root)
 {
-    Resources res(xLibrary()->currentScreenResources(display, root));
+    Resources res(XRRGetScreenResourcesCurrent(display, root));
     if (!res || res->noutput == 0)
         res = probedResources(display, root);
     return res;
@@ -157,24 +99,20 @@ double refreshRate(const XRRModeInfo &mode)
 
 void XRandRDisplayModes::CloseDisplay::operator()(_XDisplay *display) const
 {
-    xLibrary()->closeDisplay(display);
+    XCloseDisplay(display);
 }
 
 XRandRDisplayModes::XRandRDisplayModes(const QByteArray &displayName)
+    : m_display(XOpenDisplay(displayName.isEmpty() ? nullptr : displayName.constData()))
 {
-    const XLibrary *const x = xLibrary();
-    if (!x)
-        return;
-    m_display.reset(x->openDisplay(displayName.isEmpty() ? nullptr : displayName.constData()));
     if (!m_display)
         return;
     int eventBase = 0;
     int errorBase = 0;
     int major = 0;
     int minor = 0;
-    if (!x->queryRandR(m_display.get(), &eventBase, &errorBase) ||
-        !x->queryRandRVersion(m_display.get(), &major, &minor) || major < 1 ||
-        (major == 1 && minor < 2))
+    if (!XRRQueryExtension(m_display.get(), &eventBase, &errorBase) ||
+        !XRRQueryVersion(m_display.get(), &major, &minor) || major < 1 || (major == 1 && minor < 2))
         m_display.reset();
 }
 
@@ -188,7 +126,7 @@ bool XRandRDisplayModes::isXWayland() const
     int opcode = 0;
     int eventBase = 0;
     int errorBase = 0;
-    if (xLibrary()->queryExtension(dpy, "XWAYLAND", &opcode, &eventBase, &errorBase))
+    if (XQueryExtension(dpy, "XWAYLAND", &opcode, &eventBase, &errorBase))
         return true;
     const ErrorTrap trap(dpy);
     for (int screen = 0; screen < ScreenCount(dpy); ++screen) {
@@ -196,7 +134,7 @@ bool XRandRDisplayModes::isXWayland() const
         if (!res)
             continue;
         for (int i = 0; i < res->noutput; ++i) {
-            const OutputInfo info(xLibrary()->outputInfo(dpy, res.get(), res->outputs[i]));
+            const OutputInfo info(XRRGetOutputInfo(dpy, res.get(), res->outputs[i]));
             if (info && info->crtc != 0 && info->name &&
                 std::strncmp(info->name, "XWAYLAND", 8) == 0)
                 return true;
@@ -222,7 +160,7 @@ bool XRandRDisplayModes::activeDisplayList(quint32 capacity, std::vector<Display
                 return false;
             }
             for (int i = 0; i < res->noutput; ++i) {
-                const OutputInfo info(xLibrary()->outputInfo(dpy, res.get(), res->outputs[i]));
+                const OutputInfo info(XRRGetOutputInfo(dpy, res.get(), res->outputs[i]));
                 // An output removed since the resources were read answers with an error; it is
                 // simply no longer active.
                 if (!info || info->crtc == 0)
@@ -256,15 +194,14 @@ std::optional<QList<ModeDescription>> XRandRDisplayModes::availableModes(Display
         const RROutput *const end = begin + res->noutput;
         if (std::find(begin, end, output) == end)
             continue;
-        const OutputInfo info(xLibrary()->outputInfo(dpy, res.get(), output));
+        const OutputInfo info(XRRGetOutputInfo(dpy, res.get(), output));
         if (!info || trap.failed())
             return std::nullopt;
         std::vector<RRMode> wanted(info->modes, info->modes + info->nmode);
         if (m_preferredOnly && info->npreferred > 0) {
             wanted.resize(std::min<std::size_t>(wanted.size(), std::size_t(info->npreferred)));
         } else if (m_preferredOnly) {
-            const CrtcInfo crtc(info->crtc ? xLibrary()->crtcInfo(dpy, res.get(), info->crtc)
-                                           : nullptr);
+            const CrtcInfo crtc(info->crtc ? XRRGetCrtcInfo(dpy, res.get(), info->crtc) : nullptr);
             wanted.assign(crtc && crtc->mode ? 1 : 0, crtc ? crtc->mode : 0);
         }
         QList<ModeDescription> modes;

@@ -83,11 +83,10 @@ diff <(echo "$expected") <(echo "$actual") || fail "the package's files differ f
 echo "== dependencies"
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "$depends"
-# Computed from the launcher's libraries, and what it loads at run time: the X11 plugin, Xlib and
-# XRandR. The Wayland plugin and Qt's translations are recommended: the launcher runs without
-# either.
+# Computed from the launcher's libraries, and the X11 plugin Qt loads at run time. The Wayland
+# plugin and Qt's translations are recommended: the launcher runs without either.
 names() { grep -qE "(^|, )$1( |,|$)" <<<"$2"; }
-for needed in libc6 libqt6widgets6 libx11-6 libxrandr2 libqt6gui6; do
+for needed in libc6 libqt6widgets6 libx11-6 libqt6gui6; do
     names "$needed" "$depends" || fail "Depends lacks $needed"
 done
 recommends=$(dpkg-deb -f "$deb" Recommends)
