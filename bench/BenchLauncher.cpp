@@ -5,6 +5,7 @@
 #include "LauncherInterface.h"
 #include "ToolbarItem.h"
 
+#include <QCommandLineParser>
 #include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QFile>
@@ -31,6 +32,14 @@ void BenchLauncher::setPreference(const QString &key, const QVariant &value)
 QString BenchLauncher::launcherExecutable()
 {
     return QStringLiteral(VELMORA_BENCH_LAUNCHER_PATH);
+}
+
+void BenchLauncher::addFloodOptions(QCommandLineParser &parser)
+{
+    parser.addOption({QStringLiteral("lines"), QStringLiteral("Lines to flood."),
+                      QStringLiteral("n"), QStringLiteral("1000000")});
+    parser.addOption({QStringLiteral("timeout-ms"), QStringLiteral("Give up after this long."),
+                      QStringLiteral("ms"), QStringLiteral("600000")});
 }
 
 BenchLauncher::BenchLauncher() : m_interface(std::make_unique<LauncherInterface>())

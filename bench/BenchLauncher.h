@@ -6,6 +6,7 @@
 #include <memory>
 
 class ConsoleView;
+class QCommandLineParser;
 class Launcher;
 class LauncherInterface;
 class QMainWindow;
@@ -26,6 +27,9 @@ public:
     static void setPreference(const QString &key, const QVariant &value);
     // The launcher executable in the build folder; the game directory lies beside it.
     static QString launcherExecutable();
+    // The options every flood benchmark takes: --lines (how many the stand-in floods) and
+    // --timeout-ms (when to give up).
+    static void addFloodOptions(QCommandLineParser &parser);
 
     BenchLauncher();
     ~BenchLauncher();

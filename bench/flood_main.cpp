@@ -29,10 +29,7 @@ int main(int argc, char *argv[])
 
     QApplication app(argc, argv);
     QCommandLineParser parser;
-    parser.addOption({QStringLiteral("lines"), QStringLiteral("Lines to flood."),
-                      QStringLiteral("n"), QStringLiteral("1000000")});
-    parser.addOption({QStringLiteral("timeout-ms"), QStringLiteral("Give up after this long."),
-                      QStringLiteral("ms"), QStringLiteral("600000")});
+    BenchLauncher::addFloodOptions(parser);
     parser.addOption({QStringLiteral("main-pane"),
                       QStringLiteral("Stay on the Main pane, so the console is never painted "
                                      "(tells reading apart from drawing).")});

@@ -67,10 +67,7 @@ int main(int argc, char *argv[])
 
     QApplication app(argc, argv);
     QCommandLineParser parser;
-    parser.addOption({QStringLiteral("lines"), QStringLiteral("Lines to flood."),
-                      QStringLiteral("n"), QStringLiteral("1000000")});
-    parser.addOption({QStringLiteral("timeout-ms"), QStringLiteral("Give up after this long."),
-                      QStringLiteral("ms"), QStringLiteral("600000")});
+    BenchLauncher::addFloodOptions(parser);
     parser.process(app);
     const QString lines = parser.value(QStringLiteral("lines"));
 
